@@ -1,0 +1,51 @@
+#include "hostkit/host.h"
+
+#include "host/alarms.h"
+#include "host/appsys.h"
+#include "host/io.h"
+#include "host/sync.h"
+#include "strings/messages.h"
+
+namespace nclaser::hostkit {
+
+THost::THost(THostOptions Options) {
+  if (Options.PwmPort) {
+    Pwm = std::make_unique<TVirtualPwmPort>(IO);
+  }
+}
+
+THost::~THost() { Uninstall(); }
+
+void THost::Install() {
+  if (FInstalled) {
+    return;
+  }
+  FInstalled = true;
+  GPOutput = &IO.Outputs();
+  GPInput = &IO.Inputs();
+  GPDA = &IO.DA();
+  GLaserPwmPort = Pwm.get();
+  NcAlarms = &Alarms;
+  AppSys = &App;
+  SemaphoreApi = &Semaphores;
+  CommFactory = Comm.get();
+  InitializeDeviceStrs();
+}
+
+void THost::Uninstall() {
+  if (!FInstalled) {
+    return;
+  }
+  FInstalled = false;
+  FinalizeDeviceStrs();
+  GPOutput = nullptr;
+  GPInput = nullptr;
+  GPDA = nullptr;
+  GLaserPwmPort = nullptr;
+  NcAlarms = nullptr;
+  AppSys = nullptr;
+  SemaphoreApi = nullptr;
+  CommFactory = nullptr;
+}
+
+} // namespace nclaser::hostkit

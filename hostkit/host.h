@@ -1,0 +1,43 @@
+// The stand-in host: owns the machine I/O, PWM port, alarm list, application services,
+// semaphores and communication components, and installs them as the globals the plug-in
+// reaches. One host is installed at a time.
+#pragma once
+
+#include <memory>
+
+#include "host/comm.h"
+#include "hostkit/alarm_list.h"
+#include "hostkit/app_system.h"
+#include "hostkit/machine_io.h"
+#include "hostkit/semaphores.h"
+
+namespace nclaser::hostkit {
+
+struct THostOptions {
+  bool PwmPort = true;
+};
+
+class THost {
+public:
+  explicit THost(THostOptions Options = {});
+  THost(const THost&) = delete;
+  THost& operator=(const THost&) = delete;
+  ~THost();
+
+  // Sets the plug-in's globals to this host's services and initialises the message
+  // catalogue (which registers its locale procedure), as loading the package does.
+  void Install();
+  void Uninstall();
+
+  TMachineIO IO;
+  std::unique_ptr<TVirtualPwmPort> Pwm; // null on a machine without a PWM port
+  TAlarmList Alarms;
+  THostAppSystem App;
+  TSemaphoreTable Semaphores;
+  std::unique_ptr<TCommFactory> Comm;
+
+private:
+  bool FInstalled = false;
+};
+
+} // namespace nclaser::hostkit

@@ -1,0 +1,7 @@
+#include "host/alarms.h"
+
+namespace nclaser {
+
+TNcAlarms* NcAlarms = nullptr;
+
+} // namespace nclaser

@@ -1,0 +1,116 @@
+#include "host/thread.h"
+
+#include <chrono>
+
+#include "host/appsys.h"
+#include "host/clock.h"
+
+namespace nclaser {
+
+void TThreadRef::Terminate() const {
+  if (FCtl) {
+    std::lock_guard<std::mutex> L(FCtl->M);
+    FCtl->Terminated.store(true, std::memory_order_release);
+    FCtl->CV.notify_all();
+  }
+}
+
+bool TThreadRef::Finished() const {
+  if (!FCtl) {
+    return true;
+  }
+  std::lock_guard<std::mutex> L(FCtl->M);
+  return FCtl->Finished;
+}
+
+bool TThreadRef::WaitFor(int TimeoutMs) const {
+  if (!FCtl) {
+    return true;
+  }
+  std::unique_lock<std::mutex> L(FCtl->M);
+  if (TimeoutMs < 0) {
+    FCtl->CV.wait(L, [this] { return FCtl->Finished; });
+    return true;
+  }
+  return FCtl->CV.wait_for(L, std::chrono::milliseconds(TimeoutMs),
+                           [this] { return FCtl->Finished; });
+}
+
+TThread::TThread() : FCtl(std::make_shared<TThreadControl>()) {}
+
+TThread::~TThread() {
+  if (FThread.joinable()) {
+    if (FThread.get_id() == std::this_thread::get_id()) {
+      FThread.detach();
+    } else {
+      Terminate();
+      FThread.join();
+    }
+  }
+}
+
+void TThread::Start() {
+  if (FStarted) {
+    return;
+  }
+  FStarted = true;
+  FThread = std::thread(&TThread::Run, this, FCtl);
+}
+
+void TThread::Run(TThread* Self, std::shared_ptr<TThreadControl> Ctl) {
+  try {
+    Self->Execute();
+  } catch (...) {
+    // A thread's fault ends the thread, never the process.
+  }
+  try {
+    Self->DoTerminate();
+  } catch (...) {
+  }
+  if (Self->FFreeOnTerminate) {
+    Self->FThread.detach();
+    delete Self;
+  }
+  std::lock_guard<std::mutex> L(Ctl->M);
+  Ctl->Finished = true;
+  Ctl->CV.notify_all();
+}
+
+void TThread::Terminate() { TThreadRef(FCtl).Terminate(); }
+
+void TThread::WaitFor() {
+  if (FThread.joinable() && FThread.get_id() != std::this_thread::get_id()) {
+    FThread.join();
+  }
+}
+
+bool TThread::SleepA(int Ms) {
+  const double Start = NowMs();
+  if (Ms > 0) {
+    const auto Deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(Ms);
+    bool Cut = false;
+    {
+      std::unique_lock<std::mutex> L(FCtl->M);
+      Cut = FCtl->CV.wait_until(L, Deadline, [this] { return Terminated(); });
+    }
+    if (Cut) {
+      OutputDebugString("Terminated");
+      return ElapsedMs(Start) > Ms;
+    }
+  }
+  // The wait ends at or just past the deadline; make "more than Ms" hold.
+  while (ElapsedMs(Start) <= Ms) {
+    std::this_thread::yield();
+  }
+  return true;
+}
+
+void TThreadFree::operator()(TThread* T) const {
+  if (T != nullptr) {
+    T->Terminate();
+    T->WaitFor();
+    delete T;
+  }
+}
+
+} // namespace nclaser

@@ -1,0 +1,95 @@
+// TNcLaser: the abstract base of every laser class. The host builds a laser through its
+// class's factory (lasers/factory.h) and drives it through the virtual operations below,
+// from its own threads.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "host/device.h"
+#include "params/params.h"
+
+namespace nclaser {
+
+struct TLaserAlarmLink;
+
+class TNcLaser : public TNcDevice, public INcAlarmProvider, public INcDevice {
+public:
+  TNcLaser();
+  ~TNcLaser() override;
+
+  // Slots in the host's order; the first six are the host device's.
+  std::string GetDeviceDesc() override;
+  bool GetIsBusy() override;
+  int ExecCmd(const std::string& Name, TVariant& Value) override;
+  int ExecuteCmd(int Cmd, double Param) override;
+  void Stop(TNcStopReason AReason) override;
+  virtual std::string GetAlarmDesc();
+  virtual double GetDiodeCurrent();
+  virtual int GetLaserMode();
+  virtual bool GetIsAimingOn();
+  virtual bool GetIsEmissionOn();
+  virtual bool GetIsLaserOn() = 0;
+  virtual int GetPwmFreq();
+  virtual double GetPwmRatio();
+  virtual void DynamicPower(double Value);
+  virtual void EmissionOn();
+  virtual void EmissionOff();
+  virtual void LaserOn() = 0;
+  virtual void LaserOnPrepare();
+  virtual void LaserOff() = 0;
+  virtual void PowerOn();
+  virtual void PowerOff();
+  virtual void SetAimingOn(bool On);
+  virtual void SetDiodeCurrent(double Value);
+  virtual void SetLaserMode(int Mode);
+  virtual void SetPwmFreq(int Freq);
+  virtual void SetPwmRatio(double Ratio);
+  void UpdateAlarms() override;
+  // The virtual constructor: copies what the laser needs from AParams (never keeps a
+  // reference). Each class runs its steps and calls its base's Create where it inherits.
+  virtual void Create(TComponent* AOwner, const TLaserParams& AParams);
+  // The virtual destructor: the classes' own teardown from the most derived to this base,
+  // which calls the most-derived LaserOff. Tolerates a laser whose Create did not finish.
+  void Destroy() override;
+
+  // Runs before the Destroy chain (the factory's deleter calls it): takes the laser's alarm
+  // out of the host's list and cuts the alarm's way to the laser, so no alarm text is asked
+  // from a laser that is being torn down.
+  void BeforeDestruction();
+
+  // Alarms: one alarm per laser in the host's list.
+  void RegisterAlarms() override;
+  void SetAlarmStatus(bool Active);
+
+  // Fraction x DA.MaxVoltage, kept within 0 and MaxVoltage.
+  double CurrentToVoltage(double Fraction) const;
+  Byte GetCurrentDAPort() const;
+
+  std::int32_t GetAlarmID() const { return FAlarmID.load(); }
+  const TLaserParamsDef& GetCfgLaserDef() const { return FCfgLaserDef; }
+
+protected:
+  using TNcDevice::Create;
+
+  std::atomic<std::int32_t> FAlarmID;
+  std::atomic<bool> FPrepareOnly;
+  std::atomic<std::int32_t> FPwmFreq;
+  std::atomic<double> FPwmRatio;
+  TLaserParamsDef FCfgLaserDef;
+
+private:
+  // Shared with this laser's alarm object, so the alarm never reaches a destroyed laser.
+  std::shared_ptr<TLaserAlarmLink> FAlarmLink;
+  bool FAlarmRaised = false;
+};
+
+// The hex dump of the link log lines: two upper-case hex digits and a blank per byte.
+std::string BytesToStr(const std::uint8_t* Buffer, int Count);
+
+// Halves to the even neighbour, as the host's Round does; saturates at the int range.
+std::int32_t RoundHalfEven(double Value);
+
+} // namespace nclaser
