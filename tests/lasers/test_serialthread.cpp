@@ -163,10 +163,12 @@ TEST_F(SerialThreadTest, HoldsTheLockAcrossTheWriteAndItsPause) {
 }
 
 TEST_F(SerialThreadTest, HeldBackHeadBlocksTheQueueUntilReleased) {
+  Line->SetCanOpen(false);
   auto T = Start();
   T->HoldAll = true;
   T->LockAddBytes(TBytes{0x01});
   T->LockAddBytes(TBytes{0x02});
+  Line->SetCanOpen(true);
   ASSERT_TRUE(Line->WaitFor([&] { return T->SendResults().size() >= 3; }, 2000));
   EXPECT_TRUE(Line->Writes().empty());
   EXPECT_EQ(T->QueueCount(), 2);
@@ -178,11 +180,13 @@ TEST_F(SerialThreadTest, HeldBackHeadBlocksTheQueueUntilReleased) {
 }
 
 TEST_F(SerialThreadTest, AWriteOfNothingIsLostWithoutLogOrPause) {
+  Line->SetCanOpen(false);
   auto T = Start(true);
   T->PauseMs = 300;
   Line->FailNextWrites(1, 0);
   T->LockAddBytes(TBytes{0x01});
   T->LockAddBytes(TBytes{0x02});
+  Line->SetCanOpen(true);
   ASSERT_TRUE(WaitWrites(1));
   ASSERT_TRUE(Line->WaitFor([&] { return T->SendResults().size() >= 2; }, 2000));
   const auto R = T->SendResults();
