@@ -12,7 +12,9 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-std::uint16_t Crc(const Bytes& B) { return CalcCRC16(B.data(), static_cast<int>(B.size())); }
+std::uint16_t Crc(const Bytes& B) {
+  return CalcCRC16(B.data(), static_cast<int>(B.size()));
+}
 
 TEST(JKCrc, IsX25WithItsCheckValue) {
   const char* Check = "123456789";
@@ -102,8 +104,7 @@ TEST(JKData, ExecuteCmdFixedIds) {
 TEST(JKData, FlagAndValueFamiliesInTableOrder) {
   EXPECT_EQ(*jk::ExecuteCmdData(0x5F03, 1.0), (Bytes{0x5F, 0x01, 0x03, 0xFF}));
   EXPECT_EQ(*jk::ExecuteCmdData(0x5F03, -1.0), (Bytes{0x5F, 0x01, 0x03, 0x00}));
-  EXPECT_EQ(*jk::ExecuteCmdData(0x5D07, 300.0),
-            (Bytes{0x5D, 0x01, 0x07, 0x00, 0x00, 0x01, 0x2C}));
+  EXPECT_EQ(*jk::ExecuteCmdData(0x5D07, 300.0), (Bytes{0x5D, 0x01, 0x07, 0x00, 0x00, 0x01, 0x2C}));
   // Every 0x5F.. id also fits the 0x5D mask; the flag family wins.
   EXPECT_EQ(*jk::ExecuteCmdData(0x7FAB, 1.0), (Bytes{0x5F, 0x01, 0xAB, 0xFF}));
   EXPECT_EQ(*jk::ExecuteCmdData(0xFFFF, 0.0), (Bytes{0x5F, 0x01, 0xFF, 0x00}));
