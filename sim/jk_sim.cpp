@@ -52,7 +52,9 @@ TJKSim::TJKSim() : TJKSim(TJKSimOptions{}) {}
 TJKSim::TJKSim(TJKSimOptions Options)
     : FOptions(Options), FState(Options.InitialState), FActiveParamSet(Options.ActiveParamSet) {}
 
-TJKSim::~TJKSim() { Stop(); }
+TJKSim::~TJKSim() {
+  Stop();
+}
 
 void TJKSim::Start() {
   std::lock_guard<std::mutex> L(FLock);
@@ -217,7 +219,7 @@ void TJKSim::ParseLocked() {
     }
     size_t Len = 0;
     if (const int D = DataLength(FPending[2]); D > 0) {
-      Len = static_cast<size_t>(D + jk::FrameOverhead);
+      Len = static_cast<size_t>(D) + jk::FrameOverhead;
       if (FPending.size() < Len) {
         return;
       }
@@ -246,8 +248,8 @@ void TJKSim::ParseLocked() {
         continue;
       }
     }
-    TJKSimFrame F{NowMs(), {FPending.begin(), FPending.begin() + static_cast<std::ptrdiff_t>(Len)},
-                  false};
+    TJKSimFrame F{
+        NowMs(), {FPending.begin(), FPending.begin() + static_cast<std::ptrdiff_t>(Len)}, false};
     const std::uint16_t Crc = CalcCRC16(F.Bytes.data() + 1, static_cast<int>(Len) - 4);
     F.CrcOk = F.Bytes[Len - 3] == (Crc & 0xFF) && F.Bytes[Len - 2] == (Crc >> 8);
     FPending.erase(FPending.begin(), FPending.begin() + static_cast<std::ptrdiff_t>(Len));
@@ -324,9 +326,10 @@ void TJKSim::HandleLocked(const TJKSimFrame& F) {
     break;
   }
   case jk::fcSetValue: {
-    const std::int32_t V = static_cast<std::int32_t>(
-        (static_cast<std::uint32_t>(Param(5)) << 24) | (static_cast<std::uint32_t>(Param(6)) << 16) |
-        (static_cast<std::uint32_t>(Param(7)) << 8) | Param(8));
+    const std::int32_t V =
+        static_cast<std::int32_t>((static_cast<std::uint32_t>(Param(5)) << 24) |
+                                  (static_cast<std::uint32_t>(Param(6)) << 16) |
+                                  (static_cast<std::uint32_t>(Param(7)) << 8) | Param(8));
     FValues[Param(4)] = V;
     if (Param(4) == 0x05) {
       FSetPoint = V;
@@ -473,8 +476,7 @@ void TJKSim::ClearFrames() {
 bool TJKSim::WaitFrames(const std::function<bool(const std::vector<TJKSimFrame>&)>& Pred,
                         int TimeoutMs) const {
   std::unique_lock<std::mutex> L(FLock);
-  return FChanged.wait_for(L, std::chrono::milliseconds(TimeoutMs),
-                           [&] { return Pred(FFrames); });
+  return FChanged.wait_for(L, std::chrono::milliseconds(TimeoutMs), [&] { return Pred(FFrames); });
 }
 
 int TJKSim::JunkBytes() const {

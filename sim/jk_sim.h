@@ -39,7 +39,7 @@ enum class TJKFault {
 };
 
 struct TJKSimFrame {
-  double TimeMs;             // on the monotonic clock (NowMs)
+  double TimeMs;                   // on the monotonic clock (NowMs)
   std::vector<std::uint8_t> Bytes; // the whole frame, flags included
   bool CrcOk;
   std::uint8_t Address() const { return Bytes.size() > 1 ? Bytes[1] : 0; }
@@ -47,9 +47,9 @@ struct TJKSimFrame {
 };
 
 struct TJKSimOptions {
-  std::uint8_t Address = 1;   // the address answers carry
+  std::uint8_t Address = 1; // the address answers carry
   int InitialState = 0;
-  int ReadyDelayMs = 0;       // standby reached this long after 01 from state 0 or 1
+  int ReadyDelayMs = 0; // standby reached this long after 01 from state 0 or 1
   int ActiveParamSet = 1;
 };
 
