@@ -283,6 +283,7 @@ TEST_F(SerialThreadTest, HostThreadsQueueConcurrently) {
   constexpr int Threads = 4;
   constexpr int PerThread = 20;
   std::vector<std::thread> Hosts;
+  Hosts.reserve(Threads);
   for (int H = 0; H < Threads; ++H) {
     Hosts.emplace_back([&, H] {
       for (int I = 0; I < PerThread; ++I) {
