@@ -76,7 +76,9 @@ void TThread::Run(TThread* Self, std::shared_ptr<TThreadControl> Ctl) {
   Ctl->CV.notify_all();
 }
 
-void TThread::Terminate() { TThreadRef(FCtl).Terminate(); }
+void TThread::Terminate() {
+  TThreadRef(FCtl).Terminate();
+}
 
 void TThread::WaitFor() {
   if (FThread.joinable() && FThread.get_id() != std::this_thread::get_id()) {
