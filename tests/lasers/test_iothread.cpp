@@ -23,6 +23,10 @@ protected:
     ASSERT_EQ(WaitForSingleObject(Lock, 0), WAIT_OBJECT_0);
   }
   void TearDown() override {
+    // Self-freeing sequences end on their own; none may outlive the host.
+    for (const TThreadRef& R : Refs) {
+      EXPECT_TRUE(R.WaitFor(3000));
+    }
     CloseHandle(Lock);
     CloseHandle(Finish);
     HostTest::TearDown();
@@ -45,12 +49,19 @@ protected:
   bool Finished(int TimeoutMs) { return WaitForSingleObject(Finish, TimeoutMs) == WAIT_OBJECT_0; }
   bool LockBack(int TimeoutMs) { return WaitForSingleObject(Lock, TimeoutMs) == WAIT_OBJECT_0; }
 
+  TNcIOThread* Make() {
+    auto* T = new TNcIOThread(Lock);
+    Refs.push_back(T->Ref());
+    return T;
+  }
+
   THandle Lock = 0;
   THandle Finish = 0;
+  std::vector<TThreadRef> Refs;
 };
 
 TEST_F(IOThreadTest, RunsOutputsAndDelaysInOrderThenSignalsAndGivesBackTheLock) {
-  auto* T = new TNcIOThread(Lock);
+  auto* T = Make();
   T->SetFinishSemaphore(Finish);
   T->AddOutport(3, true);
   T->AddDelay(100);
@@ -78,7 +89,7 @@ TEST_F(IOThreadTest, RunsOutputsAndDelaysInOrderThenSignalsAndGivesBackTheLock) 
 
 TEST_F(IOThreadTest, InputWaitsEndAtTheLevelOrAtTheTimeOut) {
   Host->IO.SetInput(5, true);
-  auto* T = new TNcIOThread(Lock);
+  auto* T = Make();
   T->SetFinishSemaphore(Finish);
   T->AddInport(5, true, 5000); // already there: no wait
   T->AddOutport(1, true);
@@ -102,7 +113,7 @@ TEST_F(IOThreadTest, InputWaitsEndAtTheLevelOrAtTheTimeOut) {
 }
 
 TEST_F(IOThreadTest, OutOfRangeTimes) {
-  auto* T = new TNcIOThread(Lock);
+  auto* T = Make();
   T->SetFinishSemaphore(Finish);
   T->AddDelay(600001); // does nothing
   T->AddDelay(-1);     // does nothing
@@ -115,7 +126,7 @@ TEST_F(IOThreadTest, OutOfRangeTimes) {
 
   // A negative input time-out means the longest wait: still waiting well after it began.
   ASSERT_TRUE(LockBack(1000));
-  auto* W = new TNcIOThread(Lock);
+  auto* W = Make();
   W->SetFinishSemaphore(Finish);
   W->AddInport(9, true, -1);
   W->AddOutport(2, true);
@@ -130,7 +141,7 @@ TEST_F(IOThreadTest, OutOfRangeTimes) {
 
 TEST_F(IOThreadTest, TerminationMidStepSkipsTheRestWithoutSignalButReleasesTheLock) {
   for (const bool InDelay : {true, false}) {
-    auto* T = new TNcIOThread(Lock);
+    auto* T = Make();
     T->SetFinishSemaphore(Finish);
     T->AddOutport(1, true);
     if (InDelay) {
@@ -156,7 +167,7 @@ TEST_F(IOThreadTest, TerminationMidStepSkipsTheRestWithoutSignalButReleasesTheLo
 
 TEST_F(IOThreadTest, NoCompletionSignalWithoutAFinishSemaphore) {
   for (const THandle H : {THandle{0}, THandle{-3}}) {
-    auto* T = new TNcIOThread(Lock);
+    auto* T = Make();
     T->SetFinishSemaphore(H);
     T->AddOutport(1, true);
     T->Start();
@@ -166,7 +177,7 @@ TEST_F(IOThreadTest, NoCompletionSignalWithoutAFinishSemaphore) {
 }
 
 TEST_F(IOThreadTest, TheOwnerMayCloseItsHandlesWhileTheSequenceRuns) {
-  auto* T = new TNcIOThread(Lock);
+  auto* T = Make();
   T->SetFinishSemaphore(Finish);
   T->AddDelay(60);
   T->AddOutport(1, true);
