@@ -96,7 +96,8 @@ public:
   std::vector<TJKSimFrame> Commands() const;
   int CountFunction(std::uint8_t FunctionCode) const;
   void ClearFrames();
-  // Waits until Pred holds for the received frames or the time is up.
+  // Waits until Pred holds for the received frames or the time is up. Pred runs under the
+  // simulator's lock: it must not call the simulator.
   bool WaitFrames(const std::function<bool(const std::vector<TJKSimFrame>&)>& Pred,
                   int TimeoutMs) const;
   // Bytes received that belong to no well-formed frame.
