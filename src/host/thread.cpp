@@ -54,6 +54,9 @@ void TThread::Start() {
     return;
   }
   FStarted = true;
+  // Held until FThread is stored: a free-on-terminate thread that ends at once must not
+  // detach and delete itself before then.
+  std::lock_guard<std::mutex> L(FCtl->M);
   FThread = std::thread(&TThread::Run, this, FCtl);
 }
 
@@ -68,7 +71,10 @@ void TThread::Run(TThread* Self, std::shared_ptr<TThreadControl> Ctl) {
   } catch (...) {
   }
   if (Self->FFreeOnTerminate) {
-    Self->FThread.detach();
+    {
+      std::lock_guard<std::mutex> L(Ctl->M);
+      Self->FThread.detach();
+    }
     delete Self;
   }
   std::lock_guard<std::mutex> L(Ctl->M);

@@ -84,7 +84,7 @@ inline std::optional<double> FirstAt(const hostkit::TMachineIO& IO, const std::s
 // Timing bounds for a loaded two-core machine: an event due at Ms may come a little early
 // only through clock granularity, and late by scheduling.
 constexpr double KEarlyMs = 2.0;
-constexpr double KLateMs = 60.0;
+constexpr double KLateMs = 80.0;
 
 #define EXPECT_AT(Opt, Ms)                                                                         \
   do {                                                                                             \
