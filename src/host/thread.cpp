@@ -54,13 +54,15 @@ void TThread::Start() {
     return;
   }
   FStarted = true;
-  // Held until FThread is stored: a free-on-terminate thread that ends at once must not
-  // detach and delete itself before then.
+  // The new thread waits for the lock so that FThread is assigned before it may detach it.
   std::lock_guard<std::mutex> L(FCtl->M);
   FThread = std::thread(&TThread::Run, this, FCtl);
 }
 
-void TThread::Run(TThread* Self, std::shared_ptr<TThreadControl> Ctl) {
+void TThread::Run(TThread* Self, const std::shared_ptr<TThreadControl>& Ctl) {
+  {
+    std::lock_guard<std::mutex> L(Ctl->M);
+  }
   try {
     Self->Execute();
   } catch (...) {
@@ -71,10 +73,7 @@ void TThread::Run(TThread* Self, std::shared_ptr<TThreadControl> Ctl) {
   } catch (...) {
   }
   if (Self->FFreeOnTerminate) {
-    {
-      std::lock_guard<std::mutex> L(Ctl->M);
-      Self->FThread.detach();
-    }
+    Self->FThread.detach();
     delete Self;
   }
   std::lock_guard<std::mutex> L(Ctl->M);
@@ -82,7 +81,9 @@ void TThread::Run(TThread* Self, std::shared_ptr<TThreadControl> Ctl) {
   Ctl->CV.notify_all();
 }
 
-void TThread::Terminate() { TThreadRef(FCtl).Terminate(); }
+void TThread::Terminate() {
+  TThreadRef(FCtl).Terminate();
+}
 
 void TThread::WaitFor() {
   if (FThread.joinable() && FThread.get_id() != std::this_thread::get_id()) {
