@@ -164,13 +164,16 @@ TEST_F(CO2LaserTest, ShutterStatusInputEndsTheHandshake) {
   EXPECT_TRUE(L.GetIsEmissionOn());
 }
 
-TEST_F(CO2LaserTest, MissingShutterOutputIsNotWritten) {
-  Host->IO.SetOutputsExist({KCtrl, KMode0, KMode1});
+TEST_F(CO2LaserTest, MissingShutterOutputIsSkippedButCtrlPortIsNot) {
+  Host->IO.SetOutputsExist({KMode0, KMode1});
   auto& L = Make(Params());
   const double T0 = NowMs();
   L.EmissionOn();
   L.EmissionOff();
   EXPECT_TRUE(Events(Host->IO, TIoKind::Output, T0).empty());
+  L.LaserOn();
+  L.LaserOff();
+  EXPECT_EQ(Events(Host->IO, TIoKind::Output, T0), (std::vector<std::string>{"out3=1", "out3=0"}));
 }
 
 TEST_F(CO2LaserTest, ModeOutputsFollowTheTable) {

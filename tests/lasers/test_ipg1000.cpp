@@ -167,6 +167,7 @@ TEST_F(IPG1000LaserTest, PowerOnWhileRunningOnlyRedrivesTheRequest) {
 }
 
 TEST_F(IPG1000LaserTest, PowerOffDropsTheOutputsInOrder) {
+  Host->IO.SetOutputsExist({}); // driven without asking
   auto L = NewLaser<TIPG1000Laser>(nullptr, Params(ltYLSGemHW));
   const double T0 = NowMs();
   L->PowerOff();
