@@ -144,10 +144,11 @@ TEST_F(PingClientTest, OwnHostAndTimeOutStandInForEmptyArguments) {
 }
 
 TEST_F(PingClientTest, TcpProbeCountsRefusalAsAnswerAndSilenceAsNone) {
-  TTcpListener Srv("127.0.8.24", 10001, 0);
-  const auto Open = NewPingProber(TPingMethod::TcpProbe, 10001);
+  TTcpListener Srv("127.0.8.24", 0, 0);
+  const auto Open = NewPingProber(TPingMethod::TcpProbe, Srv.Port());
   EXPECT_EQ(Open->Probe("127.0.8.24", 500), TPingResult::Answered);
-  const auto Closed = NewPingProber(TPingMethod::TcpProbe, 10002);
+  const TClosedPort Refusing("127.0.8.24");
+  const auto Closed = NewPingProber(TPingMethod::TcpProbe, Refusing.Port());
   auto T0 = Clock::now();
   EXPECT_EQ(Closed->Probe("127.0.8.24", 500), TPingResult::Answered);
   EXPECT_LT(MsSince(T0), 200.0);
