@@ -345,6 +345,9 @@ void TSerialPort::Close() {
 void TSerialPort::CloseLocked() {
   FActive.store(false, std::memory_order_release);
   if (FFd >= 0) {
+    // The exclusive flag lives on the tty, not on our descriptor: lift it, or a device that
+    // someone else still holds open would refuse our own reopen.
+    ::ioctl(FFd, TIOCNXCL);
     ::close(FFd); // also drops the flock
     FFd = -1;
   }

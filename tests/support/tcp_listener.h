@@ -44,7 +44,8 @@ public:
   // one is dropped). False when none came.
   bool Accept(int TimeoutMs);
   bool HasClient() const { return FClient >= 0; }
-  // The current connection's descriptor (for poll in a simulator); -1 without one.
+  // The current connection's descriptor (non-blocking; for poll in a simulator); -1
+  // without one.
   int ClientFd() const { return FClient; }
 
   // Waits until at least MinCount bytes have arrived or TimeoutMs has passed; returns all
