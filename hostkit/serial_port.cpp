@@ -255,7 +255,9 @@ bool TSerialPort::OpenLocked() {
     CloseLocked();
     return false;
   }
-  ::tcflush(FFd, TCIOFLUSH);
+  // Stale input from before the open goes; output is left alone (on a pty, flushing it
+  // would discard what the far end has not read yet).
+  ::tcflush(FFd, TCIFLUSH);
   if (FWake >= 0) {
     DrainEvent(FWake);
   }
