@@ -1,0 +1,505 @@
+#include "sim/ylr_sim.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include "host/clock.h"
+#include "host/format1033.h"
+#include "protocols/ylr.h"
+
+namespace nclaser::sim {
+
+namespace {
+
+std::string Errno(const char* What) { return std::string(What) + ": " + std::strerror(errno); }
+
+void CloseFd(int& Fd) {
+  if (Fd >= 0) {
+    ::close(Fd);
+    Fd = -1;
+  }
+}
+
+// "SDC 45" -> ("SDC", "45").
+void SplitCmd(const std::string& Cmd, std::string& Mnemonic, std::string& Arg) {
+  const std::size_t Sp = Cmd.find(' ');
+  Mnemonic = Cmd.substr(0, Sp);
+  Arg = Sp == std::string::npos ? std::string() : Cmd.substr(Sp + 1);
+}
+
+} // namespace
+
+TYLRSim::TYLRSim() = default;
+
+TYLRSim::~TYLRSim() { Stop(); }
+
+bool TYLRSim::StartPty(std::string* Error) {
+  Stop();
+  FMaster = ::posix_openpt(O_RDWR | O_NOCTTY);
+  if (FMaster < 0 || ::grantpt(FMaster) != 0 || ::unlockpt(FMaster) != 0) {
+    if (Error != nullptr) {
+      *Error = Errno("posix_openpt");
+    }
+    CloseFd(FMaster);
+    return false;
+  }
+  char Name[128] = {};
+  if (::ptsname_r(FMaster, Name, sizeof Name) != 0) {
+    if (Error != nullptr) {
+      *Error = Errno("ptsname_r");
+    }
+    CloseFd(FMaster);
+    return false;
+  }
+  FDevicePath = Name;
+  // Keeping one slave descriptor open spares the master a hang-up whenever the driver
+  // closes its port, and makes the line raw before anyone opens it.
+  FSlaveKeep = ::open(Name, O_RDWR | O_NOCTTY);
+  if (FSlaveKeep >= 0) {
+    termios T{};
+    if (::tcgetattr(FSlaveKeep, &T) == 0) {
+      ::cfmakeraw(&T);
+      ::tcsetattr(FSlaveKeep, TCSANOW, &T);
+    }
+  }
+  ::fcntl(FMaster, F_SETFL, ::fcntl(FMaster, F_GETFL) | O_NONBLOCK);
+  FStop = false;
+  FRunning = true;
+  FThread = std::thread(&TYLRSim::Run, this);
+  return true;
+}
+
+bool TYLRSim::OpenListener(std::string* Error) {
+  FListen = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (FListen < 0) {
+    if (Error != nullptr) {
+      *Error = Errno("socket");
+    }
+    return false;
+  }
+  const int One = 1;
+  ::setsockopt(FListen, SOL_SOCKET, SO_REUSEADDR, &One, sizeof One);
+  sockaddr_in A{};
+  A.sin_family = AF_INET;
+  A.sin_port = htons(static_cast<std::uint16_t>(FPort));
+  if (::inet_pton(AF_INET, FBindAddr.c_str(), &A.sin_addr) != 1) {
+    if (Error != nullptr) {
+      *Error = "not an IPv4 address: " + FBindAddr;
+    }
+    CloseFd(FListen);
+    return false;
+  }
+  if (::bind(FListen, reinterpret_cast<sockaddr*>(&A), sizeof A) != 0 ||
+      ::listen(FListen, 4) != 0) {
+    if (Error != nullptr) {
+      *Error = Errno("bind/listen");
+    }
+    CloseFd(FListen);
+    return false;
+  }
+  return true;
+}
+
+bool TYLRSim::StartTcp(const std::string& Address, int Port, std::string* Error) {
+  Stop();
+  FBindAddr = Address;
+  FPort = Port;
+  if (!OpenListener(Error)) {
+    return false;
+  }
+  FAddress = Address + ":" + std::to_string(Port);
+  FStop = false;
+  FRunning = true;
+  FThread = std::thread(&TYLRSim::Run, this);
+  return true;
+}
+
+void TYLRSim::Stop() {
+  FStop = true;
+  if (FThread.joinable()) {
+    FThread.join();
+  }
+  FRunning = false;
+  CloseClient();
+  CloseFd(FListen);
+  CloseFd(FSlaveKeep);
+  CloseFd(FMaster);
+}
+
+std::string TYLRSim::DevicePath() const { return FDevicePath; }
+std::string TYLRSim::Address() const { return FAddress; }
+
+// ---- The loop -----------------------------------------------------------------------
+
+void TYLRSim::CloseClient() {
+  std::lock_guard<std::mutex> L(FLock);
+  CloseFd(FClient);
+  FInBuf.clear();
+  FHeld.clear();
+}
+
+void TYLRSim::Run() {
+  char Buf[4096];
+  while (!FStop) {
+    bool Down = false;
+    bool Drop = false;
+    std::string Raw;
+    {
+      std::lock_guard<std::mutex> L(FLock);
+      Down = NowMs() < FDownUntilMs;
+      Drop = FDropRequested;
+      FDropRequested = false;
+      Raw.swap(FRaw);
+    }
+    if (Drop && FMaster < 0) {
+      CloseClient();
+      CloseFd(FListen);
+    }
+    if (!Raw.empty()) {
+      WriteOut(Raw);
+    }
+    if (FMaster < 0 && !Down && FListen < 0) {
+      OpenListener(nullptr);
+    }
+    pollfd P[2]{};
+    int N = 0;
+    int DataFd = FMaster >= 0 ? FMaster : FClient;
+    if (DataFd >= 0) {
+      P[N++] = {DataFd, POLLIN, 0};
+    }
+    if (FListen >= 0) {
+      P[N++] = {FListen, POLLIN, 0};
+    }
+    if (::poll(P, static_cast<nfds_t>(N), 5) <= 0) {
+      continue;
+    }
+    for (int I = 0; I < N; ++I) {
+      if (P[I].revents == 0) {
+        continue;
+      }
+      if (P[I].fd == FListen) {
+        const int C = ::accept4(FListen, nullptr, nullptr, SOCK_CLOEXEC);
+        if (C >= 0) {
+          CloseClient(); // a new connection replaces the old one
+          std::lock_guard<std::mutex> L(FLock);
+          FClient = C;
+          ++FConnects;
+          FChanged.notify_all();
+        }
+        continue;
+      }
+      const ssize_t R = ::read(P[I].fd, Buf, sizeof Buf);
+      if (R > 0) {
+        if (!Down) {
+          HandleInput(Buf, static_cast<std::size_t>(R));
+        }
+      } else if (FMaster < 0 && (R == 0 || (errno != EAGAIN && errno != EINTR))) {
+        CloseClient();
+      } else if (FMaster >= 0) {
+        // The pty has no reader on the other side right now.
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      }
+    }
+  }
+}
+
+void TYLRSim::HandleInput(const char* Data, std::size_t Count) {
+  std::string Out;
+  {
+    std::lock_guard<std::mutex> L(FLock);
+    FInBuf.append(Data, Count);
+    std::size_t Pos = 0;
+    for (;;) {
+      const std::size_t Cr = FInBuf.find(ylr::CR, Pos);
+      if (Cr == std::string::npos) {
+        break;
+      }
+      const std::string Cmd = FInBuf.substr(Pos, Cr - Pos);
+      Pos = Cr + 1;
+      FCommands.push_back(Cmd);
+      const std::string A = Answer(Cmd);
+      if (!FSilent && !A.empty()) {
+        Out += A;
+      }
+    }
+    FInBuf.erase(0, Pos);
+    FChanged.notify_all();
+    if (FJoin && !Out.empty() && FHeld.empty()) {
+      FHeld = Out;
+      return;
+    }
+    Out = FHeld + Out;
+    FHeld.clear();
+  }
+  WriteOut(Out);
+}
+
+std::string TYLRSim::Answer(const std::string& Cmd) {
+  std::string M;
+  std::string Arg;
+  SplitCmd(Cmd, M, Arg);
+  if (M.empty()) {
+    return {};
+  }
+  const auto Err = FErrors.find(M);
+  if (Err != FErrors.end()) {
+    return "ERR: " + Err->second + "\r";
+  }
+  const auto Echo = [&M] { return M + "\r"; };
+  const auto Value = [&M](const std::string& V) { return M + ": " + V + "\r"; };
+  double Num = 0.0;
+  const bool HasNum = TryStrToFloat1033(Arg, Num);
+
+  if (M == "STA") {
+    return Value(std::to_string(StatusWord()));
+  }
+  if (M == "EMON") {
+    if ((FFaults & ylr::AlarmMaskCW) != 0) {
+      return "ERR: Emission blocked by an alarm\r";
+    }
+    FEmission = true;
+    return Echo();
+  }
+  if (M == "EMOFF") {
+    FEmission = false;
+    return Echo();
+  }
+  if (M == "ABN" || M == "ABF") {
+    FAiming = M == "ABN";
+    return Echo();
+  }
+  if (M == "EMOD" || M == "DMOD") {
+    FModulation = M == "EMOD";
+    return Echo();
+  }
+  if (M == "EGM" || M == "DGM") {
+    FGateMode = M == "EGM";
+    return Echo();
+  }
+  if (M == "EPM" || M == "DPM") {
+    FPulseMode = M == "EPM";
+    return Echo();
+  }
+  if (M == "DLE" || M == "ELE" || M == "DEABC" || M == "EEABC" || M == "DEC" || M == "EEC" ||
+      M == "SDS") {
+    return Echo();
+  }
+  if (M == "SDC") {
+    if (!HasNum || Num < 0.0 || Num > 100.0) {
+      return "ERR: Out of Range\r";
+    }
+    FDiodeCurrent = Num;
+    return Value(FloatToStr1033(Num + FEchoOffset));
+  }
+  if (M == "RCS") {
+    return Value(Format1033("%.1f", FDiodeCurrent + FEchoOffset));
+  }
+  if (M == "SFWS" || M == "SPW" || M == "SPRR") {
+    return HasNum ? Value(Arg) : "ERR: Invalid Parameter\r";
+  }
+  if (M == "RERR") {
+    FFaults = 0;
+    return Echo();
+  }
+  if (M == "RET") {
+    return Value("1234.5");
+  }
+  if (M == "RFWS") {
+    return Value("1.0");
+  }
+  if (M == "RCT") {
+    return Value("25.3");
+  }
+  if (M == "RNC") {
+    return Value("10.0");
+  }
+  if (M == "RMEC") {
+    return Value("0");
+  }
+  if (M == "ROP") {
+    return Value(FEmission ? Format1033("%.1f", FDiodeCurrent * 10.0) : std::string("Off"));
+  }
+  if (M == "RSN") {
+    return Value(FSerial);
+  }
+  if (M == "RFV") {
+    return Value("YLR-SIM 1.0");
+  }
+  return "ERR: Unknown Command\r";
+}
+
+void TYLRSim::WriteAll(const std::string& Text) {
+  const int Fd = FMaster >= 0 ? FMaster : FClient;
+  std::size_t Done = 0;
+  const double Start = NowMs();
+  while (Fd >= 0 && Done < Text.size() && ElapsedMs(Start) < 1000.0) {
+    const ssize_t W =
+        FMaster >= 0 ? ::write(Fd, Text.data() + Done, Text.size() - Done)
+                     : ::send(Fd, Text.data() + Done, Text.size() - Done, MSG_NOSIGNAL);
+    if (W > 0) {
+      Done += static_cast<std::size_t>(W);
+    } else if (W < 0 && errno != EAGAIN && errno != EINTR) {
+      return;
+    } else {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  }
+}
+
+void TYLRSim::WriteOut(const std::string& Text) {
+  if (Text.empty()) {
+    return;
+  }
+  std::size_t Chunk = 0;
+  int Pause = 0;
+  {
+    std::lock_guard<std::mutex> L(FLock);
+    Chunk = FChunk;
+    Pause = FChunkPauseMs;
+  }
+  if (Chunk == 0) {
+    WriteAll(Text);
+    return;
+  }
+  for (std::size_t I = 0; I < Text.size(); I += Chunk) {
+    WriteAll(Text.substr(I, Chunk));
+    if (I + Chunk < Text.size()) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(Pause));
+    }
+  }
+}
+
+// ---- State and faults ---------------------------------------------------------------
+
+std::uint32_t TYLRSim::StatusWord() const {
+  std::uint32_t S = FFaults;
+  S |= FEmission ? BitEmission : 0;
+  S |= FAiming ? BitAiming : 0;
+  S |= FModulation ? BitModulation : 0;
+  S |= FGateMode ? BitGateMode : 0;
+  return S;
+}
+
+std::uint32_t TYLRSim::Status() const {
+  std::lock_guard<std::mutex> L(FLock);
+  return StatusWord();
+}
+
+bool TYLRSim::Emission() const {
+  std::lock_guard<std::mutex> L(FLock);
+  return FEmission;
+}
+
+bool TYLRSim::Aiming() const {
+  std::lock_guard<std::mutex> L(FLock);
+  return FAiming;
+}
+
+double TYLRSim::DiodeCurrent() const {
+  std::lock_guard<std::mutex> L(FLock);
+  return FDiodeCurrent;
+}
+
+void TYLRSim::SetSerialNumber(const std::string& SN) {
+  std::lock_guard<std::mutex> L(FLock);
+  FSerial = SN;
+}
+
+bool TYLRSim::ClientConnected() const {
+  std::lock_guard<std::mutex> L(FLock);
+  return FClient >= 0;
+}
+
+std::vector<std::string> TYLRSim::Commands() const {
+  std::lock_guard<std::mutex> L(FLock);
+  return FCommands;
+}
+
+void TYLRSim::ClearCommands() {
+  std::lock_guard<std::mutex> L(FLock);
+  FCommands.clear();
+}
+
+int TYLRSim::CountCommand(const std::string& Cmd) const {
+  std::lock_guard<std::mutex> L(FLock);
+  int N = 0;
+  for (const std::string& C : FCommands) {
+    N += C == Cmd ? 1 : 0;
+  }
+  return N;
+}
+
+bool TYLRSim::WaitForCommand(const std::string& Cmd, int TimeoutMs, int Count) const {
+  std::unique_lock<std::mutex> L(FLock);
+  return FChanged.wait_for(L, std::chrono::milliseconds(TimeoutMs), [&] {
+    int N = 0;
+    for (const std::string& C : FCommands) {
+      N += C == Cmd ? 1 : 0;
+    }
+    return N >= Count;
+  });
+}
+
+void TYLRSim::SetFaultBits(std::uint32_t Bits, bool On) {
+  std::lock_guard<std::mutex> L(FLock);
+  FFaults = On ? (FFaults | Bits) : (FFaults & ~Bits);
+}
+
+void TYLRSim::SetErrorReply(const std::string& Mnemonic, const std::string& Text) {
+  std::lock_guard<std::mutex> L(FLock);
+  if (Text.empty()) {
+    FErrors.erase(Mnemonic);
+  } else {
+    FErrors[Mnemonic] = Text;
+  }
+}
+
+void TYLRSim::SetSilent(bool On) {
+  std::lock_guard<std::mutex> L(FLock);
+  FSilent = On;
+}
+
+void TYLRSim::SetSplitReplies(std::size_t ChunkSize, int PauseMs) {
+  std::lock_guard<std::mutex> L(FLock);
+  FChunk = ChunkSize;
+  FChunkPauseMs = PauseMs;
+}
+
+void TYLRSim::SetJoinReplies(bool On) {
+  std::lock_guard<std::mutex> L(FLock);
+  FJoin = On;
+}
+
+void TYLRSim::SetDiodeEchoOffset(double Offset) {
+  std::lock_guard<std::mutex> L(FLock);
+  FEchoOffset = Offset;
+}
+
+void TYLRSim::SendRaw(const std::string& Text) {
+  std::lock_guard<std::mutex> L(FLock);
+  FRaw += Text;
+}
+
+void TYLRSim::DropConnection(int DownMs) {
+  std::lock_guard<std::mutex> L(FLock);
+  FDownUntilMs = NowMs() + DownMs;
+  FDropRequested = true;
+}
+
+int TYLRSim::ConnectCount() const {
+  std::lock_guard<std::mutex> L(FLock);
+  return FConnects;
+}
+
+} // namespace nclaser::sim
