@@ -31,13 +31,6 @@ void CloseFd(int& Fd) {
   }
 }
 
-// "SDC 45" -> ("SDC", "45").
-void SplitCmd(const std::string& Cmd, std::string& Mnemonic, std::string& Arg) {
-  const std::size_t Sp = Cmd.find(' ');
-  Mnemonic = Cmd.substr(0, Sp);
-  Arg = Sp == std::string::npos ? std::string() : Cmd.substr(Sp + 1);
-}
-
 } // namespace
 
 TYLRSim::TYLRSim() = default;
@@ -145,7 +138,7 @@ std::string TYLRSim::Address() const { return FAddress; }
 void TYLRSim::CloseClient() {
   std::lock_guard<std::mutex> L(FLock);
   CloseFd(FClient);
-  FInBuf.clear();
+  FModel.ResetInput();
   FHeld.clear();
 }
 
@@ -218,22 +211,7 @@ void TYLRSim::HandleInput(const char* Data, std::size_t Count) {
   std::string Out;
   {
     std::lock_guard<std::mutex> L(FLock);
-    FInBuf.append(Data, Count);
-    std::size_t Pos = 0;
-    for (;;) {
-      const std::size_t Cr = FInBuf.find(ylr::CR, Pos);
-      if (Cr == std::string::npos) {
-        break;
-      }
-      const std::string Cmd = FInBuf.substr(Pos, Cr - Pos);
-      Pos = Cr + 1;
-      FCommands.push_back(Cmd);
-      const std::string A = Answer(Cmd);
-      if (!FSilent && !A.empty()) {
-        Out += A;
-      }
-    }
-    FInBuf.erase(0, Pos);
+    Out = FModel.Feed(std::string_view(Data, Count));
     FChanged.notify_all();
     if (FJoin && !Out.empty() && FHeld.empty()) {
       FHeld = Out;
@@ -243,100 +221,6 @@ void TYLRSim::HandleInput(const char* Data, std::size_t Count) {
     FHeld.clear();
   }
   WriteOut(Out);
-}
-
-std::string TYLRSim::Answer(const std::string& Cmd) {
-  std::string M;
-  std::string Arg;
-  SplitCmd(Cmd, M, Arg);
-  if (M.empty()) {
-    return {};
-  }
-  const auto Err = FErrors.find(M);
-  if (Err != FErrors.end()) {
-    return "ERR: " + Err->second + "\r";
-  }
-  const auto Echo = [&M] { return M + "\r"; };
-  const auto Value = [&M](const std::string& V) { return M + ": " + V + "\r"; };
-  double Num = 0.0;
-  const bool HasNum = TryStrToFloat1033(Arg, Num);
-
-  if (M == "STA") {
-    return Value(std::to_string(StatusWord()));
-  }
-  if (M == "EMON") {
-    if ((FFaults & ylr::AlarmMaskCW) != 0) {
-      return "ERR: Emission blocked by an alarm\r";
-    }
-    FEmission = true;
-    return Echo();
-  }
-  if (M == "EMOFF") {
-    FEmission = false;
-    return Echo();
-  }
-  if (M == "ABN" || M == "ABF") {
-    FAiming = M == "ABN";
-    return Echo();
-  }
-  if (M == "EMOD" || M == "DMOD") {
-    FModulation = M == "EMOD";
-    return Echo();
-  }
-  if (M == "EGM" || M == "DGM") {
-    FGateMode = M == "EGM";
-    return Echo();
-  }
-  if (M == "EPM" || M == "DPM") {
-    FPulseMode = M == "EPM";
-    return Echo();
-  }
-  if (M == "DLE" || M == "ELE" || M == "DEABC" || M == "EEABC" || M == "DEC" || M == "EEC" ||
-      M == "SDS") {
-    return Echo();
-  }
-  if (M == "SDC") {
-    if (!HasNum || Num < 0.0 || Num > 100.0) {
-      return "ERR: Out of Range\r";
-    }
-    FDiodeCurrent = Num;
-    return Value(FloatToStr1033(Num + FEchoOffset));
-  }
-  if (M == "RCS") {
-    return Value(Format1033("%.1f", FDiodeCurrent + FEchoOffset));
-  }
-  if (M == "SFWS" || M == "SPW" || M == "SPRR") {
-    return HasNum ? Value(Arg) : "ERR: Invalid Parameter\r";
-  }
-  if (M == "RERR") {
-    FFaults = 0;
-    return Echo();
-  }
-  if (M == "RET") {
-    return Value("1234.5");
-  }
-  if (M == "RFWS") {
-    return Value("1.0");
-  }
-  if (M == "RCT") {
-    return Value("25.3");
-  }
-  if (M == "RNC") {
-    return Value("10.0");
-  }
-  if (M == "RMEC") {
-    return Value("0");
-  }
-  if (M == "ROP") {
-    return Value(FEmission ? Format1033("%.1f", FDiodeCurrent * 10.0) : std::string("Off"));
-  }
-  if (M == "RSN") {
-    return Value(FSerial);
-  }
-  if (M == "RFV") {
-    return Value("YLR-SIM 1.0");
-  }
-  return "ERR: Unknown Command\r";
 }
 
 void TYLRSim::WriteAll(const std::string& Text) {
@@ -382,38 +266,29 @@ void TYLRSim::WriteOut(const std::string& Text) {
 
 // ---- State and faults ---------------------------------------------------------------
 
-std::uint32_t TYLRSim::StatusWord() const {
-  std::uint32_t S = FFaults;
-  S |= FEmission ? BitEmission : 0;
-  S |= FAiming ? BitAiming : 0;
-  S |= FModulation ? BitModulation : 0;
-  S |= FGateMode ? BitGateMode : 0;
-  return S;
-}
-
 std::uint32_t TYLRSim::Status() const {
   std::lock_guard<std::mutex> L(FLock);
-  return StatusWord();
+  return FModel.Status();
 }
 
 bool TYLRSim::Emission() const {
   std::lock_guard<std::mutex> L(FLock);
-  return FEmission;
+  return FModel.Emission();
 }
 
 bool TYLRSim::Aiming() const {
   std::lock_guard<std::mutex> L(FLock);
-  return FAiming;
+  return FModel.Aiming();
 }
 
 double TYLRSim::DiodeCurrent() const {
   std::lock_guard<std::mutex> L(FLock);
-  return FDiodeCurrent;
+  return FModel.DiodeCurrent();
 }
 
 void TYLRSim::SetSerialNumber(const std::string& SN) {
   std::lock_guard<std::mutex> L(FLock);
-  FSerial = SN;
+  FModel.SetSerialNumber(SN);
 }
 
 bool TYLRSim::ClientConnected() const {
@@ -423,18 +298,18 @@ bool TYLRSim::ClientConnected() const {
 
 std::vector<std::string> TYLRSim::Commands() const {
   std::lock_guard<std::mutex> L(FLock);
-  return FCommands;
+  return FModel.Commands();
 }
 
 void TYLRSim::ClearCommands() {
   std::lock_guard<std::mutex> L(FLock);
-  FCommands.clear();
+  FModel.ClearCommands();
 }
 
 int TYLRSim::CountCommand(const std::string& Cmd) const {
   std::lock_guard<std::mutex> L(FLock);
   int N = 0;
-  for (const std::string& C : FCommands) {
+  for (const std::string& C : FModel.Commands()) {
     N += C == Cmd ? 1 : 0;
   }
   return N;
@@ -444,7 +319,7 @@ bool TYLRSim::WaitForCommand(const std::string& Cmd, int TimeoutMs, int Count) c
   std::unique_lock<std::mutex> L(FLock);
   return FChanged.wait_for(L, std::chrono::milliseconds(TimeoutMs), [&] {
     int N = 0;
-    for (const std::string& C : FCommands) {
+    for (const std::string& C : FModel.Commands()) {
       N += C == Cmd ? 1 : 0;
     }
     return N >= Count;
@@ -453,21 +328,17 @@ bool TYLRSim::WaitForCommand(const std::string& Cmd, int TimeoutMs, int Count) c
 
 void TYLRSim::SetFaultBits(std::uint32_t Bits, bool On) {
   std::lock_guard<std::mutex> L(FLock);
-  FFaults = On ? (FFaults | Bits) : (FFaults & ~Bits);
+  FModel.SetFaultBits(Bits, On);
 }
 
 void TYLRSim::SetErrorReply(const std::string& Mnemonic, const std::string& Text) {
   std::lock_guard<std::mutex> L(FLock);
-  if (Text.empty()) {
-    FErrors.erase(Mnemonic);
-  } else {
-    FErrors[Mnemonic] = Text;
-  }
+  FModel.SetErrorReply(Mnemonic, Text);
 }
 
 void TYLRSim::SetSilent(bool On) {
   std::lock_guard<std::mutex> L(FLock);
-  FSilent = On;
+  FModel.SetSilent(On);
 }
 
 void TYLRSim::SetSplitReplies(std::size_t ChunkSize, int PauseMs) {
@@ -483,7 +354,7 @@ void TYLRSim::SetJoinReplies(bool On) {
 
 void TYLRSim::SetDiodeEchoOffset(double Offset) {
   std::lock_guard<std::mutex> L(FLock);
-  FEchoOffset = Offset;
+  FModel.SetDiodeEchoOffset(Offset);
 }
 
 void TYLRSim::SendRaw(const std::string& Text) {

@@ -11,27 +11,23 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
-#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "sim/ylr/ylr_model.h"
+
 namespace nclaser::sim {
 
 class TYLRSim {
 public:
-  // Status bits the simulator keeps itself.
-  static constexpr std::uint32_t BitEmission = 1U << 2;
-  static constexpr std::uint32_t BitAiming = 1U << 8;
-  static constexpr std::uint32_t BitModulation = 1U << 12;
-  static constexpr std::uint32_t BitGateMode = 1U << 16;
-  // Fault bits.
-  static constexpr std::uint32_t BitOverheat = 1U << 1;
-  static constexpr std::uint32_t BitBackReflection = 1U << 3;
-  static constexpr std::uint32_t BitPulseTooShort = 1U << 9;
-  static constexpr std::uint32_t BitPowerSupplyFailure = 1U << 19;
-  static constexpr std::uint32_t BitAveragePowerTooHigh = 1U << 31;
+  static constexpr std::uint32_t BitEmission = TYLRModel::BitEmission;
+  static constexpr std::uint32_t BitAiming = TYLRModel::BitAiming;
+  static constexpr std::uint32_t BitOverheat = TYLRModel::BitOverheat;
+  static constexpr std::uint32_t BitBackReflection = TYLRModel::BitBackReflection;
+  static constexpr std::uint32_t BitPulseTooShort = TYLRModel::BitPulseTooShort;
+  static constexpr std::uint32_t BitAveragePowerTooHigh = TYLRModel::BitAveragePowerTooHigh;
 
   TYLRSim();
   ~TYLRSim();
@@ -92,12 +88,10 @@ public:
 private:
   void Run();
   void HandleInput(const char* Data, std::size_t Count);
-  std::string Answer(const std::string& Cmd);
   void WriteOut(const std::string& Text);
   void WriteAll(const std::string& Text);
   void CloseClient();
   bool OpenListener(std::string* Error);
-  std::uint32_t StatusWord() const; // FLock held
 
   mutable std::mutex FLock;
   mutable std::condition_variable FChanged;
@@ -116,21 +110,8 @@ private:
   int FPort = 0;
   std::string FBindAddr;
 
-  std::string FInBuf;
+  TYLRModel FModel;
   std::string FHeld;
-  std::vector<std::string> FCommands;
-
-  std::uint32_t FFaults = 0;
-  bool FEmission = false;
-  bool FAiming = false;
-  bool FModulation = true;
-  bool FGateMode = false;
-  bool FPulseMode = false;
-  double FDiodeCurrent = 0.0;
-  double FEchoOffset = 0.0;
-  std::string FSerial = "PL1234567";
-  std::map<std::string, std::string> FErrors;
-  bool FSilent = false;
   std::size_t FChunk = 0;
   int FChunkPauseMs = 0;
   bool FJoin = false;
