@@ -388,13 +388,13 @@ void TIPGYLRDriver::TIPGMonThread::Execute() {
         break;
       }
       if (!FOwner->CheckConnection()) {
-        double W = Intv;
-        if (FConntStartCheckTag == 0) {
-          W = StartW;
-          FConntStartCheckTag = 1;
-        }
+        // The short start-up wait holds until it has produced the first report: a link
+        // that is down from the start is reported within the first second, and from then
+        // on at the long interval.
+        const double W = FConntStartCheckTag == 0 ? StartW : Intv;
         if (ElapsedMs(T) > 86400.0 * W) {
           T = NowMs();
+          FConntStartCheckTag = 1;
           ShowMsgType(SLaserConnectedFail.Get(), mtProminent);
         }
       }

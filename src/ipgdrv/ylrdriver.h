@@ -35,7 +35,7 @@ public:
     void Execute() override;
 
   private:
-    std::int32_t FConntStartCheckTag = 0;
+    std::int32_t FConntStartCheckTag = 0; // 1 once the start-up wait has been used
     TIPGYLRDriver* FOwner;
     std::atomic<std::int32_t> FThreadDelay{50};
   };
