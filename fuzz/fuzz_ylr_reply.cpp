@@ -65,9 +65,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
   if (LinesSeen != CrSeen) {
     std::abort();
   }
-  const std::uint32_t Status = Size >= 5 ? (std::uint32_t{Data[1]} << 24 | Data[2] << 16 |
-                                            Data[3] << 8 | Data[4])
-                                         : 0;
+  const std::uint32_t Status =
+      Size >= 5 ? (std::uint32_t{Data[1]} << 24 | Data[2] << 16 | Data[3] << 8 | Data[4]) : 0;
   (void)ylr::AlarmDescription(Status);
   (void)ylr::GetStatusBit(Status, static_cast<std::int8_t>(Data[0]));
   return 0;

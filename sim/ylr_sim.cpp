@@ -22,7 +22,9 @@ namespace nclaser::sim {
 
 namespace {
 
-std::string Errno(const char* What) { return std::string(What) + ": " + std::strerror(errno); }
+std::string Errno(const char* What) {
+  return std::string(What) + ": " + std::strerror(errno);
+}
 
 void CloseFd(int& Fd) {
   if (Fd >= 0) {
@@ -35,7 +37,9 @@ void CloseFd(int& Fd) {
 
 TYLRSim::TYLRSim() = default;
 
-TYLRSim::~TYLRSim() { Stop(); }
+TYLRSim::~TYLRSim() {
+  Stop();
+}
 
 bool TYLRSim::StartPty(std::string* Error) {
   Stop();
@@ -130,8 +134,12 @@ void TYLRSim::Stop() {
   CloseFd(FMaster);
 }
 
-std::string TYLRSim::DevicePath() const { return FDevicePath; }
-std::string TYLRSim::Address() const { return FAddress; }
+std::string TYLRSim::DevicePath() const {
+  return FDevicePath;
+}
+std::string TYLRSim::Address() const {
+  return FAddress;
+}
 
 // ---- The loop -----------------------------------------------------------------------
 
@@ -147,17 +155,30 @@ void TYLRSim::Run() {
   while (!FStop) {
     bool Down = false;
     bool Drop = false;
+    bool Cable = false;
     std::string Raw;
     {
       std::lock_guard<std::mutex> L(FLock);
       Down = NowMs() < FDownUntilMs;
       Drop = FDropRequested;
+      Cable = FCableOut;
       FDropRequested = false;
       Raw.swap(FRaw);
     }
+    bool CableBack = false;
+    {
+      std::lock_guard<std::mutex> L(FLock);
+      CableBack = FCableOut && !Down;
+      FCableOut = FCableOut && Down;
+    }
     if (Drop && FMaster < 0) {
-      CloseClient();
+      if (!Cable) {
+        CloseClient();
+      }
       CloseFd(FListen);
+    }
+    if (CableBack && FMaster < 0) {
+      CloseClient();
     }
     if (!Raw.empty()) {
       WriteOut(Raw);
@@ -228,9 +249,9 @@ void TYLRSim::WriteAll(const std::string& Text) {
   std::size_t Done = 0;
   const double Start = NowMs();
   while (Fd >= 0 && Done < Text.size() && ElapsedMs(Start) < 1000.0) {
-    const ssize_t W =
-        FMaster >= 0 ? ::write(Fd, Text.data() + Done, Text.size() - Done)
-                     : ::send(Fd, Text.data() + Done, Text.size() - Done, MSG_NOSIGNAL);
+    const ssize_t W = FMaster >= 0
+                          ? ::write(Fd, Text.data() + Done, Text.size() - Done)
+                          : ::send(Fd, Text.data() + Done, Text.size() - Done, MSG_NOSIGNAL);
     if (W > 0) {
       Done += static_cast<std::size_t>(W);
     } else if (W < 0 && errno != EAGAIN && errno != EINTR) {
@@ -366,6 +387,18 @@ void TYLRSim::DropConnection(int DownMs) {
   std::lock_guard<std::mutex> L(FLock);
   FDownUntilMs = NowMs() + DownMs;
   FDropRequested = true;
+}
+
+void TYLRSim::PullCable(int DownMs) {
+  std::lock_guard<std::mutex> L(FLock);
+  FDownUntilMs = NowMs() + DownMs;
+  FDropRequested = true;
+  FCableOut = true;
+}
+
+bool TYLRSim::Unreachable() const {
+  std::lock_guard<std::mutex> L(FLock);
+  return NowMs() < FDownUntilMs;
 }
 
 int TYLRSim::ConnectCount() const {

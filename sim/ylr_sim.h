@@ -79,9 +79,15 @@ public:
   void SetDiodeEchoOffset(double Offset);
   // Writes raw text at once (for example junk without any CR).
   void SendRaw(const std::string& Text);
-  // TCP: closes the client connection and refuses connections for DownMs. pty: silent
-  // for DownMs.
+  // TCP: closes the client connection (the driver sees the peer close) and refuses new
+  // connections for DownMs. pty: deaf and silent for DownMs.
   void DropConnection(int DownMs);
+  // A pulled cable for DownMs: nothing is answered, the connection is left open without a
+  // word (the driver notices only through its ping watchdog), new connections are refused;
+  // when the cable is back the dead connection is closed. Unreachable() tells a test's
+  // ping stand-in that the laser is gone.
+  void PullCable(int DownMs);
+  bool Unreachable() const;
   // How many times a TCP client has connected.
   int ConnectCount() const;
 
@@ -119,6 +125,7 @@ private:
   int FConnects = 0;
   std::string FRaw;
   bool FDropRequested = false;
+  bool FCableOut = false;
 };
 
 } // namespace nclaser::sim

@@ -79,8 +79,12 @@ TIPGYLRDriver::~TIPGYLRDriver() {
   FIcmpClient.reset();
 }
 
-void TIPGYLRDriver::LockComm() { FCommLock.lock(); }
-void TIPGYLRDriver::UnlockComm() { FCommLock.unlock(); }
+void TIPGYLRDriver::LockComm() {
+  FCommLock.lock();
+}
+void TIPGYLRDriver::UnlockComm() {
+  FCommLock.unlock();
+}
 
 // ---- Traffic ------------------------------------------------------------------------
 
@@ -275,8 +279,8 @@ void TIPGYLRDriver::UpdateStatusMsg(const std::string& Line) {
   }
   FDevStatus = *Status;
   if (FDebugMode && AppSys != nullptr) {
-    AppSys->ShowMsgFmt("IPG QCWMode=%d, AlarmBits=%8x, Status=%8x, HasAlarm=%d",
-                       FQCWMode.load(), FAlarmBits.load(), *Status, HasAlarm());
+    AppSys->ShowMsgFmt("IPG QCWMode=%d, AlarmBits=%8x, Status=%8x, HasAlarm=%d", FQCWMode.load(),
+                       FAlarmBits.load(), *Status, HasAlarm());
   }
 }
 
@@ -284,7 +288,9 @@ bool TIPGYLRDriver::GetStatusBit(std::int32_t Bit) const {
   return ylr::GetStatusBit(FDevStatus, Bit);
 }
 
-bool TIPGYLRDriver::HasAlarm() const { return ylr::HasAlarm(FDevStatus, FAlarmBits); }
+bool TIPGYLRDriver::HasAlarm() const {
+  return ylr::HasAlarm(FDevStatus, FAlarmBits);
+}
 
 std::string TIPGYLRDriver::GetAlarmDesc() const {
   return ylr::AlarmDescription(GetDeviceStatus());
@@ -308,19 +314,35 @@ double TIPGYLRDriver::QueryFloat(const char* Cmd, double Default) {
   return TryStrToFloat1033(Query(Cmd), V) ? V : Default;
 }
 
-void TIPGYLRDriver::ResetErrors() { Query("RERR"); }
-double TIPGYLRDriver::GetElapsedTime() { return QueryFloat("RET", 0.0); }
-double TIPGYLRDriver::GetFilterWndSz() { return QueryFloat("RFWS", 0.0); }
-double TIPGYLRDriver::GetLaserTemperature() { return QueryFloat("RCT", 0.0); }
-double TIPGYLRDriver::GetMinimumCurrent() { return QueryFloat("RNC", 10.0); }
+void TIPGYLRDriver::ResetErrors() {
+  Query("RERR");
+}
+double TIPGYLRDriver::GetElapsedTime() {
+  return QueryFloat("RET", 0.0);
+}
+double TIPGYLRDriver::GetFilterWndSz() {
+  return QueryFloat("RFWS", 0.0);
+}
+double TIPGYLRDriver::GetLaserTemperature() {
+  return QueryFloat("RCT", 0.0);
+}
+double TIPGYLRDriver::GetMinimumCurrent() {
+  return QueryFloat("RNC", 10.0);
+}
 
 std::int32_t TIPGYLRDriver::GetModuleErrorCode() {
   return ylr::ParseInt32(Query("RMEC")).value_or(0);
 }
 
-std::string TIPGYLRDriver::GetOutputPower() { return Query("ROP"); }
-std::string TIPGYLRDriver::GetSerialNumber() { return Query("RSN"); }
-std::string TIPGYLRDriver::GetSoftwareRevision() { return Query("RFV"); }
+std::string TIPGYLRDriver::GetOutputPower() {
+  return Query("ROP");
+}
+std::string TIPGYLRDriver::GetSerialNumber() {
+  return Query("RSN");
+}
+std::string TIPGYLRDriver::GetSoftwareRevision() {
+  return Query("RFV");
+}
 
 void TIPGYLRDriver::SetDiodeCurrent(double Value) {
   const std::optional<std::string> Cmd = ylr::CmdSetDiodeCurrent(Value);

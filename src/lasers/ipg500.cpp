@@ -98,9 +98,13 @@ void TIPG500Laser::ClearPowerOnThread() {
   FPowerOnThread.Reset();
 }
 
-bool TIPG500Laser::GetIsQCW() { return TextBufToUtf8(FCfgIPG.PulseModel) == "QCW"; }
+bool TIPG500Laser::GetIsQCW() {
+  return TextBufToUtf8(FCfgIPG.PulseModel) == "QCW";
+}
 
-bool TIPG500Laser::GetIsUseOutputLaserOn() const { return FCfgIPG.YLR.UseOutputLaserOn; }
+bool TIPG500Laser::GetIsUseOutputLaserOn() const {
+  return FCfgIPG.YLR.UseOutputLaserOn;
+}
 
 void TIPG500Laser::LaserOn() {
   TFiberLaser::LaserOn();

@@ -1,10 +1,10 @@
 #include "protocols/ylr.h"
 
 #include <charconv>
+#include <cmath>
 #include <cstdlib>
 #include <limits>
 #include <type_traits>
-#include <cmath>
 
 #include "host/format1033.h"
 #include "strings/messages.h"
@@ -22,7 +22,9 @@ std::string TerminateCmd(std::string_view Cmd) {
 namespace {
 
 // Inclusive range check that also refuses NaN.
-bool InRange(double Value, double Lo, double Hi) { return Value >= Lo && Value <= Hi; }
+bool InRange(double Value, double Lo, double Hi) {
+  return Value >= Lo && Value <= Hi;
+}
 
 } // namespace
 
@@ -95,7 +97,9 @@ TLineKind ClassifyLine(std::string_view Line) {
 namespace {
 
 // Blanks and control characters, as the runtime's Trim removes them.
-bool IsTrimmed(char C) { return static_cast<unsigned char>(C) <= ' '; }
+bool IsTrimmed(char C) {
+  return static_cast<unsigned char>(C) <= ' ';
+}
 
 std::string_view Trim(std::string_view S) {
   while (!S.empty() && IsTrimmed(S.front())) {

@@ -42,8 +42,8 @@ std::string TerminateCmd(std::string_view Cmd);
 
 // Set-point commands; std::nullopt when the value is outside the accepted range (the
 // command is then not sent at all).
-std::optional<std::string> CmdSetDiodeCurrent(double Percent); // "SDC %d", 0..100, truncated
-std::optional<std::string> CmdSetFilterWndSz(double Value);    // "SFWS %.1f", 0.2..5.0
+std::optional<std::string> CmdSetDiodeCurrent(double Percent);  // "SDC %d", 0..100, truncated
+std::optional<std::string> CmdSetFilterWndSz(double Value);     // "SFWS %.1f", 0.2..5.0
 std::optional<std::string> CmdSetPulseRate(std::int32_t Value); // "SPRR %d", 1..9999999
 std::optional<std::string> CmdSetPulseWidth(double Value);      // "SPW %.2f", 0..50
 
@@ -99,7 +99,9 @@ bool GetStatusBit(std::uint32_t Status, std::int32_t Bit);
 bool HasAlarm(std::uint32_t Status, std::uint32_t AlarmBits);
 
 // The alarm mask of an operating mode.
-constexpr std::uint32_t AlarmMask(bool QCWMode) { return QCWMode ? AlarmMaskQCW : AlarmMaskCW; }
+constexpr std::uint32_t AlarmMask(bool QCWMode) {
+  return QCWMode ? AlarmMaskQCW : AlarmMaskCW;
+}
 
 // The texts of the status bits (empty where a bit has none), read from the message
 // catalogue now so that a language change takes effect.

@@ -121,10 +121,10 @@ TEST_F(YlrDriver, SwitchingCommandTexts) {
   Drv->SetDigitalPowerSelect();
   Drv->StartAimingBeam();
   Drv->StopEmission();
-  EXPECT_EQ(Sent(), (std::vector<std::string>{"DLE\r", "ELE\r", "DEABC\r", "EEABC\r", "DEC\r",
-                                              "EEC\r", "DGM\r", "EGM\r", "DMOD\r", "EMOD\r",
-                                              "DPM\r", "EPM\r", "SDS\r", "ABN\rSTA\r",
-                                              "EMOFF\rSTA\r"}));
+  EXPECT_EQ(Sent(),
+            (std::vector<std::string>{"DLE\r", "ELE\r", "DEABC\r", "EEABC\r", "DEC\r", "EEC\r",
+                                      "DGM\r", "EGM\r", "DMOD\r", "EMOD\r", "DPM\r", "EPM\r",
+                                      "SDS\r", "ABN\rSTA\r", "EMOFF\rSTA\r"}));
 }
 
 TEST_F(YlrDriver, NothingIsSentWithoutALink) {
@@ -152,8 +152,8 @@ TEST_F(YlrDriver, AnalysesSplitAndJoinedReplies) {
   Drv->AnalyzeResponse("ERR: 5\rSTA: 1024\r");
   EXPECT_EQ(Drv->GetDeviceStatus(), 1024U);
   const auto Lines = Host->App.Lines();
-  const auto Red = std::count_if(Lines.begin(), Lines.end(),
-                                 [](const auto& L) { return L.Color == clRed; });
+  const auto Red =
+      std::count_if(Lines.begin(), Lines.end(), [](const auto& L) { return L.Color == clRed; });
   EXPECT_EQ(Red, 1);
   EXPECT_EQ(LinesWith("Laser: ERR: 5"), 1);
 
@@ -212,8 +212,8 @@ TEST_F(YlrDriver, QueriesParseTheReplyParameter) {
   EXPECT_EQ(Drv->GetOutputPower(), "Off");
   Drv->ResetErrors();
   const auto S = Sent();
-  for (const char* C : {"RET\r", "RCT\r", "RNC\r", "RFWS\r", "RMEC\r", "RSN\r", "RFV\r", "ROP\r",
-                        "RERR\r"}) {
+  for (const char* C :
+       {"RET\r", "RCT\r", "RNC\r", "RFWS\r", "RMEC\r", "RSN\r", "RFV\r", "ROP\r", "RERR\r"}) {
     EXPECT_NE(std::find(S.begin(), S.end(), C), S.end()) << C;
   }
   // The model answers an unknown query with an error line: the default, and a red line.
@@ -247,9 +247,8 @@ TEST_F(YlrDriver, FirstReceptionReportsTheLinkOnceAndAgainAfterAPingFailure) {
   EXPECT_FALSE(Drv->GetConnected());
   EXPECT_EQ(LinesWith("TCP Connection Closed."), 1);
   const auto Lines = Host->App.Lines();
-  const auto Closed = std::find_if(Lines.begin(), Lines.end(), [](const auto& L) {
-    return L.Text == "TCP Connection Closed.";
-  });
+  const auto Closed = std::find_if(
+      Lines.begin(), Lines.end(), [](const auto& L) { return L.Text == "TCP Connection Closed."; });
   ASSERT_NE(Closed, Lines.end());
   EXPECT_EQ(Closed->MessageType, mtProminent);
   EXPECT_EQ(Drv->GetSerialNumber(), "PL1234567");

@@ -5,9 +5,9 @@
 #include <limits>
 #include <string>
 
-#include "tests/support/host_fixture.h"
 #include "protocols/ylr.h"
 #include "strings/messages.h"
+#include "tests/support/host_fixture.h"
 
 namespace nclaser {
 namespace {
@@ -197,10 +197,10 @@ TEST_F(YlrAlarmText, ListsEverySetBitWithATextAndAClearModulationBit) {
   // Unknown status: every text but the modulation one.
   const std::string All = AlarmDescription(StatusUnknown);
   EXPECT_EQ(All.find(SIPGModulationDisabled.Get()), std::string::npos);
-  for (const auto* S : {&SIPGOverheat, &SIPGPulseTooShort, &SIPGPowerSupplyOff,
-                        &SIPGGateModeEnabled, &SIPGHighPulseEnergy, &SIPGPowerSupplyFailure,
-                        &SIPGHighDutyCycle, &SIPGLowTemperature, &SIPGPowerSupplyFailure2,
-                        &SIPGCriticalError}) {
+  for (const auto* S :
+       {&SIPGOverheat, &SIPGPulseTooShort, &SIPGPowerSupplyOff, &SIPGGateModeEnabled,
+        &SIPGHighPulseEnergy, &SIPGPowerSupplyFailure, &SIPGHighDutyCycle, &SIPGLowTemperature,
+        &SIPGPowerSupplyFailure2, &SIPGCriticalError}) {
     EXPECT_NE(All.find(S->Get()), std::string::npos) << S->Get();
   }
 }

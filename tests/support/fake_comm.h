@@ -75,21 +75,27 @@ struct TFakeLink {
     CV.notify_all();
   }
   bool WaitIncoming(std::unique_lock<std::mutex>& L, int TimeoutMs) {
-    return CV.wait_for(L, std::chrono::milliseconds(TimeoutMs > 0 ? TimeoutMs : 0),
-                       [this] { return !Incoming.empty() || !Active; }) &&
-           !Incoming.empty();
+    return CV.wait_for(L, std::chrono::milliseconds(TimeoutMs > 0 ? TimeoutMs : 0), [this] {
+      return !Incoming.empty() || !Active;
+    }) && !Incoming.empty();
   }
 };
 
 class TFakeSerial : public TCommCtrl {
 public:
   explicit TFakeSerial(std::shared_ptr<TFakeLink> Link) : FL(std::move(Link)) {}
-  void SetSettings(const std::string& S) override { FL->With([&](TFakeLink& L) { L.Settings = S; }); }
-  void SetCommPort(int P) override { FL->With([&](TFakeLink& L) { L.Port = P; }); }
+  void SetSettings(const std::string& S) override {
+    FL->With([&](TFakeLink& L) { L.Settings = S; });
+  }
+  void SetCommPort(int P) override {
+    FL->With([&](TFakeLink& L) { L.Port = P; });
+  }
   void SetActive(bool V) override {
     FL->With([&](TFakeLink& L) { L.Active = V && L.CanOpen; });
   }
-  bool GetActive() const override { return FL->With([](TFakeLink& L) { return L.Active; }); }
+  bool GetActive() const override {
+    return FL->With([](TFakeLink& L) { return L.Active; });
+  }
   void Open() override { SetActive(true); }
   void Close() override { SetActive(false); }
   int Write(const void* B, int N) override {
@@ -135,7 +141,9 @@ public:
   void SetRemotePort(const std::string& P) override {
     FL->With([&](TFakeLink& L) { L.RemotePort = P; });
   }
-  bool GetConnected() override { return FL->With([](TFakeLink& L) { return L.Active; }); }
+  bool GetConnected() override {
+    return FL->With([](TFakeLink& L) { return L.Active; });
+  }
   bool ConnectTimeout(int /*TimeoutMs*/) override {
     return FL->With([](TFakeLink& L) {
       ++L.Connects;
@@ -186,8 +194,12 @@ public:
   ~TFakeIcmp() override {
     FL->With([](TFakeLink& L) { L.Icmp = nullptr; });
   }
-  void SetHost(const std::string& H) override { FL->With([&](TFakeLink& L) { L.PingHost = H; }); }
-  void SetTimeout(int T) override { FL->With([&](TFakeLink& L) { L.PingTimeout = T; }); }
+  void SetHost(const std::string& H) override {
+    FL->With([&](TFakeLink& L) { L.PingHost = H; });
+  }
+  void SetTimeout(int T) override {
+    FL->With([&](TFakeLink& L) { L.PingTimeout = T; });
+  }
   bool Ping(const std::string& /*Host*/, int /*TimeoutMs*/) override {
     return FL->With([](TFakeLink& L) {
       ++L.SyncPings;
@@ -207,9 +219,7 @@ class TFakeCommFactory : public TCommFactory {
 public:
   std::shared_ptr<TFakeLink> Link = std::make_shared<TFakeLink>();
   std::unique_ptr<TCommCtrl> NewCommCtrl() override { return std::make_unique<TFakeSerial>(Link); }
-  std::unique_ptr<TKdTcpClient> NewTcpClient() override {
-    return std::make_unique<TFakeTcp>(Link);
-  }
+  std::unique_ptr<TKdTcpClient> NewTcpClient() override { return std::make_unique<TFakeTcp>(Link); }
   std::unique_ptr<TIcmpClient> NewIcmpClient() override {
     return std::make_unique<TFakeIcmp>(Link);
   }
