@@ -1,0 +1,319 @@
+#include "lasers/hardwired.h"
+
+#include "lasers/factory.h"
+#include "lasers/ioports.h"
+
+namespace nclaser {
+
+namespace {
+
+const TLaserClassRegistrar GRegDefault{
+    {"TDefaultLaser", &NewLaser<TDefaultLaser>, "CfgOther", CfgOther}};
+const TLaserClassRegistrar GRegMax{{"TMaxLaser", &NewLaser<TMaxLaser>, "DefParams", eltNone}};
+const TLaserClassRegistrar GRegLPING{{"TLPINGLaser", &NewLaser<TLPINGLaser>, "DefParams", eltNone}};
+const TLaserClassRegistrar GRegOpticalValley{
+    {"TOpticalValleyLaser", &NewLaser<TOpticalValleyLaser>, "DefParams", eltNone}};
+const TLaserClassRegistrar GRegMeiman{
+    {"TMeimanLaser", &NewLaser<TMeimanLaser>, "CfgMeiMan", eltMeiMan}};
+const TLaserClassRegistrar GRegRofin{{"TRofinLaser", &NewLaser<TRofinLaser>, "CfgRofin", eltRofin}};
+
+// How long EmissionOn waits for a running sequence, and EmissionOff for the completion.
+constexpr std::uint32_t KSemaphoreWaitMs = 100;
+
+void CloseSemaphore(THandle& Handle) {
+  if (Handle > 0) {
+    CloseHandle(Handle);
+  }
+  Handle = 0;
+}
+
+} // namespace
+
+// ---- TPowerOnSequence ----
+
+bool TPowerOnSequence::Start(THandle Lock, THandle Finish,
+                             const std::function<void(TNcIOThread&)>& AddSteps) {
+  if (WaitForSingleObject(Lock, KSemaphoreWaitMs) != WAIT_OBJECT_0) {
+    return false;
+  }
+  auto* Thread = new TNcIOThread(Lock);
+  Thread->SetFinishSemaphore(Finish);
+  AddSteps(*Thread);
+  std::lock_guard<std::mutex> L(FLock);
+  FRunning = Thread->Ref();
+  try {
+    Thread->Start();
+  } catch (...) {
+    // No thread to give the lock back: do it here, or the class could never power on.
+    FRunning.Reset();
+    delete Thread;
+    ReleaseSemaphore(Lock, 1);
+    return false;
+  }
+  return true;
+}
+
+void TPowerOnSequence::Halt() {
+  TThreadRef Running;
+  {
+    std::lock_guard<std::mutex> L(FLock);
+    Running = FRunning;
+    FRunning.Reset();
+  }
+  // A sequence sees the request before its next step and within a millisecond inside a
+  // delay or an input wait; the I/O calls themselves never block, so this wait is short.
+  Running.Terminate();
+  Running.WaitFor();
+}
+
+// ---- TDefaultLaser ----
+
+void TDefaultLaser::Create(TComponent* AOwner, const TLaserParams& AParams) {
+  FCfgOther = AParams.CfgOther;
+  TFiberLaser::Create(AOwner, AParams);
+  FPowerOnSemaphore = CreateSemaphoreW(0, 1, "Default_Laser_Power_On_Semaphore");
+  FPowerOnThreadLock = CreateSemaphoreW(1, 1, "Default_Laser_Power_On_Lock_Semaphore");
+}
+
+void TDefaultLaser::Destroy() {
+  TFiberLaser::Destroy();
+  CloseSemaphore(FPowerOnSemaphore);
+  CloseSemaphore(FPowerOnThreadLock);
+}
+
+bool TDefaultLaser::GetIsEmissionOn() {
+  return ioport::GetOutput(FCfgLaserDef.CtrlPort);
+}
+
+void TDefaultLaser::EmissionOn() {
+  std::lock_guard<std::mutex> L(FEmissionLock);
+  TFiberLaser::EmissionOn();
+  const std::int32_t Ready = FCfgOther.ShutterReady;
+  const std::int32_t Delay = FCfgOther.ShutterReadyDelay;
+  const std::int32_t Ctrl = FCfgLaserDef.CtrlPort;
+  FSequence.Start(FPowerOnThreadLock, FPowerOnSemaphore, [&](TNcIOThread& T) {
+    T.AddOutport(Ready, true);
+    T.AddDelay(Delay);
+    T.AddOutport(Ctrl, true);
+  });
+}
+
+void TDefaultLaser::EmissionOff() {
+  std::lock_guard<std::mutex> L(FEmissionLock);
+  TNcLaser::EmissionOff();
+  // A sequence of ours still running must not switch anything on after this.
+  FSequence.Halt();
+  if (ioport::OutputExists(FCfgOther.ShutterReady)) {
+    ioport::SetOutput(FCfgOther.ShutterReady, false);
+  }
+  if (ioport::OutputExists(FCfgLaserDef.CtrlPort)) {
+    ioport::SetOutput(FCfgLaserDef.CtrlPort, false);
+  }
+  if (FPowerOnSemaphore > 0) {
+    WaitForSingleObject(FPowerOnSemaphore, KSemaphoreWaitMs);
+  }
+}
+
+// ---- TMaxLaser ----
+
+bool TMaxLaser::GetIsEmissionOn() {
+  return ioport::GetOutput(FCfgLaserDef.CtrlPort);
+}
+
+void TMaxLaser::EmissionOn() {
+  TFiberLaser::EmissionOn();
+  if (ioport::OutputExists(FCfgLaserDef.CtrlPort)) {
+    ioport::SetOutput(FCfgLaserDef.CtrlPort, true);
+  }
+}
+
+void TMaxLaser::EmissionOff() {
+  TNcLaser::EmissionOff();
+  if (ioport::OutputExists(FCfgLaserDef.CtrlPort)) {
+    ioport::SetOutput(FCfgLaserDef.CtrlPort, false);
+  }
+}
+
+// ---- TLPINGLaser ----
+
+void TLPINGLaser::LaserOn() {
+  TFiberLaser::LaserOn();
+  if (ioport::OutputExists(FCfgLaserDef.CtrlPort)) {
+    ioport::SetOutput(FCfgLaserDef.CtrlPort, true);
+  }
+}
+
+void TLPINGLaser::LaserOff() {
+  TFiberLaser::LaserOff();
+  if (ioport::OutputExists(FCfgLaserDef.CtrlPort)) {
+    ioport::SetOutput(FCfgLaserDef.CtrlPort, false);
+  }
+}
+
+// ---- TOpticalValleyLaser ----
+
+bool TOpticalValleyLaser::GetIsEmissionOn() {
+  return false;
+}
+
+void TOpticalValleyLaser::EmissionOn() {
+  TFiberLaser::EmissionOn();
+  if (ioport::OutputExists(FCfgLaserDef.CtrlPort)) {
+    ioport::SetOutput(FCfgLaserDef.CtrlPort, true);
+  }
+}
+
+void TOpticalValleyLaser::EmissionOff() {
+  TNcLaser::EmissionOff();
+  if (ioport::OutputExists(FCfgLaserDef.CtrlPort)) {
+    ioport::SetOutput(FCfgLaserDef.CtrlPort, false);
+  }
+}
+
+void TOpticalValleyLaser::LaserOn() {
+  TFiberLaser::LaserOn();
+  if (ioport::OutputExists(FCfgLaserDef.CtrlPort)) {
+    ioport::SetOutput(FCfgLaserDef.CtrlPort, true);
+  }
+}
+
+void TOpticalValleyLaser::LaserOff() {
+  TFiberLaser::LaserOff();
+  if (ioport::OutputExists(FCfgLaserDef.CtrlPort)) {
+    ioport::SetOutput(FCfgLaserDef.CtrlPort, false);
+  }
+}
+
+// ---- TMeimanLaser ----
+
+void TMeimanLaser::Create(TComponent* AOwner, const TLaserParams& AParams) {
+  FCfgMeiman = AParams.CfgMeiMan;
+  TFiberLaser::Create(AOwner, AParams);
+}
+
+bool TMeimanLaser::GetIsAimingOn() {
+  return TNcLaser::GetIsAimingOn();
+}
+
+void TMeimanLaser::SetAimingOn(bool On) {
+  TNcLaser::SetAimingOn(On);
+}
+
+bool TMeimanLaser::GetIsLaserOn() {
+  return ioport::GetOutput(FCfgLaserDef.CtrlPort);
+}
+
+bool TMeimanLaser::GetIsEmissionOn() {
+  return GetIsLaserOn();
+}
+
+void TMeimanLaser::LaserOn() {
+  TFiberLaser::LaserOn();
+  ioport::SetOutput(FCfgLaserDef.CtrlPort, true);
+}
+
+void TMeimanLaser::LaserOff() {
+  TFiberLaser::LaserOff();
+  ioport::SetOutput(FCfgLaserDef.CtrlPort, false);
+}
+
+// The pulse frequency goes to the laser as volts per kHz, not through the PWM port.
+void TMeimanLaser::SetPwmFreq(int Freq) {
+  ioport::SetDA(FCfgMeiman.FreqDAPort, Freq * 0.001);
+  FDAFreq = Freq;
+}
+
+int TMeimanLaser::GetPwmFreq() {
+  return FDAFreq;
+}
+
+void TMeimanLaser::SetPwmRatio(double Ratio) {
+  TNcLaser::SetPwmRatio(Ratio);
+  ioport::SetDA(FCfgMeiman.RatioDAPort, Ratio * 10.0);
+  FDARatio = Ratio;
+}
+
+double TMeimanLaser::GetPwmRatio() {
+  return FDARatio;
+}
+
+// The laser takes no diode current from the machine: only a request of 0 or less still
+// reaches the analog output through the fiber base.
+bool TMeimanLaser::SetDiodeCustom(double /*Value*/) {
+  return true;
+}
+
+// ---- TRofinLaser ----
+
+void TRofinLaser::Create(TComponent* AOwner, const TLaserParams& AParams) {
+  FCfgRofin = AParams.CfgRofin;
+  TFiberLaser::Create(AOwner, AParams);
+  FPowerOnSemaphore = CreateSemaphoreW(0, 1, "Rofin_Laser_Power_On_Semaphore");
+  FPowerOnThreadLock = CreateSemaphoreW(1, 1, "Rofin_Laser_Power_On_Lock_Semaphore");
+}
+
+void TRofinLaser::Destroy() {
+  TFiberLaser::Destroy();
+  CloseSemaphore(FPowerOnSemaphore);
+  CloseSemaphore(FPowerOnThreadLock);
+}
+
+void TRofinLaser::LaserOn() {
+  TFiberLaser::LaserOn();
+  ioport::SetOutput(FCfgRofin.GatePort, true);
+}
+
+void TRofinLaser::LaserOff() {
+  TFiberLaser::LaserOff();
+  ioport::SetOutput(FCfgRofin.GatePort, false);
+}
+
+void TRofinLaser::EmissionOn() {
+  std::lock_guard<std::mutex> L(FEmissionLock);
+  TFiberLaser::EmissionOn();
+  const TRofinLaserParam Cfg = FCfgRofin;
+  FSequence.Start(FPowerOnThreadLock, FPowerOnSemaphore, [&](TNcIOThread& T) {
+    T.AddOutport(Cfg.MainsOn, true);
+    T.AddDelay(Cfg.DelayAfterMainsOn);
+    T.AddOutport(Cfg.FaultReset, true);
+    T.AddDelay(Cfg.DelayAfterReset);
+    T.AddOutport(Cfg.FaultReset, false);
+    T.AddDelay(Cfg.DelayAfterReset);
+    T.AddOutport(Cfg.StandbyOn, true);
+    T.AddDelay(Cfg.DelayAfterStandby);
+  });
+}
+
+void TRofinLaser::EmissionOff() {
+  std::lock_guard<std::mutex> L(FEmissionLock);
+  TNcLaser::EmissionOff();
+  // A sequence of ours still running must not switch anything on after this.
+  FSequence.Halt();
+  ioport::SetOutput(FCfgRofin.StandbyOn, false);
+  ioport::SetOutput(FCfgRofin.MainsOn, false);
+  if (FPowerOnSemaphore > 0) {
+    WaitForSingleObject(FPowerOnSemaphore, KSemaphoreWaitMs);
+  }
+}
+
+// The completion signal is the emission state: look at it without taking it away.
+bool TRofinLaser::GetIsEmissionOn() {
+  if (FPowerOnSemaphore <= 0 || WaitForSingleObject(FPowerOnSemaphore, 0) != WAIT_OBJECT_0) {
+    return false;
+  }
+  ReleaseSemaphore(FPowerOnSemaphore, 1);
+  return true;
+}
+
+void TRofinLaser::UpdateAlarms() {
+  TFiberLaser::UpdateAlarms();
+  FHasAlarm = ioport::GetInput(FCfgRofin.Warning) || ioport::GetInput(FCfgRofin.Error);
+  if (FHasAlarm) {
+    ioport::SetOutput(FCfgRofin.StandbyOn, false);
+  } else if (GetIsEmissionOn() && !ioport::GetOutput(FCfgRofin.StandbyOn)) {
+    ioport::SetOutput(FCfgRofin.StandbyOn, true);
+  }
+  SetAlarmStatus(FHasAlarm);
+}
+
+} // namespace nclaser

@@ -1,0 +1,121 @@
+// The hardwired fiber lasers: switched through the machine's outputs on top of the fiber
+// base. TDefaultLaser and TRofinLaser power up with a timed output sequence run by
+// TNcIOThread; its end is handed back through a named completion semaphore, and a named
+// lock semaphore admits one sequence per class in the whole system. TMeimanLaser sets
+// its pulse frequency and ratio as DA voltages.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+
+#include "host/sync.h"
+#include "host/thread.h"
+#include "lasers/fiber.h"
+#include "lasers/iothread.h"
+
+namespace nclaser {
+
+// The running power-on sequence a laser started: kept so that EmissionOff and the
+// laser's teardown can stop it before they write the outputs off.
+class TPowerOnSequence {
+public:
+  // Takes the lock semaphore (at most 100 ms), builds the sequence with AddSteps and
+  // starts it. False when another sequence holds the lock.
+  bool Start(THandle Lock, THandle Finish, const std::function<void(TNcIOThread&)>& AddSteps);
+  // Asks the sequence this laser started to stop and waits for its end, so that no step
+  // of it runs after this returns.
+  void Halt();
+
+private:
+  std::mutex FLock;
+  TThreadRef FRunning;
+};
+
+class TDefaultLaser : public TFiberLaser {
+public:
+  bool GetIsEmissionOn() override;
+  void EmissionOn() override;
+  void EmissionOff() override;
+  void Create(TComponent* AOwner, const TLaserParams& AParams) override;
+  void Destroy() override;
+
+  std::int32_t GetReadyPort() const { return FCfgOther.ShutterReady; }
+  std::int32_t GetReadyDelay() const { return FCfgOther.ShutterReadyDelay; }
+
+private:
+  THandle FPowerOnSemaphore = 0;
+  THandle FPowerOnThreadLock = 0;
+  TOtherLaserParam FCfgOther{};
+  // Serialises this laser's EmissionOn and EmissionOff.
+  std::mutex FEmissionLock;
+  TPowerOnSequence FSequence;
+};
+
+class TMaxLaser : public TFiberLaser {
+public:
+  bool GetIsEmissionOn() override;
+  void EmissionOn() override;
+  void EmissionOff() override;
+};
+
+class TLPINGLaser : public TFiberLaser {
+public:
+  void LaserOn() override;
+  void LaserOff() override;
+};
+
+class TOpticalValleyLaser : public TFiberLaser {
+public:
+  bool GetIsEmissionOn() override;
+  void EmissionOn() override;
+  void EmissionOff() override;
+  void LaserOn() override;
+  void LaserOff() override;
+};
+
+class TMeimanLaser : public TFiberLaser {
+public:
+  bool GetIsAimingOn() override;
+  bool GetIsEmissionOn() override;
+  bool GetIsLaserOn() override;
+  int GetPwmFreq() override;
+  double GetPwmRatio() override;
+  void LaserOn() override;
+  void LaserOff() override;
+  void SetAimingOn(bool On) override;
+  void SetPwmFreq(int Freq) override;
+  void SetPwmRatio(double Ratio) override;
+  bool SetDiodeCustom(double Value) override;
+  void Create(TComponent* AOwner, const TLaserParams& AParams) override;
+
+private:
+  std::atomic<std::int32_t> FDAFreq{0};
+  std::atomic<double> FDARatio{0.0};
+  TMeimanLaserParam FCfgMeiman{};
+};
+
+class TRofinLaser : public TFiberLaser {
+public:
+  bool GetIsEmissionOn() override;
+  void EmissionOn() override;
+  void EmissionOff() override;
+  void LaserOn() override;
+  void LaserOff() override;
+  void UpdateAlarms() override;
+  void Create(TComponent* AOwner, const TLaserParams& AParams) override;
+  void Destroy() override;
+
+  bool GetHasAlarm() const { return FHasAlarm; }
+
+private:
+  THandle FPowerOnSemaphore = 0;
+  THandle FPowerOnThreadLock = 0;
+  std::atomic<bool> FHasAlarm{false};
+  TRofinLaserParam FCfgRofin{};
+  std::mutex FEmissionLock;
+  TPowerOnSequence FSequence;
+};
+
+} // namespace nclaser
