@@ -1,0 +1,67 @@
+// Building lasers of the linked families against simulators, for the benchmarks.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "hostkit/host.h"
+#include "hostkit/serial_port.h"
+#include "lasers/factory.h"
+#include "params/params.h"
+
+namespace nclaser::bench {
+
+enum class TFamily { YlrSerial, YlrTcp, Jk };
+
+inline const char* FamilyName(TFamily F) {
+  switch (F) {
+  case TFamily::YlrSerial:
+    return "ylr_serial";
+  case TFamily::YlrTcp:
+    return "ylr_tcp";
+  case TFamily::Jk:
+    return "jk_serial";
+  }
+  return "?";
+}
+
+// The I-th simulator's TCP address (YLR over TCP listens on port 10001 of it).
+inline std::string TcpAddress(int I) {
+  return "127.0.50." + std::to_string(I + 1);
+}
+
+// A laser of the family on serial port I + 1 (mapped to Endpoint) or on Endpoint's address.
+inline TNcLaserPtr BuildLaser(hostkit::THost& Host, TFamily F, int I, const std::string& Endpoint) {
+  TLaserParams P;
+  P.Initialize();
+  P.DefParams.PWM.Initialize();
+  P.DefParams.DA.Initialize();
+  P.DefParams.PWM.DiodeCurrent = 0.0; // no set-point traffic while building
+  const int Port = I + 1;
+  const char* Class = "TJKLaser";
+  if (F == TFamily::Jk) {
+    P.LaserType = eltGSI;
+    P.CfgGSI.Initialize();
+    P.CfgGSI.Comm.CommPort = Port;
+    Utf8ToTextBuf("9600,n,8,1", P.CfgGSI.Comm.CommSettings);
+    P.CfgGSI.Address = 1;
+    Host.SerialPorts->Set(Port, Endpoint);
+  } else {
+    Class = "TIPG500Laser";
+    P.LaserType = eltIPG;
+    P.CfgIPG.Initialize();
+    if (F == TFamily::YlrSerial) {
+      P.CfgIPG.IPGType = ltYLRComm;
+      P.CfgIPG.YLR.Comm.CommPort = Port;
+      Host.SerialPorts->Set(Port, Endpoint);
+    } else {
+      P.CfgIPG.IPGType = ltYLRNet;
+      Utf8ToTextBuf(Endpoint, P.CfgIPG.YLR.Net.TcpHost);
+    }
+  }
+  const TLaserClassInfo* Info = FindLaserClass(Class);
+  return Info != nullptr ? Info->Factory(nullptr, P) : nullptr;
+}
+
+} // namespace nclaser::bench
