@@ -1,0 +1,147 @@
+// Latency from a host call (SetDiodeCurrent, EmissionOn) to the command's arrival at the
+// far end of the pty or socket, p50/p99, set against the least time the family's pacing
+// allows. Usage: bench_latency [runs]
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <future>
+#include <thread>
+
+#include "bench/bench_common.h"
+#include "bench/bench_util.h"
+#include "host/clock.h"
+#include "sim/jk_sim.h"
+#include "sim/ylr_sim.h"
+
+using namespace nclaser;
+using namespace nclaser::bench;
+
+namespace {
+
+// YLR: every send first drains the link for 20 ms; the monitor's own poll may hold the
+// link for one more drain.
+constexpr double KYlrDrainMs = 20.0;
+
+void ReportVs(const std::string& Name, const std::vector<double>& Lat, double FloorMs,
+              const char* FloorText) {
+  const TStats S = Summarize(Lat);
+  Report("latency", Name, S, "ms");
+  std::printf("%-28s %-22s floor=%.2f ms (%s) p50/floor=%.2f p99-floor=%.2f ms\n", "latency",
+              Name.c_str(), FloorMs, FloorText, S.P50 / FloorMs, S.P99 - FloorMs);
+  Json("latency", Name + ".p99_above_floor", S.P99 - FloorMs, "ms");
+  Json("latency", Name + ".p50_over_floor", S.P50 / FloorMs, "ratio");
+}
+
+// Runs Call on another thread and returns the time from its start until Seen() is true.
+template <class TCall, class TSeen> double Measure(TCall Call, TSeen Seen) {
+  const double T0 = NowMs();
+  auto F = std::async(std::launch::async, Call);
+  const double At = Seen(); // the arrival time, on the same clock
+  F.wait();
+  return At - T0;
+}
+
+void Ylr(TFamily F, int Runs) {
+  sim::TYLRSim Sim;
+  std::string Error;
+  const std::string Address = TcpAddress(200);
+  if (!(F == TFamily::YlrSerial ? Sim.StartPty(&Error) : Sim.StartTcp(Address, 10001, &Error))) {
+    std::fprintf(stderr, "simulator: %s\n", Error.c_str());
+    return;
+  }
+  hostkit::THost Host;
+  Host.IO.SetOutputsExist({1, 2}); // no power-control output: EmissionOn sends at once
+  Host.Install();
+  auto L = BuildLaser(Host, F, 0, F == TFamily::YlrSerial ? Sim.DevicePath() : Address);
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  std::vector<double> Diode;
+  std::vector<double> Emission;
+  for (int I = 0; I < Runs; ++I) {
+    const double V = I % 2 == 0 ? 40.0 : 60.0;
+    const std::string Cmd = I % 2 == 0 ? "SDC 40" : "SDC 60";
+    Sim.ClearCommands();
+    Diode.push_back(Measure([&] { L->SetDiodeCurrent(V); },
+                            [&] {
+                              Sim.WaitForCommand(Cmd, 3000);
+                              return NowMs();
+                            }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100 + (I * 53) % 130));
+    Sim.ClearCommands();
+    Emission.push_back(Measure([&] { L->EmissionOn(); },
+                               [&] {
+                                 Sim.WaitForCommand("DPM", 3000);
+                                 return NowMs();
+                               }));
+    // Let the emission sequence's traffic go by; land the next call anywhere in the
+    // monitor's poll period.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100 + (I * 37) % 130));
+  }
+  const std::string Name = FamilyName(F);
+  ReportVs(Name + ".SetDiodeCurrent", Diode, KYlrDrainMs, "one 20 ms drain");
+  ReportVs(Name + ".EmissionOn", Emission, KYlrDrainMs, "one 20 ms drain");
+}
+
+void Jk(int Runs) {
+  sim::TJKSim Sim;
+  Sim.Start();
+  Sim.SetState(2);
+  hostkit::THost Host;
+  Host.Install();
+  auto L = BuildLaser(Host, TFamily::Jk, 0, Sim.DevicePath());
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  // The cycle: the time between two status requests while idle.
+  Sim.ClearFrames();
+  std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+  std::vector<double> Gaps;
+  double Last = -1;
+  for (const auto& Fr : Sim.Frames()) {
+    if (Fr.FunctionCode() == 0x03) {
+      if (Last >= 0) {
+        Gaps.push_back(Fr.TimeMs - Last);
+      }
+      Last = Fr.TimeMs;
+    }
+  }
+  const double Cycle = Summarize(Gaps).P99;
+  auto FirstOf = [&](std::uint8_t Code) {
+    double At = -1;
+    Sim.WaitFrames(
+        [&](const std::vector<sim::TJKSimFrame>& Frames) {
+          for (const auto& Fr : Frames) {
+            if (Fr.FunctionCode() == Code) {
+              At = Fr.TimeMs;
+              return true;
+            }
+          }
+          return false;
+        },
+        3000);
+    return At;
+  };
+  std::vector<double> Diode;
+  std::vector<double> Emission;
+  for (int I = 0; I < Runs; ++I) {
+    Sim.ClearFrames();
+    const double V = I % 2 == 0 ? 40.0 : 60.0;
+    Diode.push_back(Measure([&] { L->SetDiodeCurrent(V); }, [&] { return FirstOf(0x5D); }));
+    // Back to the idle cycle (a command the laser does not answer is followed by a full
+    // input phase of five empty reads), then call anywhere within a cycle.
+    std::this_thread::sleep_for(std::chrono::milliseconds(250 + (I * 7) % 30));
+    Sim.ClearFrames();
+    Emission.push_back(Measure([&] { L->EmissionOn(); }, [&] { return FirstOf(0x02); }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(250 + (I * 11) % 30));
+  }
+  ReportVs("jk_serial.SetDiodeCurrent", Diode, Cycle, "one idle cycle, p99");
+  ReportVs("jk_serial.EmissionOn", Emission, Cycle, "one idle cycle, p99");
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+  const int Runs = argc > 1 ? std::atoi(argv[1]) : 200;
+  std::printf("# host call to the command's arrival at the far end, %d runs each\n", Runs);
+  Ylr(TFamily::YlrSerial, Runs);
+  Ylr(TFamily::YlrTcp, Runs);
+  Jk(Runs);
+  return 0;
+}
