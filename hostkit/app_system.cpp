@@ -48,7 +48,9 @@ void THostAppSystem::SetThreadName(const std::string& Name) {
   FThreadNames.push_back(Name);
 }
 
-TKdLocaleResource* THostAppSystem::GetLocale() { return &FLocale; }
+TKdLocaleResource* THostAppSystem::GetLocale() {
+  return &FLocale;
+}
 
 void THostAppSystem::CallLocaleProcs() {
   std::vector<TLocaleProc> Procs;

@@ -14,7 +14,9 @@ THost::THost(THostOptions Options) {
   }
 }
 
-THost::~THost() { Uninstall(); }
+THost::~THost() {
+  Uninstall();
+}
 
 void THost::Install() {
   if (FInstalled) {

@@ -114,9 +114,15 @@ void TMachineIO::SetAllPortsExist() {
   FInExist.fill(true);
 }
 
-TNcOutputGroup& TMachineIO::Outputs() { return *FOutGroup; }
-TNcInputGroup& TMachineIO::Inputs() { return *FInGroup; }
-TNcDAGroup& TMachineIO::DA() { return *FDaGroup; }
+TNcOutputGroup& TMachineIO::Outputs() {
+  return *FOutGroup;
+}
+TNcInputGroup& TMachineIO::Inputs() {
+  return *FInGroup;
+}
+TNcDAGroup& TMachineIO::DA() {
+  return *FDaGroup;
+}
 
 void TMachineIO::SetInput(int Port, bool Level) {
   bool Changed = false;

@@ -21,11 +21,11 @@ namespace nclaser::hostkit {
 enum class TIoKind : std::uint8_t { Output, Input, DA, PwmOn, PwmFreq, PwmRatio };
 
 struct TIoEvent {
-  double TimeMs;  // monotonic clock (NowMs)
+  double TimeMs; // monotonic clock (NowMs)
   TIoKind Kind;
-  int Port;       // digital or analog port; the PWM channel for the PWM kinds
-  double Value;   // level 0/1, volts, Hz or ratio
-  bool Changed;   // the write changed the level or value
+  int Port;     // digital or analog port; the PWM channel for the PWM kinds
+  double Value; // level 0/1, volts, Hz or ratio
+  bool Changed; // the write changed the level or value
 };
 
 std::string ToString(const TIoEvent& E); // "out3=1", "da0=5", "pwm_on=1" ...

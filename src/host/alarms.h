@@ -14,8 +14,22 @@ namespace nclaser {
 
 // The alarm's option flags: a set of up to 16, one bit per ordinal.
 enum TNcAlarmOption : Byte {
-  aoOption0, aoOption1, aoOption2, aoOption3, aoOption4, aoOption5, aoOption6, aoOption7,
-  aoOption8, aoOption9, aoOption10, aoOption11, aoOption12, aoOption13, aoOption14, aoOption15
+  aoOption0,
+  aoOption1,
+  aoOption2,
+  aoOption3,
+  aoOption4,
+  aoOption5,
+  aoOption6,
+  aoOption7,
+  aoOption8,
+  aoOption9,
+  aoOption10,
+  aoOption11,
+  aoOption12,
+  aoOption13,
+  aoOption14,
+  aoOption15
 };
 
 class TNcAlarmOptions {
@@ -23,9 +37,7 @@ public:
   constexpr TNcAlarmOptions() = default;
   constexpr explicit TNcAlarmOptions(std::uint16_t Bits) : FBits(Bits) {}
   constexpr void Include(TNcAlarmOption O) { FBits = static_cast<std::uint16_t>(FBits | Bit(O)); }
-  constexpr void Exclude(TNcAlarmOption O) {
-    FBits = static_cast<std::uint16_t>(FBits & ~Bit(O));
-  }
+  constexpr void Exclude(TNcAlarmOption O) { FBits = static_cast<std::uint16_t>(FBits & ~Bit(O)); }
   constexpr bool Contains(TNcAlarmOption O) const { return (FBits & Bit(O)) != 0; }
   constexpr std::uint16_t Bits() const { return FBits; }
 

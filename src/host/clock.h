@@ -11,7 +11,9 @@ inline double NowMs() {
   return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
 }
 
-inline double ElapsedMs(double StartMs) { return NowMs() - StartMs; }
+inline double ElapsedMs(double StartMs) {
+  return NowMs() - StartMs;
+}
 
 // The host's Sleep: pauses the calling thread.
 void Sleep(int Ms);

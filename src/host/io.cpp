@@ -11,6 +11,8 @@ void TDelayRec::Delay(int Ms) {
   FUntil = std::chrono::steady_clock::now() + std::chrono::milliseconds(Ms);
 }
 
-bool TDelayRec::IsBusy() const { return std::chrono::steady_clock::now() < FUntil; }
+bool TDelayRec::IsBusy() const {
+  return std::chrono::steady_clock::now() < FUntil;
+}
 
 } // namespace nclaser

@@ -54,10 +54,15 @@ void TThread::Start() {
     return;
   }
   FStarted = true;
+  // The new thread waits for the lock so that FThread is assigned before it may detach it.
+  std::lock_guard<std::mutex> L(FCtl->M);
   FThread = std::thread(&TThread::Run, this, FCtl);
 }
 
 void TThread::Run(TThread* Self, std::shared_ptr<TThreadControl> Ctl) {
+  {
+    std::lock_guard<std::mutex> L(Ctl->M);
+  }
   try {
     Self->Execute();
   } catch (...) {
@@ -76,7 +81,9 @@ void TThread::Run(TThread* Self, std::shared_ptr<TThreadControl> Ctl) {
   Ctl->CV.notify_all();
 }
 
-void TThread::Terminate() { TThreadRef(FCtl).Terminate(); }
+void TThread::Terminate() {
+  TThreadRef(FCtl).Terminate();
+}
 
 void TThread::WaitFor() {
   if (FThread.joinable() && FThread.get_id() != std::this_thread::get_id()) {

@@ -33,6 +33,8 @@ public:
 using TVariant = std::variant<std::monostate, bool, std::int64_t, double, std::string>;
 
 // Port numbers are handed to the host as their low 8 bits.
-constexpr Byte PortByte(std::int32_t Port) { return static_cast<Byte>(Port & 0xFF); }
+constexpr Byte PortByte(std::int32_t Port) {
+  return static_cast<Byte>(Port & 0xFF);
+}
 
 } // namespace nclaser

@@ -16,6 +16,8 @@ std::string TNcLaserAlarm::GetAlarmDesc() {
   return FLaser->Laser != nullptr ? FLaser->Laser->GetAlarmDesc() : std::string();
 }
 
-std::string TNcLaserAlarm::GetAlarmPlcName() { return "Laser"; }
+std::string TNcLaserAlarm::GetAlarmPlcName() {
+  return "Laser";
+}
 
 } // namespace nclaser

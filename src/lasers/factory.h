@@ -39,10 +39,10 @@ template <class T> TNcLaserPtr NewLaser(TComponent* AOwner, const TLaserParams& 
 }
 
 struct TLaserClassInfo {
-  std::string Name;           // "TIPG500Laser"
-  TNcLaserClass Factory;      // NewLaser<TIPG500Laser>
-  std::string ConfigMember;   // "CfgIPG", or "DefParams" for classes reading nothing else
-  TEnumLaserType LaserType;   // the LaserType that selects ConfigMember (eltNone: any)
+  std::string Name;         // "TIPG500Laser"
+  TNcLaserClass Factory;    // NewLaser<TIPG500Laser>
+  std::string ConfigMember; // "CfgIPG", or "DefParams" for classes reading nothing else
+  TEnumLaserType LaserType; // the LaserType that selects ConfigMember (eltNone: any)
 };
 
 void RegisterLaserClass(TLaserClassInfo Info);

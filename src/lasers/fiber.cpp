@@ -27,11 +27,17 @@ void TFiberLaser::Destroy() {
   TNcLaser::Destroy();
 }
 
-bool TFiberLaser::GetIsQCW() { return false; }
+bool TFiberLaser::GetIsQCW() {
+  return false;
+}
 
-bool TFiberLaser::SetDiodeCustom(double /*Value*/) { return false; }
+bool TFiberLaser::SetDiodeCustom(double /*Value*/) {
+  return false;
+}
 
-double TFiberLaser::GetDiodeCurrent() { return FDiodeCurrent; }
+double TFiberLaser::GetDiodeCurrent() {
+  return FDiodeCurrent;
+}
 
 bool TFiberLaser::GetIsLaserOn() {
   return GLaserPwmPort != nullptr && GLaserPwmPort->GetPwmOn(1);

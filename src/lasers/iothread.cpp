@@ -41,7 +41,9 @@ void TNcIOThread::AddInport(std::int32_t Port, bool Status, std::int32_t Timeout
   FSteps.push_back({stInport, Status, Port, Timeout});
 }
 
-void TNcIOThread::AddDelay(std::int32_t Ms) { FSteps.push_back({stDelay, false, 0, Ms}); }
+void TNcIOThread::AddDelay(std::int32_t Ms) {
+  FSteps.push_back({stDelay, false, 0, Ms});
+}
 
 void TNcIOThread::SetFinishSemaphore(THandle hSem) {
   if (FSemaphoreFinish > 0) {

@@ -22,9 +22,13 @@ TNcLaser::~TNcLaser() {
   FAlarmLink->Laser = nullptr;
 }
 
-std::string TNcLaser::GetDeviceDesc() { return FCfgLaserDef.Model; }
+std::string TNcLaser::GetDeviceDesc() {
+  return FCfgLaserDef.Model;
+}
 
-bool TNcLaser::GetIsBusy() { return false; }
+bool TNcLaser::GetIsBusy() {
+  return false;
+}
 
 int TNcLaser::ExecCmd(const std::string& Name, TVariant& Value) {
   return TNcDevice::ExecCmd(Name, Value);
@@ -103,11 +107,17 @@ void TNcLaser::Stop(TNcStopReason AReason) {
   LaserOff();
 }
 
-std::string TNcLaser::GetAlarmDesc() { return FCfgLaserDef.Model + SLaserAlarm.Get(); }
+std::string TNcLaser::GetAlarmDesc() {
+  return FCfgLaserDef.Model + SLaserAlarm.Get();
+}
 
-double TNcLaser::GetDiodeCurrent() { return 100.0; }
+double TNcLaser::GetDiodeCurrent() {
+  return 100.0;
+}
 
-int TNcLaser::GetLaserMode() { return 0; }
+int TNcLaser::GetLaserMode() {
+  return 0;
+}
 
 bool TNcLaser::GetIsAimingOn() {
   if (GPOutput == nullptr) {
@@ -117,12 +127,13 @@ bool TNcLaser::GetIsAimingOn() {
   return FCfgLaserDef.AimingLowActive ? !Level : Level;
 }
 
-bool TNcLaser::GetIsEmissionOn() { return false; }
+bool TNcLaser::GetIsEmissionOn() {
+  return false;
+}
 
 int TNcLaser::GetPwmFreq() {
   // Without a PWM port the laser reports what it was last told.
-  return GLaserPwmPort != nullptr ? RoundHalfEven(GLaserPwmPort->GetFrequency(1))
-                                  : FPwmFreq.load();
+  return GLaserPwmPort != nullptr ? RoundHalfEven(GLaserPwmPort->GetFrequency(1)) : FPwmFreq.load();
 }
 
 double TNcLaser::GetPwmRatio() {
@@ -224,7 +235,9 @@ double TNcLaser::CurrentToVoltage(double Fraction) const {
   return V;
 }
 
-Byte TNcLaser::GetCurrentDAPort() const { return PortByte(FCfgLaserDef.DA.DAPort); }
+Byte TNcLaser::GetCurrentDAPort() const {
+  return PortByte(FCfgLaserDef.DA.DAPort);
+}
 
 std::string BytesToStr(const std::uint8_t* Buffer, int Count) {
   static constexpr char Hex[] = "0123456789ABCDEF";

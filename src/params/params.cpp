@@ -96,7 +96,9 @@ void TIPGYLSLaserParam::Initialize() {
   Net.Initialize();
 }
 
-void TIPGYLPLaserParam::Initialize() { ZeroFill(*this); }
+void TIPGYLPLaserParam::Initialize() {
+  ZeroFill(*this);
+}
 
 void TIPGLaserParams::Initialize() {
   IPGType = ltIPGErr;
@@ -119,14 +121,30 @@ void TRaycusLaserParams::Initialize() {
   QCW.Initialize();
 }
 
-void TLaserCommParam::Initialize() { Comm.Initialize(); }
-void TSPILaserParam::Initialize() { ZeroFill(*this); }
-void TGSILaserParam::Initialize() { ZeroFill(*this); }
-void TQYLaserParam::Initialize() { ZeroFill(*this); }
-void TRofinLaserParam::Initialize() { ZeroFill(*this); }
-void TCO2LaserParam::Initialize() { ZeroFill(*this); }
-void TMeimanLaserParam::Initialize() { ZeroFill(*this); }
-void TOtherLaserParam::Initialize() { ZeroFill(*this); }
+void TLaserCommParam::Initialize() {
+  Comm.Initialize();
+}
+void TSPILaserParam::Initialize() {
+  ZeroFill(*this);
+}
+void TGSILaserParam::Initialize() {
+  ZeroFill(*this);
+}
+void TQYLaserParam::Initialize() {
+  ZeroFill(*this);
+}
+void TRofinLaserParam::Initialize() {
+  ZeroFill(*this);
+}
+void TCO2LaserParam::Initialize() {
+  ZeroFill(*this);
+}
+void TMeimanLaserParam::Initialize() {
+  ZeroFill(*this);
+}
+void TOtherLaserParam::Initialize() {
+  ZeroFill(*this);
+}
 
 void TLaserParams::Initialize() {
   DefParams.Model.clear();

@@ -125,16 +125,23 @@ const std::array<TDeviceStr, 56> KDeviceStrs = {{
 }};
 
 const std::array<TResourceString*, 13> KRaycusState = {
-    &STemperature1Err, &STemperature2Err, &STemperature3Err, &STemperature4Err, &SLaserOnStatus1Err, &SLaserOnStatus2Err, &SPowerStatus1Err, &SPowerStatus2Err, &SPowerPanelStatusErr, &SCurrentPanelStatusErr, &SLaserOnBtnStatusErr, &SInterLockStatusErr, &SPulseWidthStatusErr};
+    &STemperature1Err,     &STemperature2Err,       &STemperature3Err,     &STemperature4Err,
+    &SLaserOnStatus1Err,   &SLaserOnStatus2Err,     &SPowerStatus1Err,     &SPowerStatus2Err,
+    &SPowerPanelStatusErr, &SCurrentPanelStatusErr, &SLaserOnBtnStatusErr, &SInterLockStatusErr,
+    &SPulseWidthStatusErr};
 
 std::mutex GUnitLock;
 int GUnitCount = 0;
 
 } // namespace
 
-std::span<const TDeviceStr> DeviceStrs() { return KDeviceStrs; }
+std::span<const TDeviceStr> DeviceStrs() {
+  return KDeviceStrs;
+}
 
-std::span<TResourceString* const> RaycusStateStrs() { return KRaycusState; }
+std::span<TResourceString* const> RaycusStateStrs() {
+  return KRaycusState;
+}
 
 void LoadDeviceStrs() {
   TKdLocaleResource* Locale = AppSys != nullptr ? AppSys->GetLocale() : nullptr;

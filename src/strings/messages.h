@@ -30,8 +30,12 @@ private:
   std::string FText;
 };
 
-inline std::string operator+(const std::string& A, const TResourceString& B) { return A + B.Get(); }
-inline std::string operator+(const TResourceString& A, const std::string& B) { return A.Get() + B; }
+inline std::string operator+(const std::string& A, const TResourceString& B) {
+  return A + B.Get();
+}
+inline std::string operator+(const TResourceString& A, const std::string& B) {
+  return A.Get() + B;
+}
 
 extern TResourceString SIPGCommCommunicationException;
 extern TResourceString SIPGOverheat;

@@ -1,0 +1,171 @@
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "host/clock.h"
+#include "lasers/factory.h"
+#include "lasers/fiber.h"
+#include "tests/support/host_fixture.h"
+
+namespace nclaser {
+namespace {
+
+using hostkit::TIoEvent;
+using hostkit::TIoKind;
+
+// A fiber laser on the analog output.
+class TAnalogLaser : public TFiberLaser {};
+
+// A fiber laser with a path of its own; counts what reached it.
+class TCustomLaser : public TFiberLaser {
+public:
+  std::vector<double> Custom;
+  bool QCW = false;
+  bool SetDiodeCustom(double V) override {
+    Custom.push_back(V);
+    return true;
+  }
+  bool GetIsQCW() override { return QCW; }
+};
+
+class FiberTest : public nclaser::testing::HostTest {
+protected:
+  void SetUp() override {
+    HostTest::SetUp();
+    P.Initialize();
+    P.DefParams.PWM.Initialize();
+    P.DefParams.DA.Initialize();
+    P.DefParams.DA.DAPort = 2;
+    P.DefParams.PWM.EnablePort1 = 10;
+    P.DefParams.PWM.EnablePort2 = 11;
+  }
+  std::vector<double> DaWrites(int Port) const {
+    std::vector<double> V;
+    for (const TIoEvent& E : Host->IO.Timeline()) {
+      if (E.Kind == TIoKind::DA && E.Port == Port) {
+        V.push_back(E.Value);
+      }
+    }
+    return V;
+  }
+  TLaserParams P;
+};
+
+TEST_F(FiberTest, ConstructionSetsPwmAndDiodeCurrentOnTheAnalogOutput) {
+  P.DefParams.PWM.Ratio = 0.7;
+  auto L = NewLaser<TAnalogLaser>(nullptr, P);
+  EXPECT_EQ(DaWrites(2), std::vector<double>{10.0}); // 100 % = MaxVoltage
+  EXPECT_FALSE(Host->Pwm->GetPwmOn(1));
+  EXPECT_EQ(Host->Pwm->GetRatio(1), 0.7);
+  EXPECT_EQ(L->GetDiodeCurrent(), 100.0);
+  EXPECT_FALSE(L->GetIsLaserOn());
+}
+
+TEST_F(FiberTest, AnalogPathFiltersOnlyRequestsOfHalfAPercentOrLess) {
+  P.DefParams.PWM.DiodeCurrent = 0.3;
+  auto L = NewLaser<TAnalogLaser>(nullptr, P);
+  EXPECT_TRUE(DaWrites(2).empty());
+  EXPECT_EQ(L->GetDiodeCurrent(), 0.0);
+  L->SetDiodeCurrent(50);
+  L->SetDiodeCurrent(50);
+  L->SetDiodeCurrent(0);
+  L->SetDiodeCurrent(0.5);
+  EXPECT_EQ(DaWrites(2), (std::vector<double>{5.0, 5.0}));
+  EXPECT_EQ(L->GetDiodeCurrent(), 50.0);
+  auto* F = static_cast<TFiberLaser*>(L.get());
+  F->ForceDiodeCurrent(120);
+  EXPECT_EQ(DaWrites(2).back(), 10.0);
+  EXPECT_EQ(L->GetDiodeCurrent(), 120.0);
+}
+
+TEST_F(FiberTest, FamilyPathSkipsRequestsWithinHalfAPercentOfTheLastApplied) {
+  P.DefParams.PWM.DiodeCurrent = 30.0;
+  auto L = NewLaser<TCustomLaser>(nullptr, P);
+  auto* C = static_cast<TCustomLaser*>(L.get());
+  EXPECT_EQ(C->Custom, std::vector<double>{30.0});
+  C->Custom.clear();
+  L->SetDiodeCurrent(50);
+  L->SetDiodeCurrent(50.4);
+  L->SetDiodeCurrent(50.6);
+  EXPECT_EQ(C->Custom, (std::vector<double>{50.0, 50.6}));
+  EXPECT_EQ(L->GetDiodeCurrent(), 50.6);
+  EXPECT_TRUE(DaWrites(2).empty());
+  // Zero goes to the analog output even for a family with its own path.
+  C->ForceDiodeCurrent(0);
+  EXPECT_EQ(DaWrites(2), std::vector<double>{0.0});
+  // EmissionOn re-applies the present current without the filter.
+  C->Custom.clear();
+  C->ForceDiodeCurrent(50.6);
+  L->EmissionOn();
+  EXPECT_EQ(C->Custom, (std::vector<double>{50.6, 50.6}));
+}
+
+TEST_F(FiberTest, LaserOnPrepareSetsEverythingButLeavesThePwmStopped) {
+  P.DefParams.PWM.Frequency = 20000;
+  P.DefParams.PWM.Ratio = 0.4;
+  auto L = NewLaser<TAnalogLaser>(nullptr, P);
+  Host->IO.ClearTimeline();
+  L->LaserOnPrepare();
+  EXPECT_FALSE(Host->Pwm->GetPwmOn(1));
+  EXPECT_EQ(Host->Pwm->GetFrequency(1), 20000.0);
+  EXPECT_EQ(Host->Pwm->GetRatio(1), 0.4);
+  EXPECT_TRUE(Host->IO.GetOutput(10));
+  EXPECT_TRUE(Host->IO.GetOutput(11));
+  L->LaserOn();
+  EXPECT_TRUE(Host->Pwm->GetPwmOn(1));
+  EXPECT_TRUE(L->GetIsLaserOn());
+  L->LaserOff();
+  EXPECT_FALSE(Host->Pwm->GetPwmOn(1));
+  EXPECT_FALSE(Host->IO.GetOutput(10));
+  EXPECT_FALSE(Host->IO.GetOutput(11));
+}
+
+TEST_F(FiberTest, EnablePortsThatDoNotExistAreSkipped) {
+  Host->IO.SetOutputsExist({11});
+  auto L = NewLaser<TAnalogLaser>(nullptr, P);
+  Host->IO.ClearTimeline();
+  L->LaserOn();
+  for (const TIoEvent& E : Host->IO.Timeline()) {
+    EXPECT_FALSE(E.Kind == TIoKind::Output && E.Port == 10) << ToString(E);
+  }
+  EXPECT_TRUE(Host->IO.GetOutput(11));
+}
+
+TEST_F(FiberTest, QcwLaserOnWaitsTwentyMilliseconds) {
+  auto L = NewLaser<TCustomLaser>(nullptr, P);
+  static_cast<TCustomLaser*>(L.get())->QCW = true;
+  const double T0 = NowMs();
+  L->LaserOn();
+  EXPECT_GE(ElapsedMs(T0), 19.5);
+}
+
+TEST_F(FiberTest, DynamicPowerIsThePwmRatio) {
+  auto L = NewLaser<TAnalogLaser>(nullptr, P);
+  L->DynamicPower(0.35);
+  EXPECT_EQ(Host->Pwm->GetRatio(1), 0.35);
+  EXPECT_EQ(L->GetPwmRatio(), 0.35);
+}
+
+TEST_F(FiberTest, DestructionClosesEmissionThenSwitchesOff) {
+  auto L = NewLaser<TAnalogLaser>(nullptr, P);
+  L->LaserOn();
+  ASSERT_TRUE(Host->Pwm->GetPwmOn(1));
+  L.reset();
+  EXPECT_FALSE(Host->Pwm->GetPwmOn(1));
+  EXPECT_FALSE(Host->IO.GetOutput(10));
+}
+
+class NoPwmFiberTest : public FiberTest {
+protected:
+  hostkit::THostOptions HostOptions() override { return {false}; }
+};
+
+TEST_F(NoPwmFiberTest, WithoutAPwmPortLaserOnOnlyRaisesTheEnableOutputs) {
+  auto L = NewLaser<TAnalogLaser>(nullptr, P);
+  L->LaserOn();
+  EXPECT_TRUE(Host->IO.GetOutput(10));
+  EXPECT_FALSE(L->GetIsLaserOn());
+}
+
+} // namespace
+} // namespace nclaser
