@@ -4,11 +4,12 @@
 #include "host/appsys.h"
 #include "host/io.h"
 #include "host/sync.h"
+#include "hostkit/comm_factory.h"
 #include "strings/messages.h"
 
 namespace nclaser::hostkit {
 
-THost::THost(THostOptions Options) {
+THost::THost(THostOptions Options) : Comm(std::make_unique<TLinuxCommFactory>(SerialPorts)) {
   if (Options.PwmPort) {
     Pwm = std::make_unique<TVirtualPwmPort>(IO);
   }

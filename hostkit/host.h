@@ -10,6 +10,7 @@
 #include "hostkit/app_system.h"
 #include "hostkit/machine_io.h"
 #include "hostkit/semaphores.h"
+#include "hostkit/serial_port.h"
 
 namespace nclaser::hostkit {
 
@@ -34,7 +35,9 @@ public:
   TAlarmList Alarms;
   THostAppSystem App;
   TSemaphoreTable Semaphores;
-  std::unique_ptr<TCommFactory> Comm;
+  // Serial port number -> device path, read by every serial port when it opens.
+  std::shared_ptr<TSerialPortMap> SerialPorts = std::make_shared<TSerialPortMap>();
+  std::unique_ptr<TCommFactory> Comm; // the Linux components unless replaced
 
 private:
   bool FInstalled = false;

@@ -1,0 +1,306 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <numeric>
+#include <thread>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "host/comm.h"
+#include "hostkit/tcp_client.h"
+#include "tests/support/host_fixture.h"
+#include "tests/support/tcp_listener.h"
+
+namespace nclaser::testing {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double MsSince(Clock::time_point T0) {
+  return std::chrono::duration<double, std::milli>(Clock::now() - T0).count();
+}
+
+// Connections that the listener never accepts, until its accept queue is full and new
+// handshakes go unanswered. Closes them all at the end.
+class TBacklogFiller {
+public:
+  // True once a handshake to Address:Port stays unanswered.
+  bool Fill(const std::string& Address, std::uint16_t Port) {
+    sockaddr_in A{};
+    A.sin_family = AF_INET;
+    A.sin_port = htons(Port);
+    ::inet_pton(AF_INET, Address.c_str(), &A.sin_addr);
+    for (int I = 0; I < 16; ++I) {
+      const int Fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+      FFds.push_back(Fd);
+      if (::connect(Fd, reinterpret_cast<const sockaddr*>(&A), sizeof A) == 0) {
+        continue;
+      }
+      pollfd P{Fd, POLLOUT, 0};
+      if (::poll(&P, 1, 200) == 0) {
+        return true;
+      }
+    }
+    return false;
+  }
+  ~TBacklogFiller() {
+    for (const int Fd : FFds) {
+      ::close(Fd);
+    }
+  }
+
+private:
+  std::vector<int> FFds;
+};
+
+class TcpClientTest : public HostTest {
+protected:
+  std::unique_ptr<TKdTcpClient> Client(const std::string& Address, std::uint16_t Port) {
+    auto C = NewTcpClient();
+    C->SetRemoteHost(Address);
+    C->SetRemotePort(std::to_string(Port));
+    return C;
+  }
+  // Polls the connected flag until it drops (the flag is the lasers' link check).
+  static bool WaitDisconnected(TKdTcpClient& C, int TimeoutMs) {
+    const auto T0 = Clock::now();
+    while (MsSince(T0) < TimeoutMs) {
+      if (!C.GetConnected()) {
+        return true;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return false;
+  }
+};
+
+TEST_F(TcpClientTest, ConnectsAndCarriesEveryByteValueBothWays) {
+  TTcpListener Srv("127.0.8.1", 10001);
+  auto C = Client("127.0.8.1", 10001);
+  EXPECT_FALSE(C->GetConnected());
+  const auto T0 = Clock::now();
+  ASSERT_TRUE(C->ConnectTimeout(1000));
+  EXPECT_LT(MsSince(T0), 500.0);
+  EXPECT_TRUE(C->GetConnected());
+  ASSERT_TRUE(Srv.Accept(1000));
+
+  std::vector<std::uint8_t> Bytes(256);
+  std::iota(Bytes.begin(), Bytes.end(), 0);
+  EXPECT_EQ(C->SendBuf(Bytes.data(), 256, 0), 256);
+  EXPECT_EQ(Srv.Read(256, 1000), Bytes);
+
+  ASSERT_TRUE(Srv.Write(Bytes));
+  std::vector<std::uint8_t> Got;
+  bool Ready = false;
+  while (Got.size() < 256 && C->Select(&Ready, nullptr, nullptr, 1000)) {
+    ASSERT_TRUE(Ready);
+    std::uint8_t Buf[1024];
+    const int N = C->ReceiveBuf(Buf, sizeof Buf, 0);
+    ASSERT_GT(N, 0);
+    Got.insert(Got.end(), Buf, Buf + N);
+  }
+  EXPECT_EQ(Got, Bytes);
+  // Connecting again while connected keeps the link.
+  EXPECT_TRUE(C->ConnectTimeout(1000));
+  EXPECT_FALSE(Srv.Accept(50));
+}
+
+TEST_F(TcpClientTest, RefusedPortFailsFast) {
+  auto C = Client("127.0.8.2", 10001);
+  const auto T0 = Clock::now();
+  EXPECT_FALSE(C->ConnectTimeout(1000));
+  EXPECT_LT(MsSince(T0), 200.0);
+  EXPECT_FALSE(C->GetConnected());
+  EXPECT_EQ(C->SendBuf("x", 1, 0), -1);
+  char B = 0;
+  EXPECT_EQ(C->ReceiveBuf(&B, 1, 0), -1);
+  bool R = true;
+  EXPECT_FALSE(C->Select(&R, nullptr, nullptr, 10));
+  EXPECT_FALSE(R);
+}
+
+TEST_F(TcpClientTest, UnansweredHandshakeGivesUpWithinTheTimeOut) {
+  TTcpListener Srv("127.0.8.3", 10001, 0);
+  TBacklogFiller Filler;
+  ASSERT_TRUE(Filler.Fill("127.0.8.3", 10001));
+  auto C = Client("127.0.8.3", 10001);
+  for (const int Timeout : {150, 400}) {
+    const auto T0 = Clock::now();
+    EXPECT_FALSE(C->ConnectTimeout(Timeout));
+    const double Took = MsSince(T0);
+    EXPECT_GE(Took, Timeout - 5.0);
+    EXPECT_LT(Took, Timeout + 100.0);
+    EXPECT_FALSE(C->GetConnected());
+  }
+}
+
+TEST_F(TcpClientTest, BadAddressesFailWithoutAConnection) {
+  for (const char* Host : {"", "999.1.1.1x", "127.0.0.1:80"}) {
+    SCOPED_TRACE(Host);
+    auto C = Client(Host, 10001);
+    EXPECT_FALSE(C->ConnectTimeout(300));
+    EXPECT_FALSE(C->GetConnected());
+  }
+  auto C = NewTcpClient();
+  C->SetRemoteHost("127.0.8.4");
+  EXPECT_FALSE(C->ConnectTimeout(300)); // no port
+}
+
+TEST_F(TcpClientTest, HostNamesResolve) {
+  TTcpListener Srv("127.0.0.1", 0);
+  auto C = Client("localhost", Srv.Port());
+  EXPECT_TRUE(C->ConnectTimeout(1000));
+}
+
+TEST_F(TcpClientTest, ServerCloseIsNoticedAndAReconnectWorks) {
+  TTcpListener Srv("127.0.8.5", 10001);
+  auto C = Client("127.0.8.5", 10001);
+  ASSERT_TRUE(C->ConnectTimeout(1000));
+  ASSERT_TRUE(Srv.Accept(1000));
+
+  // The flag alone notices the close.
+  Srv.Drop();
+  EXPECT_TRUE(WaitDisconnected(*C, 1000));
+
+  ASSERT_TRUE(C->ConnectTimeout(1000));
+  ASSERT_TRUE(Srv.Accept(1000));
+  // A reader notices it too: ready, 0 bytes, disconnected.
+  ASSERT_TRUE(Srv.Write("last"));
+  Srv.Drop();
+  bool Ready = false;
+  ASSERT_TRUE(C->Select(&Ready, nullptr, nullptr, 1000));
+  char Buf[64];
+  EXPECT_EQ(C->ReceiveBuf(Buf, sizeof Buf, 0), 4); // what came before the close is kept
+  EXPECT_TRUE(C->Select(&Ready, nullptr, nullptr, 1000));
+  EXPECT_EQ(C->ReceiveBuf(Buf, sizeof Buf, 0), 0);
+  EXPECT_FALSE(C->GetConnected());
+
+  // A listener that went away and came back.
+  Srv.StopListening();
+  EXPECT_FALSE(C->ConnectTimeout(500));
+  ASSERT_TRUE(Srv.Listen());
+  ASSERT_TRUE(C->ConnectTimeout(1000));
+  ASSERT_TRUE(Srv.Accept(1000));
+  EXPECT_EQ(C->SendBuf("ping", 4, 0), 4);
+  EXPECT_EQ(Srv.ReadText(4, 1000), "ping");
+}
+
+TEST_F(TcpClientTest, ResetPeerFailsSendsWithoutSigpipe) {
+  // Default SIGPIPE action would end the process on a send to a dead peer.
+  ASSERT_NE(std::signal(SIGPIPE, SIG_DFL), SIG_ERR);
+  TTcpListener Srv("127.0.8.6", 10001);
+  auto C = Client("127.0.8.6", 10001);
+  ASSERT_TRUE(C->ConnectTimeout(1000));
+  ASSERT_TRUE(Srv.Accept(1000));
+  Srv.Drop(true);
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  int Result = 0;
+  for (int I = 0; I < 5 && Result >= 0; ++I) {
+    Result = C->SendBuf("data", 4, 0);
+  }
+  EXPECT_EQ(Result, -1);
+  EXPECT_FALSE(C->GetConnected());
+  EXPECT_EQ(C->SendBuf("data", 4, 0), -1);
+}
+
+TEST_F(TcpClientTest, SelectHonoursItsTimeOutBothWays) {
+  TTcpListener Srv("127.0.8.7", 10001);
+  auto C = Client("127.0.8.7", 10001);
+  ASSERT_TRUE(C->ConnectTimeout(1000));
+  ASSERT_TRUE(Srv.Accept(1000));
+
+  bool Ready = true;
+  auto T0 = Clock::now();
+  EXPECT_FALSE(C->Select(&Ready, nullptr, nullptr, 150));
+  EXPECT_FALSE(Ready);
+  EXPECT_GE(MsSince(T0), 140.0);
+  EXPECT_LT(MsSince(T0), 500.0);
+
+  std::thread Server([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    Srv.Write("late");
+  });
+  T0 = Clock::now();
+  EXPECT_TRUE(C->Select(&Ready, nullptr, nullptr, 3000));
+  EXPECT_TRUE(Ready);
+  EXPECT_GE(MsSince(T0), 40.0);
+  EXPECT_LT(MsSince(T0), 1000.0);
+  Server.join();
+
+  bool Writable = false;
+  EXPECT_TRUE(C->Select(nullptr, &Writable, nullptr, 100));
+  EXPECT_TRUE(Writable);
+  EXPECT_TRUE(C->GetConnected());
+}
+
+TEST_F(TcpClientTest, ReceiveWithNothingComingTimesOutAndKeepsTheLink) {
+  TTcpListener Srv("127.0.8.8", 10001);
+  auto C = Client("127.0.8.8", 10001);
+  auto* Concrete = dynamic_cast<hostkit::TTcpClient*>(C.get());
+  ASSERT_NE(Concrete, nullptr);
+  Concrete->SetReceiveTimeoutMs(100);
+  ASSERT_TRUE(C->ConnectTimeout(1000));
+  ASSERT_TRUE(Srv.Accept(1000));
+  char Buf[16];
+  const auto T0 = Clock::now();
+  EXPECT_EQ(C->ReceiveBuf(Buf, sizeof Buf, 0), -1);
+  EXPECT_GE(MsSince(T0), 90.0);
+  EXPECT_LT(MsSince(T0), 600.0);
+  EXPECT_TRUE(C->GetConnected());
+}
+
+TEST_F(TcpClientTest, DisconnectFromAnotherThreadEndsAWaitingSelect) {
+  TTcpListener Srv("127.0.8.9", 10001);
+  auto C = Client("127.0.8.9", 10001);
+  ASSERT_TRUE(C->ConnectTimeout(1000));
+  ASSERT_TRUE(Srv.Accept(1000));
+  std::atomic<bool> Stop{false};
+  std::thread Watcher([&] {
+    while (!Stop.load()) {
+      (void)C->GetConnected();
+    }
+  });
+  std::thread Other([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    C->Disconnect();
+  });
+  const auto T0 = Clock::now();
+  bool Ready = false;
+  C->Select(&Ready, nullptr, nullptr, 5000);
+  EXPECT_LT(MsSince(T0), 1000.0);
+  char Buf[8];
+  EXPECT_LE(C->ReceiveBuf(Buf, sizeof Buf, 0), 0);
+  Other.join();
+  Stop = true;
+  Watcher.join();
+  EXPECT_FALSE(C->GetConnected());
+  // The server sees the close; the client can connect again.
+  Srv.ReadFor(100);
+  EXPECT_TRUE(Srv.PeerClosed());
+  ASSERT_TRUE(C->ConnectTimeout(1000));
+  EXPECT_TRUE(Srv.Accept(1000));
+}
+
+TEST_F(TcpClientTest, DisconnectDuringAConnectCancelsIt) {
+  TTcpListener Srv("127.0.8.10", 10001, 0);
+  TBacklogFiller Filler;
+  ASSERT_TRUE(Filler.Fill("127.0.8.10", 10001));
+  auto C = Client("127.0.8.10", 10001);
+  std::thread Other([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    C->Disconnect();
+  });
+  const auto T0 = Clock::now();
+  EXPECT_FALSE(C->ConnectTimeout(3000));
+  EXPECT_LT(MsSince(T0), 1000.0);
+  Other.join();
+}
+
+} // namespace
+} // namespace nclaser::testing

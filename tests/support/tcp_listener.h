@@ -1,0 +1,78 @@
+// A loopback TCP server standing in for a networked laser: it listens on a chosen
+// 127.x.y.z address and port (give each test its own address so that tests run in
+// parallel), accepts one client at a time and lets the test read what arrived and write
+// replies, drop the connection, and stop and restart listening.
+//
+//   TTcpListener Srv("127.0.8.1", 10001);
+//   ... client connects ...
+//   ASSERT_TRUE(Srv.Accept(1000));
+//   auto Got = Srv.Read(4, 500);          // at least 4 bytes within 500 ms
+//   Srv.Write("OK\r");
+//   Srv.Drop();                           // the client sees the peer close
+//   Srv.StopListening();                  // new connects are refused
+//   Srv.Listen();
+//
+// Threads: one thread uses the object at a time (a simulator's own thread, or the test's).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace nclaser::testing {
+
+class TTcpListener {
+public:
+  // Listens at once (port 0: any free port, see Port()); Backlog is the accept queue's
+  // length as listen() takes it. Throws std::runtime_error when it cannot listen.
+  TTcpListener(std::string Address, std::uint16_t Port, int Backlog = 8);
+  TTcpListener(const TTcpListener&) = delete;
+  TTcpListener& operator=(const TTcpListener&) = delete;
+  ~TTcpListener();
+
+  const std::string& Address() const { return FAddress; }
+  std::uint16_t Port() const { return FPort; }
+  bool Listening() const { return FListen >= 0; }
+  // Listens again on the same address and port; false when that fails.
+  bool Listen();
+  // Closes the listening socket (new connects are refused); an accepted client stays.
+  void StopListening();
+
+  // Waits up to TimeoutMs for a client and makes it the current connection (a previous
+  // one is dropped). False when none came.
+  bool Accept(int TimeoutMs);
+  bool HasClient() const { return FClient >= 0; }
+  // The current connection's descriptor (for poll in a simulator); -1 without one.
+  int ClientFd() const { return FClient; }
+
+  // Waits until at least MinCount bytes have arrived or TimeoutMs has passed; returns all
+  // that arrived. A client that closed leaves HasClient() true until Drop; PeerClosed()
+  // tells.
+  std::vector<std::uint8_t> Read(size_t MinCount, int TimeoutMs);
+  std::string ReadText(size_t MinCount, int TimeoutMs);
+  // Collects input until Terminator has arrived or the time is up; returns all that came.
+  std::string ReadUntil(std::string_view Terminator, int TimeoutMs);
+  // Everything arriving within TimeoutMs.
+  std::vector<std::uint8_t> ReadFor(int TimeoutMs);
+  // True once a read found the client's end closed.
+  bool PeerClosed() const { return FPeerClosed; }
+  // Sends every byte to the current client; false without one or on failure.
+  bool Write(const void* Data, size_t Count);
+  bool Write(std::string_view Text) { return Write(Text.data(), Text.size()); }
+  bool Write(const std::vector<std::uint8_t>& Bytes) { return Write(Bytes.data(), Bytes.size()); }
+  // Closes the current connection (an orderly close the client sees as end of stream);
+  // with Reset, an abortive one (the client sees a connection reset).
+  void Drop(bool Reset = false);
+
+private:
+  std::string FAddress;
+  std::uint16_t FPort;
+  int FBacklog;
+  int FListen = -1;
+  int FClient = -1;
+  bool FPeerClosed = false;
+};
+
+} // namespace nclaser::testing
