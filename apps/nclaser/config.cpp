@@ -558,8 +558,8 @@ void TLoader::LoadHost(const toml::node& N, THostConfig& H) {
         int Port = 0;
         const auto Str = PK.str();
         const auto [Ptr, Ec] = std::from_chars(Str.data(), Str.data() + Str.size(), Port);
-        if (Ec != std::errc() || Ptr != Str.data() + Str.size() || Port < 0) {
-          Fail(PLine, PKey, "a serial port number (0 or more) is expected as the key");
+        if (Ec != std::errc() || Ptr != Str.data() + Str.size() || Port < 1) {
+          Fail(PLine, PKey, "a serial port number (1 or more) is expected as the key");
         } else if (!PV.is_string()) {
           Fail(PLine, PKey, Expected("a device path string", PV));
         } else {
@@ -736,6 +736,9 @@ std::unique_ptr<hostkit::THost> MakeHost(const THostConfig& Config) {
   }
   if (Config.Inputs) {
     H->IO.SetInputsExist(*Config.Inputs);
+  }
+  for (const auto& [Port, Device] : Config.SerialPorts) {
+    H->SerialPorts->Set(Port, Device);
   }
   return H;
 }
