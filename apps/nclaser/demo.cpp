@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <thread>
 
 #include "host/clock.h"
@@ -126,6 +127,16 @@ const TDemoFamily* FindDemo(const std::string& Name) {
   return nullptr;
 }
 
+std::string DefaultLocale() {
+#ifdef NCLASER_LOCALE_FILE
+  std::error_code Ec;
+  if (std::filesystem::is_regular_file(NCLASER_LOCALE_FILE, Ec)) {
+    return NCLASER_LOCALE_FILE;
+  }
+#endif
+  return {};
+}
+
 std::string DefaultDemo() {
   return FindDemo("ylr") != nullptr ? "ylr" : "rofin";
 }
@@ -151,6 +162,13 @@ int RunDemo(const TDemoFamily& Family, TDemoContext& Ctx) {
 
   auto Host = MakeHost(S.Config.Host);
   Host->Install();
+  if (!Ctx.Locale.empty()) {
+    std::string Why;
+    if (!Host->App.LoadLocale(Ctx.Locale, &Why)) {
+      Ctx.Out.Line("nclaser: " + Ctx.Locale + ": " + (Why.empty() ? "cannot load" : Why));
+      return 2;
+    }
+  }
   Host->App.SetSink([&](const hostkit::TLogLine& L) {
     if (!L.Debug) {
       Ctx.Out.Log(L);

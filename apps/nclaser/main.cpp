@@ -379,7 +379,7 @@ int CmdConsole(TPrinter& Out, const std::string& Config, const std::string& Trac
   return Rc;
 }
 
-int CmdDemo(TPrinter& Out, std::string Family, bool List) {
+int CmdDemo(TPrinter& Out, std::string Family, bool List, std::string Locale) {
   if (List) {
     const std::string Def = DefaultDemo();
     for (const auto& F : DemoFamilies()) {
@@ -397,7 +397,10 @@ int CmdDemo(TPrinter& Out, std::string Family, bool List) {
     Error("no demo \"" + Family + "\" (nclaser demo --list names them)");
     return 2;
   }
-  TDemoContext Ctx{Out, GStop};
+  if (Locale.empty()) {
+    Locale = DefaultLocale();
+  }
+  TDemoContext Ctx{Out, GStop, Locale};
   const int Rc = RunDemo(*F, Ctx);
   return GStop.load() ? Interrupted() : Rc;
 }
@@ -501,6 +504,8 @@ int main(int argc, char** argv) {
   auto* Demo = App.add_subcommand("demo", "run a laser against its built-in simulator");
   Demo->add_option("FAMILY", Family, "the laser family (default: IPG YLR over TCP)");
   Demo->add_flag("--list", List, "name the families");
+  Demo->add_option("--locale", Locale,
+                   "load message texts from an INI file (default: locale/en.ini)");
 
   auto* Sim = App.add_subcommand("sim", "run one laser simulator until interrupted");
   Sim->add_option("FAMILY", Family, "the simulator")->required();
@@ -526,7 +531,7 @@ int main(int argc, char** argv) {
     return CmdConsole(Out, Config, Trace, Locale);
   }
   if (Demo->parsed()) {
-    return CmdDemo(Out, Family, List);
+    return CmdDemo(Out, Family, List, Locale);
   }
   if (Sim->parsed()) {
     return CmdSim(Out, Family, Pty, Tcp);

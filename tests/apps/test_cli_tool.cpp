@@ -219,3 +219,25 @@ TEST_F(CliTool, NotBuiltClassExitsOne) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(CliTool, RofinDemoShowsTheFaultAsAnAlarmAndEndsWithinFifteenSeconds) {
+  const auto T0 = std::chrono::steady_clock::now();
+  const auto R = Tool({"demo", "rofin"});
+  EXPECT_LT(std::chrono::steady_clock::now() - T0, std::chrono::seconds(15));
+  EXPECT_EQ(R.Status, 0) << R.Err;
+  const auto Fault = R.Out.find("inject fault");
+  const auto Alarm = R.Out.find("] alarm ");
+  const auto Cleared = R.Out.find(" cleared");
+  ASSERT_NE(Fault, std::string::npos) << R.Out;
+  ASSERT_NE(Alarm, std::string::npos) << R.Out;
+  ASSERT_NE(Cleared, std::string::npos) << R.Out;
+  EXPECT_LT(Fault, Alarm);
+  EXPECT_LT(Alarm, Cleared);
+  EXPECT_NE(R.Out.find("GetAlarmDesc = Rofin FL"), std::string::npos) << R.Out;
+  EXPECT_NE(R.Out.find("GetIsEmissionOn = true"), std::string::npos) << R.Out;
+  EXPECT_NE(R.Out.find("] done"), std::string::npos) << R.Out;
+}
+
+} // namespace
