@@ -116,6 +116,7 @@ public:
   // Emission off and laser off before the deleter's teardown, as on an interruption.
   void StopLaser() {
     if (FLaser) {
+      Error("interrupted: emission off, laser off, teardown");
       FLaser->EmissionOff();
       FLaser->LaserOff();
     }
@@ -367,7 +368,7 @@ int CmdConsole(TPrinter& Out, const std::string& Config, const std::string& Trac
   GConsole = nullptr;
   int Rc = 0;
   if (GStop.load()) {
-    Out.Line("");
+    rl_crlf();
     S.StopLaser();
     Rc = Interrupted();
   }
