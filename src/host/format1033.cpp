@@ -313,8 +313,8 @@ std::string FloatToStr1033(double Value) {
     if (static_cast<int>(Digits.size()) <= Exp + 1) {
       Out = Digits + std::string(static_cast<size_t>(Exp + 1) - Digits.size(), '0');
     } else {
-      Out = Digits.substr(0, static_cast<size_t>(Exp + 1)) + "." +
-            Digits.substr(static_cast<size_t>(Exp + 1));
+      const auto IntDigits = static_cast<size_t>(Exp) + 1;
+      Out = Digits.substr(0, IntDigits) + "." + Digits.substr(IntDigits);
     }
   } else {
     Out = "0." + std::string(static_cast<size_t>(-Exp - 1), '0') + Digits;

@@ -59,7 +59,7 @@ void TThread::Start() {
   FThread = std::thread(&TThread::Run, this, FCtl);
 }
 
-void TThread::Run(TThread* Self, std::shared_ptr<TThreadControl> Ctl) {
+void TThread::Run(TThread* Self, const std::shared_ptr<TThreadControl>& Ctl) {
   {
     std::lock_guard<std::mutex> L(Ctl->M);
   }

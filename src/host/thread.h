@@ -66,7 +66,7 @@ protected:
   virtual void DoTerminate() {}
 
 private:
-  static void Run(TThread* Self, std::shared_ptr<TThreadControl> Ctl);
+  static void Run(TThread* Self, const std::shared_ptr<TThreadControl>& Ctl);
 
   std::shared_ptr<TThreadControl> FCtl;
   std::thread FThread;
