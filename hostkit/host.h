@@ -35,8 +35,9 @@ public:
   TAlarmList Alarms;
   THostAppSystem App;
   TSemaphoreTable Semaphores;
-  // Serial port number -> device path, read by every serial port when it opens.
-  std::shared_ptr<TSerialPortMap> SerialPorts = std::make_shared<TSerialPortMap>();
+  // Serial port number -> device path, read by every serial port when it opens (fill it,
+  // e.g. Host.SerialPorts->Set(1, "/dev/ttyUSB0"); the object itself stays).
+  const std::shared_ptr<TSerialPortMap> SerialPorts = std::make_shared<TSerialPortMap>();
   std::unique_ptr<TCommFactory> Comm; // the Linux components unless replaced
 
 private:

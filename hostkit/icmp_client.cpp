@@ -279,13 +279,19 @@ TPingClient::TPingClient(std::unique_ptr<TPingProber> Prober)
 }
 
 TPingClient::~TPingClient() {
-  std::vector<TJob> Jobs;
-  {
-    std::lock_guard<std::mutex> L(FLock);
-    Jobs.swap(FJobs);
-  }
-  for (auto& J : Jobs) {
-    J.Thread.join();
+  // Rounds, because a handler may start another ping while we wait.
+  for (;;) {
+    std::vector<TJob> Jobs;
+    {
+      std::lock_guard<std::mutex> L(FLock);
+      Jobs.swap(FJobs);
+    }
+    if (Jobs.empty()) {
+      break;
+    }
+    for (auto& J : Jobs) {
+      J.Thread.join();
+    }
   }
 }
 

@@ -1,0 +1,68 @@
+// The state model of a simulated IPG YLR laser, without any transport: text in, reply text
+// out. The simulator puts it on a pty or TCP; tests may drive it directly.
+// Not thread-safe: the owner serialises calls.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace nclaser::sim {
+
+class TYLRModel {
+public:
+  // Status bits the model keeps itself.
+  static constexpr std::uint32_t BitEmission = 1U << 2;
+  static constexpr std::uint32_t BitAiming = 1U << 8;
+  static constexpr std::uint32_t BitModulation = 1U << 12;
+  static constexpr std::uint32_t BitGateMode = 1U << 16;
+  // Fault bits.
+  static constexpr std::uint32_t BitOverheat = 1U << 1;
+  static constexpr std::uint32_t BitBackReflection = 1U << 3;
+  static constexpr std::uint32_t BitPulseTooShort = 1U << 9;
+  static constexpr std::uint32_t BitPowerSupplyFailure = 1U << 19;
+  static constexpr std::uint32_t BitAveragePowerTooHigh = 1U << 31;
+
+  // Takes received bytes (commands may arrive in pieces) and returns the replies to every
+  // command completed by them, in order; empty while silent.
+  std::string Feed(std::string_view Bytes);
+  // The reply to one command (without its CR).
+  std::string Answer(const std::string& Cmd);
+  // Forgets a partly received command (the connection was dropped).
+  void ResetInput() { FInBuf.clear(); }
+
+  std::uint32_t Status() const;
+  bool Emission() const { return FEmission; }
+  bool Aiming() const { return FAiming; }
+  bool GateMode() const { return FGateMode; }
+  bool PulseMode() const { return FPulseMode; }
+  bool Modulation() const { return FModulation; }
+  double DiodeCurrent() const { return FDiodeCurrent; }
+  const std::vector<std::string>& Commands() const { return FCommands; }
+  void ClearCommands() { FCommands.clear(); }
+
+  void SetSerialNumber(const std::string& SN) { FSerial = SN; }
+  void SetFaultBits(std::uint32_t Bits, bool On);
+  void SetErrorReply(const std::string& Mnemonic, const std::string& Text);
+  void SetSilent(bool On) { FSilent = On; }
+  void SetDiodeEchoOffset(double Offset) { FEchoOffset = Offset; }
+
+private:
+  std::string FInBuf;
+  std::vector<std::string> FCommands;
+  std::uint32_t FFaults = 0;
+  bool FEmission = false;
+  bool FAiming = false;
+  bool FModulation = true;
+  bool FGateMode = false;
+  bool FPulseMode = false;
+  double FDiodeCurrent = 0.0;
+  double FEchoOffset = 0.0;
+  std::string FSerial = "PL1234567";
+  std::map<std::string, std::string> FErrors;
+  bool FSilent = false;
+};
+
+} // namespace nclaser::sim

@@ -1,0 +1,429 @@
+#include "ipgdrv/ylrdriver.h"
+
+#include <cmath>
+
+#include "host/appsys.h"
+#include "host/clock.h"
+#include "host/format1033.h"
+#include "lasers/error.h"
+#include "params/textbuf.h"
+#include "protocols/ylr.h"
+#include "strings/messages.h"
+
+namespace nclaser {
+
+namespace {
+
+// The laser always listens on this port; the configured TcpPort is not used.
+constexpr const char* YLRRemotePort = "10001";
+constexpr int PingWatchdogMs = 5000;
+constexpr int AsyncPingTimeoutMs = 1000;
+constexpr int SyncPingTimeoutMs = 100;
+constexpr int ConnectTimeoutMs = 1000;
+constexpr int DrainMs = 20;
+constexpr int QueryTimeoutMs = 1000;
+constexpr int ReadChunk = 1024;
+
+} // namespace
+
+// ---- Lifetime -----------------------------------------------------------------------
+
+TIPGYLRDriver::TIPGYLRDriver(TComponent* /*Owner*/, const TIPGLaserParams& CfgIPG)
+    : FCfgIPG(CfgIPG) {
+  FDevStatus = ylr::StatusUnknown;
+  FDiodeCurrent = 0.0;
+  FIsImdState = false;
+  switch (FCfgIPG.IPGType) {
+  case ltYLRNet:
+    FTcpHost = TextBufToUtf8(FCfgIPG.YLR.Net.TcpHost);
+    FTcpClient = NewTcpClient();
+    if (FTcpClient) {
+      FTcpClient->SetRemoteHost(To8Bit(FTcpHost));
+      FTcpClient->SetRemotePort(YLRRemotePort);
+    }
+    FIcmpClient = NewIcmpClient();
+    if (FIcmpClient) {
+      FIcmpClient->SetHost(To8Bit(FTcpHost));
+      FIcmpClient->SetTimeout(AsyncPingTimeoutMs);
+      FIcmpClient->OnTimeout = [this](TIcmpClient* Sender) { IcmpTimeout(Sender); };
+      FIcmpClient->OnError = [this](TIcmpClient* Sender) { IcmpTimeout(Sender); };
+    }
+    break;
+  case ltYLRComm:
+    FComm = NewCommCtrl();
+    if (FComm) {
+      FComm->SetSettings(TextBufToUtf8(FCfgIPG.YLR.Comm.CommSettings));
+      FComm->SetCommPort(FCfgIPG.YLR.Comm.CommPort);
+    }
+    break;
+  default:
+    throw ELaserError("IPG.LaserType Error Message");
+  }
+  FIgnoreDiodeReply = FCfgIPG.YLR.IgnoreDiodeReply;
+  FDebugMode = FCfgIPG.YLR.DebugMode;
+  FThread.reset(new TIPGMonThread(this));
+  if (FTcpClient) {
+    FThread->SetThreadDelay(100);
+  }
+  FThread->Start();
+}
+
+TIPGYLRDriver::~TIPGYLRDriver() {
+  FThread.reset();
+  FComm.reset();
+  {
+    std::lock_guard<std::mutex> L(FIcmpLock);
+    FTcpClient.reset();
+  }
+  // Waits for pending pings, so no notification comes after this.
+  FIcmpClient.reset();
+}
+
+void TIPGYLRDriver::LockComm() {
+  FCommLock.lock();
+}
+void TIPGYLRDriver::UnlockComm() {
+  FCommLock.unlock();
+}
+
+// ---- Traffic ------------------------------------------------------------------------
+
+void TIPGYLRDriver::SendCmd(const std::string& Cmd) {
+  if (Cmd.empty()) {
+    return;
+  }
+  const std::string Text = ylr::TerminateCmd(Cmd);
+  std::lock_guard<TCriticalSection> L(FCommLock);
+  if (!CheckConnection()) {
+    return;
+  }
+  if (FTcpClient) {
+    const std::vector<std::uint8_t> Bytes = ylr::AsciiEncode(Text);
+    if (!Bytes.empty()) {
+      FTcpClient->SendBuf(Bytes.data(), static_cast<int>(Bytes.size()), 0);
+    }
+  } else if (FComm) {
+    FComm->WriteString(Text);
+  }
+  if (FDebugMode) {
+    ShowMsg("PC->Laser:" + Text, clBlack);
+  }
+}
+
+void TIPGYLRDriver::SendNoReply(const std::string& Cmd) {
+  std::lock_guard<TCriticalSection> L(FCommLock);
+  if (!CheckConnection()) {
+    return;
+  }
+  if (!FIsImdState) {
+    std::string Pending;
+    ReceiveResponse(DrainMs, Pending);
+  }
+  SendCmd(Cmd);
+}
+
+void TIPGYLRDriver::SendAndReply(const std::string& Cmd, int Timeout, std::string& Reply) {
+  std::lock_guard<TCriticalSection> L(FCommLock);
+  Reply.clear();
+  if (!CheckConnection()) {
+    return;
+  }
+  std::string Pending;
+  ReceiveResponse(DrainMs, Pending);
+  SendCmd(Cmd);
+  ReceiveResponse(Timeout, Reply);
+}
+
+void TIPGYLRDriver::ReceiveTcp(int Timeout, std::string& Reply) {
+  if (!FTcpClient) {
+    return;
+  }
+  const double Start = NowMs();
+  std::uint8_t Buf[ReadChunk];
+  bool ReadReady = false;
+  while (FTcpClient->Select(&ReadReady, nullptr, nullptr, Timeout) && ElapsedMs(Start) < Timeout) {
+    const int N = FTcpClient->ReceiveBuf(Buf, ReadChunk, 0);
+    if (N > 0) {
+      Reply += ylr::AsciiDecode(Buf, static_cast<std::size_t>(N));
+      Sleep(1);
+    } else if (!FTcpClient->GetConnected()) {
+      // The peer closed: readiness would be reported at once, every time, until the end.
+      break;
+    }
+  }
+}
+
+void TIPGYLRDriver::ReceiveSerial(int Timeout, std::string& Reply) {
+  if (!FComm || !FComm->GetActive()) {
+    return;
+  }
+  // Listens for the whole time-out and takes everything that arrives, but sleeps in the
+  // port's wait while nothing does.
+  const double Start = NowMs();
+  for (;;) {
+    const std::string Chunk = FComm->ReadAsString();
+    if (!Chunk.empty()) {
+      Reply += Chunk;
+      Sleep(1);
+    }
+    const double Remaining = Timeout - ElapsedMs(Start);
+    if (Remaining < 0.0) {
+      break;
+    }
+    if (Chunk.empty()) {
+      // Sleep past the deadline rather than wake just before it.
+      FComm->WaitForInput(static_cast<int>(std::floor(Remaining)) + 1);
+    }
+  }
+}
+
+void TIPGYLRDriver::ReceiveResponse(int Timeout, std::string& Reply) {
+  std::lock_guard<TCriticalSection> L(FCommLock);
+  Reply.clear();
+  if (FTcpClient) {
+    ReceiveTcp(Timeout, Reply);
+  } else {
+    ReceiveSerial(Timeout, Reply);
+  }
+  if (!Reply.empty()) {
+    AnalyzeResponse(Reply);
+    if (!FConnected) {
+      FConnected = true;
+      ShowMsg(SLaserConnectedOk.Get(), clTeal);
+    }
+  }
+}
+
+void TIPGYLRDriver::AnalyzeResponse(const std::string& Text) {
+  std::lock_guard<TCriticalSection> L(FCommLock);
+  if (FDebugMode) {
+    ShowMsg("Response Buf0 = " + ylr::ShowCR(FResponseBuf), clBlack);
+    ShowMsg("Response      = " + ylr::ShowCR(Text), clBlack);
+  }
+  const ylr::TSplitResult R = ylr::SplitResponse(FResponseBuf, Text);
+  for (const std::string& Line : R.Lines) {
+    switch (ylr::ClassifyLine(Line)) {
+    case ylr::TLineKind::Error:
+      ShowMsg("Laser: " + Line, clRed);
+      break;
+    case ylr::TLineKind::Status:
+      UpdateStatusMsg(Line);
+      break;
+    case ylr::TLineKind::DiodeCurrent: {
+      double V = FDiodeCurrent;
+      if (TryStrToFloat1033(ylr::ExtractParam(Line), V)) {
+        FDiodeCurrent = V;
+      }
+      break;
+    }
+    case ylr::TLineKind::Other:
+      break;
+    }
+  }
+  if (R.Overflow) {
+    ShowMsg(SIPGCommCommunicationException.Get(), clBlack);
+  }
+  if (FDebugMode) {
+    ShowMsg("Response Buf2 = " + ylr::ShowCR(FResponseBuf), clBlack);
+  }
+  FLastRecvTime = NowMs();
+}
+
+std::string TIPGYLRDriver::ExtractParam(const std::string& Text) {
+  return ylr::ExtractParam(Text);
+}
+
+// ---- Link, status, alarms -----------------------------------------------------------
+
+bool TIPGYLRDriver::CheckConnection() {
+  std::lock_guard<TCriticalSection> L(FCommLock);
+  if (!FIcmpClient) {
+    if (!FComm) {
+      return false;
+    }
+    FComm->SetActive(true);
+    return FComm->GetActive();
+  }
+  if (!FTcpClient) {
+    return false;
+  }
+  if (FTcpClient->GetConnected()) {
+    if (ElapsedMs(FLastPingTime) > PingWatchdogMs) {
+      FLastPingTime = NowMs();
+      FIcmpClient->PingAsync(To8Bit(FTcpHost), AsyncPingTimeoutMs);
+    }
+  } else if (FIcmpClient->Ping("", SyncPingTimeoutMs)) {
+    FTcpClient->ConnectTimeout(ConnectTimeoutMs);
+  }
+  return FTcpClient->GetConnected();
+}
+
+void TIPGYLRDriver::IcmpTimeout(TIcmpClient* /*Sender*/) {
+  std::lock_guard<std::mutex> L(FIcmpLock);
+  if (!FTcpClient || !FTcpClient->GetConnected()) {
+    return;
+  }
+  ShowMsgType("TCP Connection Closed.", mtProminent);
+  FConnected = false;
+  FTcpClient->Disconnect();
+}
+
+void TIPGYLRDriver::UpdateStatusMsg(const std::string& Line) {
+  const std::string P = ylr::ExtractParam(Line);
+  if (FDebugMode && AppSys != nullptr) {
+    AppSys->ShowMsgFmt("IPG>>\"%s\", param=\"%s\"", Line, P);
+  }
+  const std::optional<std::uint32_t> Status = ylr::ParseStatus(P);
+  if (!Status) {
+    return;
+  }
+  FDevStatus = *Status;
+  if (FDebugMode && AppSys != nullptr) {
+    AppSys->ShowMsgFmt("IPG QCWMode=%d, AlarmBits=%8x, Status=%8x, HasAlarm=%d", FQCWMode.load(),
+                       FAlarmBits.load(), *Status, HasAlarm());
+  }
+}
+
+bool TIPGYLRDriver::GetStatusBit(std::int32_t Bit) const {
+  return ylr::GetStatusBit(FDevStatus, Bit);
+}
+
+bool TIPGYLRDriver::HasAlarm() const {
+  return ylr::HasAlarm(FDevStatus, FAlarmBits);
+}
+
+std::string TIPGYLRDriver::GetAlarmDesc() const {
+  return ylr::AlarmDescription(GetDeviceStatus());
+}
+
+void TIPGYLRDriver::SetQCWMode(bool Value) {
+  FQCWMode = Value;
+  FAlarmBits = ylr::AlarmMask(Value);
+}
+
+// ---- Queries and set-points ---------------------------------------------------------
+
+std::string TIPGYLRDriver::Query(const char* Cmd) {
+  std::string Reply;
+  SendAndReply(Cmd, QueryTimeoutMs, Reply);
+  return ylr::ExtractParam(Reply);
+}
+
+double TIPGYLRDriver::QueryFloat(const char* Cmd, double Default) {
+  double V = 0.0;
+  return TryStrToFloat1033(Query(Cmd), V) ? V : Default;
+}
+
+void TIPGYLRDriver::ResetErrors() {
+  Query("RERR");
+}
+double TIPGYLRDriver::GetElapsedTime() {
+  return QueryFloat("RET", 0.0);
+}
+double TIPGYLRDriver::GetFilterWndSz() {
+  return QueryFloat("RFWS", 0.0);
+}
+double TIPGYLRDriver::GetLaserTemperature() {
+  return QueryFloat("RCT", 0.0);
+}
+double TIPGYLRDriver::GetMinimumCurrent() {
+  return QueryFloat("RNC", 10.0);
+}
+
+std::int32_t TIPGYLRDriver::GetModuleErrorCode() {
+  return ylr::ParseInt32(Query("RMEC")).value_or(0);
+}
+
+std::string TIPGYLRDriver::GetOutputPower() {
+  return Query("ROP");
+}
+std::string TIPGYLRDriver::GetSerialNumber() {
+  return Query("RSN");
+}
+std::string TIPGYLRDriver::GetSoftwareRevision() {
+  return Query("RFV");
+}
+
+void TIPGYLRDriver::SetDiodeCurrent(double Value) {
+  const std::optional<std::string> Cmd = ylr::CmdSetDiodeCurrent(Value);
+  if (!Cmd) {
+    return;
+  }
+  const double Start = NowMs();
+  if (FIgnoreDiodeReply) {
+    for (int I = 0; I < 5; ++I) {
+      FIsImdState = true;
+      try {
+        SendNoReply(*Cmd);
+      } catch (...) {
+        FIsImdState = false;
+        throw;
+      }
+      FIsImdState = false;
+      Sleep(5);
+    }
+    return;
+  }
+  std::string Reply;
+  do {
+    SendAndReply(*Cmd, 100, Reply);
+    Sleep(5);
+  } while (std::fabs(FDiodeCurrent - Value) >= 0.05 && ElapsedMs(Start) <= QueryTimeoutMs);
+}
+
+void TIPGYLRDriver::SetFilterWndSz(double Value) {
+  if (const auto Cmd = ylr::CmdSetFilterWndSz(Value)) {
+    SendNoReply(*Cmd);
+  }
+}
+
+void TIPGYLRDriver::SetPulseRate(std::int32_t Value) {
+  if (const auto Cmd = ylr::CmdSetPulseRate(Value)) {
+    std::string Reply;
+    SendAndReply(*Cmd, 100, Reply);
+  }
+}
+
+void TIPGYLRDriver::SetPulseWidth(double Value) {
+  if (const auto Cmd = ylr::CmdSetPulseWidth(Value)) {
+    std::string Reply;
+    SendAndReply(*Cmd, 100, Reply);
+  }
+}
+
+// ---- Monitor thread -----------------------------------------------------------------
+
+TIPGYLRDriver::TIPGMonThread::TIPGMonThread(TIPGYLRDriver* Owner) : FOwner(Owner) {}
+
+void TIPGYLRDriver::TIPGMonThread::Execute() {
+  SetThreadName("IPGDriver");
+  OutputDebugString("IPGDriver.MonThread");
+  double T = NowMs();
+  const double Intv = FOwner->FCfgIPG.YLR.ConnCheck.ConnCheckTimeIntv;
+  const double StartW = FOwner->FCfgIPG.YLR.ConnCheck.ConnCheckTimeStart;
+  while (!Terminated()) {
+    try {
+      if (!FOwner->GetIsImdState()) {
+        FOwner->SendNoReply("STA");
+      }
+      if (!SleepA(FThreadDelay)) {
+        break;
+      }
+      if (!FOwner->CheckConnection()) {
+        // The short start-up wait holds until it has produced the first report: a link
+        // that is down from the start is reported within the first second, and from then
+        // on at the long interval.
+        const double W = FConntStartCheckTag == 0 ? StartW : Intv;
+        if (ElapsedMs(T) > 86400.0 * W) {
+          T = NowMs();
+          FConntStartCheckTag = 1;
+          ShowMsgType(SLaserConnectedFail.Get(), mtProminent);
+        }
+      }
+    } catch (...) {
+      // A failed round is retried by the next one.
+    }
+  }
+}
+
+} // namespace nclaser
