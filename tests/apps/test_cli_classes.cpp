@@ -95,6 +95,8 @@ TConfig ConfigFor(const TClassRow& Row) {
                        : N == "TIPGYLSLaser"  ? ltYLSGemNet
                                               : ltYLP;
     P.CfgIPG.YLR.Comm.CommPort = 0;
+    EXPECT_TRUE(
+        Utf8ToTextBuf("Test", P.CfgIPG.Model)); // some IPG classes describe themselves by it
     EXPECT_TRUE(Utf8ToTextBuf("127.0.0.254", P.CfgIPG.YLS.Net.TcpHost));
     P.CfgIPG.YLS.Net.TcpPort = 9; // nothing listens there
     break;

@@ -241,3 +241,43 @@ TEST_F(CliTool, RofinDemoShowsTheFaultAsAnAlarmAndEndsWithinFifteenSeconds) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(CliTool, DefaultDemoConnectsAndShowsTheInjectedFaultsAlarm) {
+  const auto T0 = std::chrono::steady_clock::now();
+  const auto R = Tool({"demo"});
+  EXPECT_LT(std::chrono::steady_clock::now() - T0, std::chrono::seconds(15));
+  EXPECT_EQ(R.Status, 0) << R.Err;
+  EXPECT_NE(R.Out.find("demo ylr:"), std::string::npos) << R.Out;
+  EXPECT_NE(R.Out.find("log: Laser serial port/network connected."), std::string::npos) << R.Out;
+  const auto Alarm = R.Out.find("] alarm ");
+  ASSERT_NE(Alarm, std::string::npos) << R.Out;
+  EXPECT_NE(R.Out.find("Overheat", Alarm), std::string::npos) << R.Out;
+  EXPECT_NE(R.Out.find(" cleared", Alarm), std::string::npos) << R.Out;
+}
+
+TEST_F(CliTool, SimOnAPtyPrintsItsDeviceAndStopsOnTerm) {
+  const auto Out = (Dir / "sim.out").string();
+  const pid_t Pid = fork();
+  ASSERT_GE(Pid, 0);
+  if (Pid == 0) {
+    const int Fd = open(Out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    dup2(Fd, 1);
+    execl(NCLASER_TOOL, "nclaser", "sim", "ylr", "--pty", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  std::string Path;
+  for (int I = 0; I < 100 && Path.empty(); ++I) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    Path = Read(Out);
+  }
+  kill(Pid, SIGTERM);
+  int Raw = 0;
+  waitpid(Pid, &Raw, 0);
+  ASSERT_TRUE(WIFEXITED(Raw));
+  EXPECT_EQ(WEXITSTATUS(Raw), 0);
+  EXPECT_EQ(Path.rfind("/dev/pts/", 0), 0u) << Path;
+}
+
+} // namespace
