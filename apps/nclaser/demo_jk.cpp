@@ -44,8 +44,9 @@ public:
 };
 
 const bool GRegistered = [] {
-  RegisterDemo({"jk", "JK/GSI fiber laser (TJKLaser) over a serial line (pty) against the "
-                      "JK/GSI simulator",
+  RegisterDemo({"jk",
+                "JK/GSI fiber laser (TJKLaser) over a serial line (pty) against the "
+                "JK/GSI simulator",
                 &JkSetup});
   RegisterSim({"jk", "JK/GSI framed protocol with CRC-16", true, "",
                [](bool, const std::string&) -> std::unique_ptr<TRunningSim> {

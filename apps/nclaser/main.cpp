@@ -221,7 +221,8 @@ struct TConsoleState {
 TConsoleState* GConsole = nullptr;
 
 void OnConsoleLine(char* Line) {
-  if (Line == nullptr) {
+  if (Line == nullptr) { // end of input
+    rl_crlf();
     GConsole->Quit = true;
     return;
   }

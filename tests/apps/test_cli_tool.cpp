@@ -174,6 +174,22 @@ TEST_F(CliTool, InterruptTearsTheLaserDown) {
   EXPECT_EQ(V.Of("out3").back().Value, 0.0);
 }
 
+TEST_F(CliTool, ConsoleRunsTypedOperationsAndSurvivesMistakes) {
+  const auto Cfg = Write("co2.toml", Co2);
+  const auto In = Write("in.txt", "LaserOn\nFire\nGetIsLaserOn\nSetPwmRatio much\nGetPwmRatio\n");
+  const std::string Cmd = Quote(NCLASER_TOOL) + " console " + Quote(Cfg) + " <" + Quote(In) + " >" +
+                          Quote((Dir / "out").string()) + " 2>" + Quote((Dir / "err").string());
+  const int Raw = std::system(Cmd.c_str());
+  ASSERT_TRUE(WIFEXITED(Raw));
+  EXPECT_EQ(WEXITSTATUS(Raw), 0);
+  const auto Out = Read(Dir / "out");
+  const auto Err = Read(Dir / "err");
+  EXPECT_NE(Out.find("GetIsLaserOn = true"), std::string::npos) << Out;
+  EXPECT_NE(Out.find("GetPwmRatio = "), std::string::npos) << Out;
+  EXPECT_NE(Err.find("unknown operation \"Fire\""), std::string::npos) << Err;
+  EXPECT_NE(Err.find("bad argument \"much\""), std::string::npos) << Err;
+}
+
 TEST_F(CliTool, ClassesDemoListAndHelp) {
   auto R = Tool({"classes"});
   EXPECT_EQ(R.Status, 0);
