@@ -37,7 +37,7 @@ void TCO2Laser::SetCO2Power(double Value) {
   if (R < FCfgLaserDef.PWM.MinRatio) {
     R = FCfgLaserDef.PWM.MinRatio;
   }
-  SetDA(FCfgCO2.DynamicDA, R * 10.0);
+  ioport::SetDA(FCfgCO2.DynamicDA, R * 10.0);
   if (GLaserPwmPort != nullptr) {
     GLaserPwmPort->SetRatio(1, R);
   }
@@ -58,7 +58,7 @@ void TCO2Laser::LaserOn() {
     GLaserPwmPort->SetPwmOn(1, true);
   }
   if (!FPrepareOnly) {
-    SetOutput(FCfgLaserDef.CtrlPort, true);
+    ioport::SetOutput(FCfgLaserDef.CtrlPort, true);
   }
 }
 
@@ -66,7 +66,7 @@ void TCO2Laser::LaserOff() {
   if (!FConstructed) {
     return;
   }
-  SetOutput(FCfgLaserDef.CtrlPort, false);
+  ioport::SetOutput(FCfgLaserDef.CtrlPort, false);
   // The PWM keeps running; the laser idles at the minimum ratio.
   if (GLaserPwmPort != nullptr) {
     GLaserPwmPort->SetPwmOn(1, true);
@@ -76,10 +76,10 @@ void TCO2Laser::LaserOff() {
 
 void TCO2Laser::EmissionOn() {
   TNcLaser::EmissionOn();
-  if (OutputExists(FCfgCO2.ShutterPort)) {
-    SetOutput(FCfgCO2.ShutterPort, true);
+  if (ioport::OutputExists(FCfgCO2.ShutterPort)) {
+    ioport::SetOutput(FCfgCO2.ShutterPort, true);
   }
-  if (!InputExists(FCfgCO2.ShutterStatus)) {
+  if (!ioport::InputExists(FCfgCO2.ShutterStatus)) {
     std::lock_guard<std::mutex> L(FDelayLock);
     FDelay.Delay(FCfgCO2.ShutterDelay);
   }
@@ -87,20 +87,20 @@ void TCO2Laser::EmissionOn() {
 
 void TCO2Laser::EmissionOff() {
   TNcLaser::EmissionOff();
-  if (OutputExists(FCfgCO2.ShutterPort)) {
-    SetOutput(FCfgCO2.ShutterPort, false);
+  if (ioport::OutputExists(FCfgCO2.ShutterPort)) {
+    ioport::SetOutput(FCfgCO2.ShutterPort, false);
   }
 }
 
 bool TCO2Laser::GetIsEmissionOn() {
-  if (InputExists(FCfgCO2.ShutterStatus)) {
-    return GetInput(FCfgCO2.ShutterStatus);
+  if (ioport::InputExists(FCfgCO2.ShutterStatus)) {
+    return ioport::GetInput(FCfgCO2.ShutterStatus);
   }
-  return GetOutput(FCfgCO2.ShutterPort);
+  return ioport::GetOutput(FCfgCO2.ShutterPort);
 }
 
 bool TCO2Laser::GetIsLaserOn() {
-  return GetOutput(FCfgLaserDef.CtrlPort);
+  return ioport::GetOutput(FCfgLaserDef.CtrlPort);
 }
 
 int TCO2Laser::ExecuteCmd(int Cmd, double Param) {
@@ -112,8 +112,8 @@ bool TCO2Laser::GetIsBusy() {
   if (FLastCmd != 5) {
     return false;
   }
-  if (InputExists(FCfgCO2.ShutterStatus)) {
-    return !GetInput(FCfgCO2.ShutterStatus);
+  if (ioport::InputExists(FCfgCO2.ShutterStatus)) {
+    return !ioport::GetInput(FCfgCO2.ShutterStatus);
   }
   std::lock_guard<std::mutex> L(FDelayLock);
   return FDelay.IsBusy();
@@ -121,21 +121,21 @@ bool TCO2Laser::GetIsBusy() {
 
 void TCO2Laser::SetLaserMode(int Mode) {
   FLaserMode = Mode;
-  if (!OutputExists(FCfgCO2.ModeSelect0) || !OutputExists(FCfgCO2.ModeSelect1)) {
+  if (!ioport::OutputExists(FCfgCO2.ModeSelect0) || !ioport::OutputExists(FCfgCO2.ModeSelect1)) {
     return;
   }
   switch (Mode) {
   case 0:
-    SetOutput(FCfgCO2.ModeSelect0, false);
-    SetOutput(FCfgCO2.ModeSelect1, false);
+    ioport::SetOutput(FCfgCO2.ModeSelect0, false);
+    ioport::SetOutput(FCfgCO2.ModeSelect1, false);
     break;
   case 1:
-    SetOutput(FCfgCO2.ModeSelect0, true);
-    SetOutput(FCfgCO2.ModeSelect1, false);
+    ioport::SetOutput(FCfgCO2.ModeSelect0, true);
+    ioport::SetOutput(FCfgCO2.ModeSelect1, false);
     break;
   case 2:
-    SetOutput(FCfgCO2.ModeSelect0, false);
-    SetOutput(FCfgCO2.ModeSelect1, true);
+    ioport::SetOutput(FCfgCO2.ModeSelect0, false);
+    ioport::SetOutput(FCfgCO2.ModeSelect1, true);
     break;
   default:
     break;
@@ -150,16 +150,16 @@ int TCO2Laser::GetLaserMode() {
 
 void TYAGLaser::LaserOn() {
   if (!FPrepareOnly) {
-    SetOutput(FCfgLaserDef.CtrlPort, true);
+    ioport::SetOutput(FCfgLaserDef.CtrlPort, true);
   }
 }
 
 void TYAGLaser::LaserOff() {
-  SetOutput(FCfgLaserDef.CtrlPort, false);
+  ioport::SetOutput(FCfgLaserDef.CtrlPort, false);
 }
 
 bool TYAGLaser::GetIsLaserOn() {
-  return GetOutput(FCfgLaserDef.CtrlPort);
+  return ioport::GetOutput(FCfgLaserDef.CtrlPort);
 }
 
 void TYAGLaser::SetPwmFreqYAG(std::int32_t /*Freq*/) {}

@@ -82,7 +82,7 @@ void TDefaultLaser::Destroy() {
 }
 
 bool TDefaultLaser::GetIsEmissionOn() {
-  return GetOutput(FCfgLaserDef.CtrlPort);
+  return ioport::GetOutput(FCfgLaserDef.CtrlPort);
 }
 
 void TDefaultLaser::EmissionOn() {
@@ -103,11 +103,11 @@ void TDefaultLaser::EmissionOff() {
   TNcLaser::EmissionOff();
   // A sequence of ours still running must not switch anything on after this.
   FSequence.Halt();
-  if (OutputExists(FCfgOther.ShutterReady)) {
-    SetOutput(FCfgOther.ShutterReady, false);
+  if (ioport::OutputExists(FCfgOther.ShutterReady)) {
+    ioport::SetOutput(FCfgOther.ShutterReady, false);
   }
-  if (OutputExists(FCfgLaserDef.CtrlPort)) {
-    SetOutput(FCfgLaserDef.CtrlPort, false);
+  if (ioport::OutputExists(FCfgLaserDef.CtrlPort)) {
+    ioport::SetOutput(FCfgLaserDef.CtrlPort, false);
   }
   if (FPowerOnSemaphore > 0) {
     WaitForSingleObject(FPowerOnSemaphore, KSemaphoreWaitMs);
@@ -117,20 +117,20 @@ void TDefaultLaser::EmissionOff() {
 // ---- TMaxLaser ----
 
 bool TMaxLaser::GetIsEmissionOn() {
-  return GetOutput(FCfgLaserDef.CtrlPort);
+  return ioport::GetOutput(FCfgLaserDef.CtrlPort);
 }
 
 void TMaxLaser::EmissionOn() {
   TFiberLaser::EmissionOn();
-  if (OutputExists(FCfgLaserDef.CtrlPort)) {
-    SetOutput(FCfgLaserDef.CtrlPort, true);
+  if (ioport::OutputExists(FCfgLaserDef.CtrlPort)) {
+    ioport::SetOutput(FCfgLaserDef.CtrlPort, true);
   }
 }
 
 void TMaxLaser::EmissionOff() {
   TNcLaser::EmissionOff();
-  if (OutputExists(FCfgLaserDef.CtrlPort)) {
-    SetOutput(FCfgLaserDef.CtrlPort, false);
+  if (ioport::OutputExists(FCfgLaserDef.CtrlPort)) {
+    ioport::SetOutput(FCfgLaserDef.CtrlPort, false);
   }
 }
 
@@ -138,15 +138,15 @@ void TMaxLaser::EmissionOff() {
 
 void TLPINGLaser::LaserOn() {
   TFiberLaser::LaserOn();
-  if (OutputExists(FCfgLaserDef.CtrlPort)) {
-    SetOutput(FCfgLaserDef.CtrlPort, true);
+  if (ioport::OutputExists(FCfgLaserDef.CtrlPort)) {
+    ioport::SetOutput(FCfgLaserDef.CtrlPort, true);
   }
 }
 
 void TLPINGLaser::LaserOff() {
   TFiberLaser::LaserOff();
-  if (OutputExists(FCfgLaserDef.CtrlPort)) {
-    SetOutput(FCfgLaserDef.CtrlPort, false);
+  if (ioport::OutputExists(FCfgLaserDef.CtrlPort)) {
+    ioport::SetOutput(FCfgLaserDef.CtrlPort, false);
   }
 }
 
@@ -158,29 +158,29 @@ bool TOpticalValleyLaser::GetIsEmissionOn() {
 
 void TOpticalValleyLaser::EmissionOn() {
   TFiberLaser::EmissionOn();
-  if (OutputExists(FCfgLaserDef.CtrlPort)) {
-    SetOutput(FCfgLaserDef.CtrlPort, true);
+  if (ioport::OutputExists(FCfgLaserDef.CtrlPort)) {
+    ioport::SetOutput(FCfgLaserDef.CtrlPort, true);
   }
 }
 
 void TOpticalValleyLaser::EmissionOff() {
   TNcLaser::EmissionOff();
-  if (OutputExists(FCfgLaserDef.CtrlPort)) {
-    SetOutput(FCfgLaserDef.CtrlPort, false);
+  if (ioport::OutputExists(FCfgLaserDef.CtrlPort)) {
+    ioport::SetOutput(FCfgLaserDef.CtrlPort, false);
   }
 }
 
 void TOpticalValleyLaser::LaserOn() {
   TFiberLaser::LaserOn();
-  if (OutputExists(FCfgLaserDef.CtrlPort)) {
-    SetOutput(FCfgLaserDef.CtrlPort, true);
+  if (ioport::OutputExists(FCfgLaserDef.CtrlPort)) {
+    ioport::SetOutput(FCfgLaserDef.CtrlPort, true);
   }
 }
 
 void TOpticalValleyLaser::LaserOff() {
   TFiberLaser::LaserOff();
-  if (OutputExists(FCfgLaserDef.CtrlPort)) {
-    SetOutput(FCfgLaserDef.CtrlPort, false);
+  if (ioport::OutputExists(FCfgLaserDef.CtrlPort)) {
+    ioport::SetOutput(FCfgLaserDef.CtrlPort, false);
   }
 }
 
@@ -200,7 +200,7 @@ void TMeimanLaser::SetAimingOn(bool On) {
 }
 
 bool TMeimanLaser::GetIsLaserOn() {
-  return GetOutput(FCfgLaserDef.CtrlPort);
+  return ioport::GetOutput(FCfgLaserDef.CtrlPort);
 }
 
 bool TMeimanLaser::GetIsEmissionOn() {
@@ -209,17 +209,17 @@ bool TMeimanLaser::GetIsEmissionOn() {
 
 void TMeimanLaser::LaserOn() {
   TFiberLaser::LaserOn();
-  SetOutput(FCfgLaserDef.CtrlPort, true);
+  ioport::SetOutput(FCfgLaserDef.CtrlPort, true);
 }
 
 void TMeimanLaser::LaserOff() {
   TFiberLaser::LaserOff();
-  SetOutput(FCfgLaserDef.CtrlPort, false);
+  ioport::SetOutput(FCfgLaserDef.CtrlPort, false);
 }
 
 // The pulse frequency goes to the laser as volts per kHz, not through the PWM port.
 void TMeimanLaser::SetPwmFreq(int Freq) {
-  SetDA(FCfgMeiman.FreqDAPort, Freq * 0.001);
+  ioport::SetDA(FCfgMeiman.FreqDAPort, Freq * 0.001);
   FDAFreq = Freq;
 }
 
@@ -229,7 +229,7 @@ int TMeimanLaser::GetPwmFreq() {
 
 void TMeimanLaser::SetPwmRatio(double Ratio) {
   TNcLaser::SetPwmRatio(Ratio);
-  SetDA(FCfgMeiman.RatioDAPort, Ratio * 10.0);
+  ioport::SetDA(FCfgMeiman.RatioDAPort, Ratio * 10.0);
   FDARatio = Ratio;
 }
 
@@ -260,12 +260,12 @@ void TRofinLaser::Destroy() {
 
 void TRofinLaser::LaserOn() {
   TFiberLaser::LaserOn();
-  SetOutput(FCfgRofin.GatePort, true);
+  ioport::SetOutput(FCfgRofin.GatePort, true);
 }
 
 void TRofinLaser::LaserOff() {
   TFiberLaser::LaserOff();
-  SetOutput(FCfgRofin.GatePort, false);
+  ioport::SetOutput(FCfgRofin.GatePort, false);
 }
 
 void TRofinLaser::EmissionOn() {
@@ -289,8 +289,8 @@ void TRofinLaser::EmissionOff() {
   TNcLaser::EmissionOff();
   // A sequence of ours still running must not switch anything on after this.
   FSequence.Halt();
-  SetOutput(FCfgRofin.StandbyOn, false);
-  SetOutput(FCfgRofin.MainsOn, false);
+  ioport::SetOutput(FCfgRofin.StandbyOn, false);
+  ioport::SetOutput(FCfgRofin.MainsOn, false);
   if (FPowerOnSemaphore > 0) {
     WaitForSingleObject(FPowerOnSemaphore, KSemaphoreWaitMs);
   }
@@ -307,11 +307,11 @@ bool TRofinLaser::GetIsEmissionOn() {
 
 void TRofinLaser::UpdateAlarms() {
   TFiberLaser::UpdateAlarms();
-  FHasAlarm = GetInput(FCfgRofin.Warning) || GetInput(FCfgRofin.Error);
+  FHasAlarm = ioport::GetInput(FCfgRofin.Warning) || ioport::GetInput(FCfgRofin.Error);
   if (FHasAlarm) {
-    SetOutput(FCfgRofin.StandbyOn, false);
-  } else if (GetIsEmissionOn() && !GetOutput(FCfgRofin.StandbyOn)) {
-    SetOutput(FCfgRofin.StandbyOn, true);
+    ioport::SetOutput(FCfgRofin.StandbyOn, false);
+  } else if (GetIsEmissionOn() && !ioport::GetOutput(FCfgRofin.StandbyOn)) {
+    ioport::SetOutput(FCfgRofin.StandbyOn, true);
   }
   SetAlarmStatus(FHasAlarm);
 }

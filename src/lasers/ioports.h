@@ -6,7 +6,7 @@
 
 #include "host/io.h"
 
-namespace nclaser {
+namespace nclaser::ioport {
 
 inline bool OutputExists(std::int32_t Port) {
   return GPOutput != nullptr && GPOutput->GetPortExist(PortByte(Port));
@@ -36,4 +36,4 @@ inline void SetDA(std::int32_t Port, double Volts) {
   }
 }
 
-} // namespace nclaser
+} // namespace nclaser::ioport

@@ -50,7 +50,7 @@ bool TIPG_YLS_German_PowerOnThread::RunSteps() {
   if (!Wait(W.LaserRequestDelay)) {
     return false;
   }
-  SetOutput(W.LaserOnPort, true);
+  ioport::SetOutput(W.LaserOnPort, true);
   if (!Wait(W.LaserOnDelay)) {
     return false;
   }
@@ -63,15 +63,15 @@ bool TIPG_YLS_USA_PowerOnThread::RunSteps() {
   if (!Wait(W.LaserRequestDelay)) {
     return false;
   }
-  SetOutput(W.LaserOnPort, true);
+  ioport::SetOutput(W.LaserOnPort, true);
   if (!Wait(W.LaserOnPulse)) {
     return false;
   }
-  SetOutput(W.LaserOnPort, false);
+  ioport::SetOutput(W.LaserOnPort, false);
   if (!Wait(W.LaserOnDelay)) {
     return false;
   }
-  SetOutput(W.ProgramStartPort, true);
+  ioport::SetOutput(W.ProgramStartPort, true);
   return true;
 }
 
@@ -100,8 +100,9 @@ bool TIPG1000Laser::IsTrumpf() const {
 
 void TIPG1000Laser::RaiseProgramStart() {
   const TIPGYLSHardWire& W = FCfgIPG.YLS.Wire;
-  if (!IsTrumpf() || (InputExists(W.EmissionStatusPort) && GetInput(W.EmissionStatusPort))) {
-    SetOutput(W.ProgramStartPort, true);
+  if (!IsTrumpf() ||
+      (ioport::InputExists(W.EmissionStatusPort) && ioport::GetInput(W.EmissionStatusPort))) {
+    ioport::SetOutput(W.ProgramStartPort, true);
   }
 }
 
@@ -112,7 +113,7 @@ void TIPG1000Laser::ClearPowerOnThread() {
 
 void TIPG1000Laser::PowerOn() {
   TFiberLaser::PowerOn();
-  SetOutput(FCfgIPG.YLS.Wire.LaserRequestPort, true);
+  ioport::SetOutput(FCfgIPG.YLS.Wire.LaserRequestPort, true);
   std::lock_guard<std::mutex> L(FThreadLock);
   if (FPowerOnThread.Assigned() && !FPowerOnThread.Finished()) {
     return;
@@ -135,16 +136,16 @@ void TIPG1000Laser::PowerOn() {
 void TIPG1000Laser::PowerOff() {
   TFiberLaser::PowerOff();
   const TIPGYLSHardWire& W = FCfgIPG.YLS.Wire;
-  SetOutput(W.ProgramStartPort, false);
+  ioport::SetOutput(W.ProgramStartPort, false);
   Sleep(10);
-  SetOutput(W.LaserRequestPort, false);
+  ioport::SetOutput(W.LaserRequestPort, false);
   Sleep(10);
-  SetOutput(W.LaserOnPort, false);
+  ioport::SetOutput(W.LaserOnPort, false);
 }
 
 void TIPG1000Laser::EmissionOn() {
   const TIPGYLSHardWire& W = FCfgIPG.YLS.Wire;
-  if (!GetOutput(W.LaserRequestPort)) {
+  if (!ioport::GetOutput(W.LaserRequestPort)) {
     PowerOn(); // the power-on thread finishes the start-up
   } else {
     RaiseProgramStart();
@@ -155,21 +156,21 @@ void TIPG1000Laser::EmissionOn() {
 
 void TIPG1000Laser::EmissionOff() {
   TFiberLaser::EmissionOff();
-  SetOutput(FCfgIPG.YLS.Wire.ProgramStartPort, false);
+  ioport::SetOutput(FCfgIPG.YLS.Wire.ProgramStartPort, false);
 }
 
 bool TIPG1000Laser::GetIsEmissionOn() {
   const TIPGYLSHardWire& W = FCfgIPG.YLS.Wire;
-  if (InputExists(W.EmissionStatusPort) && !IsTrumpf()) {
-    return GetInput(W.EmissionStatusPort);
+  if (ioport::InputExists(W.EmissionStatusPort) && !IsTrumpf()) {
+    return ioport::GetInput(W.EmissionStatusPort);
   }
-  return GetOutput(W.ProgramStartPort);
+  return ioport::GetOutput(W.ProgramStartPort);
 }
 
 int TIPG1000Laser::ExecCmd(const std::string& Name, TVariant& Value) {
   const int Result = TFiberLaser::ExecCmd(Name, Value);
   if (SameTextAscii(Name, "ResetErrors")) {
-    SetOutput(FCfgIPG.YLS.Wire.LaserRequestPort, false);
+    ioport::SetOutput(FCfgIPG.YLS.Wire.LaserRequestPort, false);
   }
   return Result;
 }

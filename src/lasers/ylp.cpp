@@ -28,8 +28,8 @@ void TIPGYLPLaser::Create(TComponent* AOwner, const TLaserParams& AParams) {
 void TIPGYLPLaser::LaserOn() {
   const TIPGYLPLaserParam& P = FCfgIPG.YLP;
   if (!P.YLPIndependentEmsOn) {
-    if (OutputExists(P.YLPMO)) {
-      SetOutput(P.YLPMO, true);
+    if (ioport::OutputExists(P.YLPMO)) {
+      ioport::SetOutput(P.YLPMO, true);
     }
     Sleep(5);
   }
@@ -39,29 +39,29 @@ void TIPGYLPLaser::LaserOn() {
 void TIPGYLPLaser::LaserOff() {
   TFiberLaser::LaserOff();
   const TIPGYLPLaserParam& P = FCfgIPG.YLP;
-  if (!P.YLPIndependentEmsOn && OutputExists(P.YLPMO)) {
-    SetOutput(P.YLPMO, false);
+  if (!P.YLPIndependentEmsOn && ioport::OutputExists(P.YLPMO)) {
+    ioport::SetOutput(P.YLPMO, false);
   }
 }
 
 void TIPGYLPLaser::EmissionOn() {
   TFiberLaser::EmissionOn();
   const TIPGYLPLaserParam& P = FCfgIPG.YLP;
-  if (P.YLPIndependentEmsOn && OutputExists(P.YLPMO)) {
-    SetOutput(P.YLPMO, true);
+  if (P.YLPIndependentEmsOn && ioport::OutputExists(P.YLPMO)) {
+    ioport::SetOutput(P.YLPMO, true);
   }
 }
 
 void TIPGYLPLaser::EmissionOff() {
   TFiberLaser::EmissionOff();
   const TIPGYLPLaserParam& P = FCfgIPG.YLP;
-  if (P.YLPIndependentEmsOn && OutputExists(P.YLPMO)) {
-    SetOutput(P.YLPMO, false);
+  if (P.YLPIndependentEmsOn && ioport::OutputExists(P.YLPMO)) {
+    ioport::SetOutput(P.YLPMO, false);
   }
 }
 
 bool TIPGYLPLaser::GetIsEmissionOn() {
-  return GetOutput(FCfgIPG.YLP.YLPMO);
+  return ioport::GetOutput(FCfgIPG.YLP.YLPMO);
 }
 
 bool TIPGYLPLaser::SetDiodeCustom(double Value) {
@@ -73,14 +73,14 @@ bool TIPGYLPLaser::SetDiodeCustom(double Value) {
   const double Scaled = std::ceil(Value * 255 * 0.01);
   // Only bits 4 to 7 are wired; keep the code in range before it becomes an integer.
   const auto C = static_cast<std::int64_t>(std::fmin(Scaled, 1e15));
-  SetOutput(P.YLPPower8, ((C >> 7) & 1) != 0);
-  SetOutput(P.YLPPower7, ((C >> 6) & 1) != 0);
-  SetOutput(P.YLPPower6, ((C >> 5) & 1) != 0);
-  SetOutput(P.YLPPower5, ((C >> 4) & 1) != 0);
+  ioport::SetOutput(P.YLPPower8, ((C >> 7) & 1) != 0);
+  ioport::SetOutput(P.YLPPower7, ((C >> 6) & 1) != 0);
+  ioport::SetOutput(P.YLPPower6, ((C >> 5) & 1) != 0);
+  ioport::SetOutput(P.YLPPower5, ((C >> 4) & 1) != 0);
   Sleep(P.YLPPowerDelay1);
-  SetOutput(P.YLPLock, true);
+  ioport::SetOutput(P.YLPLock, true);
   Sleep(P.YLPPowerDelay2);
-  SetOutput(P.YLPLock, false);
+  ioport::SetOutput(P.YLPLock, false);
   return true;
 }
 
@@ -90,7 +90,7 @@ void TIPGYLPLaser::UpdateAlarms() {
   if (P.YLPAlarmIgnore) {
     return;
   }
-  const bool Alarm = !GetInput(P.YLPAlarm16) || GetInput(P.YLPAlarm21);
+  const bool Alarm = !ioport::GetInput(P.YLPAlarm16) || ioport::GetInput(P.YLPAlarm21);
   FHasAlarm = Alarm;
   SetAlarmStatus(Alarm);
 }

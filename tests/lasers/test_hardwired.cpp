@@ -1,0 +1,451 @@
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "lasers/hardwired.h"
+#include "tests/lasers/io_laser_support.h"
+
+namespace nclaser {
+namespace {
+
+using hostkit::TIoKind;
+using testing::As;
+using testing::Events;
+using testing::FirstAt;
+using testing::IoParams;
+using testing::Names;
+using testing::OutputWrites;
+using Strs = std::vector<std::string>;
+
+constexpr int KCtrl = 3;
+constexpr int KReady = 20;
+
+void SleepMs(int Ms) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(Ms));
+}
+
+// ---- TDefaultLaser ----
+
+class DefaultLaserTest : public testing::HostTest {
+protected:
+  static TLaserParams Params(int ReadyDelay = 500) {
+    TLaserParams P = IoParams(CfgOther);
+    P.DefParams.CtrlPort = KCtrl;
+    P.CfgOther.Initialize();
+    P.CfgOther.ShutterReady = KReady;
+    P.CfgOther.ShutterReadyDelay = ReadyDelay;
+    return P;
+  }
+};
+
+TEST_F(DefaultLaserTest, PowerOnRaisesReadyAtOnceAndCtrlAfterTheDelay) {
+  auto L = NewLaser<TDefaultLaser>(nullptr, Params(500));
+  EXPECT_EQ(As<TDefaultLaser>(L).GetReadyPort(), KReady);
+  EXPECT_EQ(As<TDefaultLaser>(L).GetReadyDelay(), 500);
+  const double T0 = NowMs();
+  L->EmissionOn();
+  EXPECT_LT(ElapsedMs(T0), testing::KAtOnceMs) << "EmissionOn waited for the sequence";
+  EXPECT_FALSE(L->GetIsEmissionOn());
+  ASSERT_TRUE(Host->IO.WaitOutput(KCtrl, true, 2000));
+  const auto W = OutputWrites(Host->IO, {KCtrl, KReady}, T0);
+  EXPECT_EQ(Names(W), (Strs{"out20=1", "out3=1"}));
+  EXPECT_AT(FirstAt(Host->IO, "out20=1", T0), 0.0);
+  EXPECT_AT(FirstAt(Host->IO, "out3=1", T0), 500.0);
+  EXPECT_TRUE(L->GetIsEmissionOn());
+  EXPECT_EQ(Host->App.ThreadNames(), Strs{"NCIOThread"});
+
+  L->EmissionOff();
+  EXPECT_FALSE(Host->IO.GetOutput(KCtrl));
+  EXPECT_FALSE(Host->IO.GetOutput(KReady));
+  EXPECT_FALSE(L->GetIsEmissionOn());
+}
+
+TEST_F(DefaultLaserTest, EmissionOffDuringTheSequenceLeavesTheOutputsOff) {
+  auto L = NewLaser<TDefaultLaser>(nullptr, Params(300));
+  L->EmissionOn();
+  ASSERT_TRUE(Host->IO.WaitOutput(KReady, true, 1000));
+  SleepMs(50);
+  L->EmissionOff();
+  const double TOff = NowMs();
+  EXPECT_FALSE(Host->IO.GetOutput(KReady));
+  SleepMs(400); // well past the moment the sequence would have raised CtrlPort
+  EXPECT_TRUE(OutputWrites(Host->IO, {KCtrl, KReady}, TOff).empty());
+  EXPECT_FALSE(Host->IO.GetOutput(KCtrl));
+
+  // The lock came back: the next power-on runs in full.
+  const double T1 = NowMs();
+  L->EmissionOn();
+  ASSERT_TRUE(Host->IO.WaitOutput(KCtrl, true, 1000));
+  EXPECT_AT(FirstAt(Host->IO, "out3=1", T1), 300.0);
+}
+
+TEST_F(DefaultLaserTest, OneSequenceAtATimeAcrossInstances) {
+  auto A = NewLaser<TDefaultLaser>(nullptr, Params(400));
+  TLaserParams PB = Params(0);
+  PB.DefParams.CtrlPort = 5;
+  PB.CfgOther.ShutterReady = 6;
+  auto B = NewLaser<TDefaultLaser>(nullptr, PB);
+  A->EmissionOn();
+  ASSERT_TRUE(Host->IO.WaitOutput(KReady, true, 1000));
+  const double T0 = NowMs();
+  B->EmissionOn();
+  const double Waited = ElapsedMs(T0);
+  EXPECT_WAITED(Waited, 100.0);
+  SleepMs(50);
+  EXPECT_TRUE(OutputWrites(Host->IO, {5, 6}, 0).empty()) << "the second sequence ran";
+
+  // Once A's sequence has ended, B powers on.
+  ASSERT_TRUE(Host->IO.WaitOutput(KCtrl, true, 1000));
+  SleepMs(20);
+  B->EmissionOn();
+  EXPECT_TRUE(Host->IO.WaitOutput(5, true, 1000));
+  EXPECT_EQ(Names(OutputWrites(Host->IO, {5, 6}, 0)), (Strs{"out6=1", "out5=1"}));
+}
+
+TEST_F(DefaultLaserTest, EmissionOffTakesTheCompletionSignal) {
+  auto L = NewLaser<TDefaultLaser>(nullptr, Params(0));
+  L->EmissionOn();
+  ASSERT_TRUE(Host->IO.WaitOutput(KCtrl, true, 1000));
+  SleepMs(20);
+  const THandle Probe = CreateSemaphoreW(0, 1, "Default_Laser_Power_On_Semaphore");
+  EXPECT_EQ(Host->Semaphores.GetCount(Probe), 1);
+  double T0 = NowMs();
+  L->EmissionOff();
+  EXPECT_LT(ElapsedMs(T0), testing::KAtOnceMs) << "the signal was there to take";
+  EXPECT_EQ(Host->Semaphores.GetCount(Probe), 0);
+  // Without a signal the wait gives up after about 100 ms.
+  T0 = NowMs();
+  L->EmissionOff();
+  EXPECT_WAITED(ElapsedMs(T0), 100.0);
+  CloseHandle(Probe);
+}
+
+TEST_F(DefaultLaserTest, OffWritesOnlyOutputsThatExistWhileTheSequenceWritesAnyway) {
+  Host->IO.SetOutputsExist({});
+  auto L = NewLaser<TDefaultLaser>(nullptr, Params(0));
+  const double T0 = NowMs();
+  L->EmissionOn();
+  ASSERT_TRUE(Host->IO.WaitOutput(KCtrl, true, 1000));
+  const double TOff = NowMs();
+  L->EmissionOff();
+  EXPECT_EQ(Names(OutputWrites(Host->IO, {KCtrl, KReady}, T0)), (Strs{"out20=1", "out3=1"}));
+  EXPECT_TRUE(OutputWrites(Host->IO, {KCtrl, KReady}, TOff).empty());
+}
+
+TEST_F(DefaultLaserTest, DestroyDuringTheSequenceStopsItAndClosesEverything) {
+  const size_t Before = Host->Semaphores.OpenHandles();
+  auto L = NewLaser<TDefaultLaser>(nullptr, Params(300));
+  L->EmissionOn();
+  ASSERT_TRUE(Host->IO.WaitOutput(KReady, true, 1000));
+  const double T0 = NowMs();
+  L.reset();
+  EXPECT_LT(ElapsedMs(T0), 100.0 + testing::KAtOnceMs); // the completion wait
+  const double TGone = NowMs();
+  SleepMs(400);
+  EXPECT_TRUE(OutputWrites(Host->IO, {KCtrl, KReady}, TGone).empty());
+  EXPECT_FALSE(Host->IO.GetOutput(KCtrl));
+  EXPECT_EQ(Host->Semaphores.OpenHandles(), Before);
+
+  // A new laser of the class finds the lock free.
+  auto L2 = NewLaser<TDefaultLaser>(nullptr, Params(0));
+  L2->EmissionOn();
+  EXPECT_TRUE(Host->IO.WaitOutput(KCtrl, true, 1000));
+}
+
+TEST_F(DefaultLaserTest, DestroyWhileAnotherLaserWaitsForTheLock) {
+  // B waits for A's sequence and gives up; A is destroyed meanwhile; nothing is left.
+  const size_t Before = Host->Semaphores.OpenHandles();
+  {
+    auto A = NewLaser<TDefaultLaser>(nullptr, Params(200));
+    auto B = NewLaser<TDefaultLaser>(nullptr, Params(0));
+    A->EmissionOn();
+    std::thread T([&] { B->EmissionOn(); });
+    A.reset();
+    T.join();
+  }
+  SleepMs(50);
+  EXPECT_EQ(Host->Semaphores.OpenHandles(), Before);
+}
+
+// ---- TRofinLaser ----
+
+constexpr int KMains = 30;
+constexpr int KReset = 31;
+constexpr int KStandby = 32;
+constexpr int KGate = 33;
+constexpr int KWarning = 40;
+constexpr int KError = 41;
+
+class RofinLaserTest : public testing::HostTest {
+protected:
+  static TLaserParams Params() {
+    TLaserParams P = IoParams(eltRofin);
+    P.CfgRofin.Initialize();
+    P.CfgRofin.MainsOn = KMains;
+    P.CfgRofin.FaultReset = KReset;
+    P.CfgRofin.StandbyOn = KStandby;
+    P.CfgRofin.GatePort = KGate;
+    P.CfgRofin.Warning = KWarning;
+    P.CfgRofin.Error = KError;
+    P.CfgRofin.DelayAfterMainsOn = 200;
+    P.CfgRofin.DelayAfterReset = 100;
+    P.CfgRofin.DelayAfterStandby = 150;
+    P.CfgRofin.DelayAfterResetOff = 5000; // not used by this laser
+    return P;
+  }
+};
+
+TEST_F(RofinLaserTest, PowerOnSequenceAndItsCompletion) {
+  auto L = NewLaser<TRofinLaser>(nullptr, Params());
+  const double T0 = NowMs();
+  L->EmissionOn();
+  EXPECT_LT(ElapsedMs(T0), testing::KAtOnceMs);
+  ASSERT_TRUE(Host->IO.WaitOutput(KStandby, true, 2000));
+  EXPECT_FALSE(L->GetIsEmissionOn()) << "on before the last delay ran";
+  const auto W = OutputWrites(Host->IO, {KMains, KReset, KStandby}, T0);
+  EXPECT_EQ(Names(W), (Strs{"out30=1", "out31=1", "out31=0", "out32=1"}));
+  ASSERT_EQ(W.size(), 4U);
+  EXPECT_NEAR(W[0].AtMs, 0.0, testing::KLateMs);
+  EXPECT_AT(std::optional<double>(W[1].AtMs), 200.0);
+  EXPECT_AT(std::optional<double>(W[2].AtMs), 300.0);
+  EXPECT_AT(std::optional<double>(W[3].AtMs), 400.0);
+
+  while (!L->GetIsEmissionOn() && ElapsedMs(T0) < 2000) {
+    SleepMs(2);
+  }
+  EXPECT_AT(std::optional<double>(ElapsedMs(T0)), 550.0);
+  // Reading does not consume it.
+  for (int I = 0; I < 5; ++I) {
+    EXPECT_TRUE(L->GetIsEmissionOn());
+  }
+  const double TOff = NowMs();
+  L->EmissionOff();
+  EXPECT_LT(ElapsedMs(TOff), testing::KAtOnceMs);
+  EXPECT_FALSE(L->GetIsEmissionOn());
+  EXPECT_EQ(Names(OutputWrites(Host->IO, {KMains, KReset, KStandby}, TOff)),
+            (Strs{"out32=0", "out30=0"}));
+}
+
+TEST_F(RofinLaserTest, EmissionOffDuringTheSequenceLeavesTheOutputsOff) {
+  auto L = NewLaser<TRofinLaser>(nullptr, Params());
+  L->EmissionOn();
+  ASSERT_TRUE(Host->IO.WaitOutput(KReset, true, 1000));
+  L->EmissionOff();
+  const double TOff = NowMs();
+  SleepMs(500);
+  EXPECT_TRUE(OutputWrites(Host->IO, {KMains, KReset, KStandby}, TOff).empty());
+  EXPECT_FALSE(Host->IO.GetOutput(KMains));
+  EXPECT_FALSE(Host->IO.GetOutput(KStandby));
+  EXPECT_FALSE(L->GetIsEmissionOn());
+}
+
+TEST_F(RofinLaserTest, SecondPowerOnMeanwhileDoesNothing) {
+  auto A = NewLaser<TRofinLaser>(nullptr, Params());
+  auto B = NewLaser<TRofinLaser>(nullptr, Params());
+  A->EmissionOn();
+  ASSERT_TRUE(Host->IO.WaitOutput(KMains, true, 1000));
+  const double T0 = NowMs();
+  B->EmissionOn();
+  EXPECT_WAITED(ElapsedMs(T0), 100.0);
+  while (!A->GetIsEmissionOn() && ElapsedMs(T0) < 2000) {
+    SleepMs(2);
+  }
+  // One sequence: each output was raised once.
+  EXPECT_EQ(Names(OutputWrites(Host->IO, {KMains, KReset, KStandby}, 0)),
+            (Strs{"out30=1", "out31=1", "out31=0", "out32=1"}));
+  // The completion is shared by every Rofin laser.
+  EXPECT_TRUE(B->GetIsEmissionOn());
+}
+
+TEST_F(RofinLaserTest, DefaultAndRofinSequencesDoNotShareALock) {
+  auto R = NewLaser<TRofinLaser>(nullptr, Params());
+  TLaserParams PD = IoParams(CfgOther);
+  PD.DefParams.CtrlPort = KCtrl;
+  PD.CfgOther.ShutterReady = KReady;
+  PD.CfgOther.ShutterReadyDelay = 0;
+  auto D = NewLaser<TDefaultLaser>(nullptr, PD);
+  R->EmissionOn();
+  const double T0 = NowMs();
+  D->EmissionOn();
+  EXPECT_LT(ElapsedMs(T0), testing::KAtOnceMs);
+  EXPECT_TRUE(Host->IO.WaitOutput(KCtrl, true, 1000));
+}
+
+TEST_F(RofinLaserTest, AlarmInputsDropStandbyAndItReturnsWhenTheyClear) {
+  auto L = NewLaser<TRofinLaser>(nullptr, Params());
+  L->RegisterAlarms();
+  const int ID = L->GetAlarmID();
+  L->UpdateAlarms();
+  EXPECT_FALSE(Host->Alarms.IsActive(ID));
+  L->EmissionOn();
+  while (!L->GetIsEmissionOn()) {
+    SleepMs(2);
+  }
+  Host->IO.SetInput(KError, true);
+  L->UpdateAlarms();
+  EXPECT_TRUE(Host->Alarms.IsActive(ID));
+  EXPECT_TRUE(As<TRofinLaser>(L).GetHasAlarm());
+  EXPECT_FALSE(Host->IO.GetOutput(KStandby));
+  Host->IO.SetInput(KError, false);
+  Host->IO.SetInput(KWarning, true);
+  L->UpdateAlarms();
+  EXPECT_TRUE(Host->Alarms.IsActive(ID));
+  EXPECT_FALSE(Host->IO.GetOutput(KStandby));
+  Host->IO.SetInput(KWarning, false);
+  L->UpdateAlarms();
+  EXPECT_FALSE(Host->Alarms.IsActive(ID));
+  EXPECT_TRUE(Host->IO.GetOutput(KStandby));
+  EXPECT_TRUE(L->GetIsEmissionOn());
+
+  // With emission off, standby stays off once the fault clears.
+  L->EmissionOff();
+  Host->IO.SetInput(KError, true);
+  L->UpdateAlarms();
+  Host->IO.SetInput(KError, false);
+  const double T0 = NowMs();
+  L->UpdateAlarms();
+  EXPECT_TRUE(OutputWrites(Host->IO, {KStandby}, T0).empty());
+  EXPECT_FALSE(Host->Alarms.IsActive(ID));
+  EXPECT_EQ(Host->Alarms.CreatedCount(), 2);
+}
+
+TEST_F(RofinLaserTest, GateAndOffOutputsAreWrittenWithoutAsking) {
+  Host->IO.SetOutputsExist({});
+  auto L = NewLaser<TRofinLaser>(nullptr, Params());
+  const double T0 = NowMs();
+  L->LaserOn();
+  L->LaserOff();
+  L->EmissionOff();
+  EXPECT_EQ(Names(OutputWrites(Host->IO, {KGate, KMains, KStandby}, T0)),
+            (Strs{"out33=1", "out33=0", "out32=0", "out30=0"}));
+}
+
+TEST_F(RofinLaserTest, DestroyDuringTheSequenceLeavesNothingBehind) {
+  const size_t Before = Host->Semaphores.OpenHandles();
+  auto L = NewLaser<TRofinLaser>(nullptr, Params());
+  L->EmissionOn();
+  ASSERT_TRUE(Host->IO.WaitOutput(KMains, true, 1000));
+  L.reset();
+  const double TGone = NowMs();
+  SleepMs(500);
+  EXPECT_TRUE(OutputWrites(Host->IO, {KMains, KReset, KStandby}, TGone).empty());
+  EXPECT_FALSE(Host->IO.GetOutput(KMains));
+  EXPECT_EQ(Host->Semaphores.OpenHandles(), Before);
+}
+
+// ---- the lasers that only add CtrlPort ----
+
+class CtrlPortLaserTest : public testing::HostTest {
+protected:
+  static TLaserParams Params() {
+    TLaserParams P = IoParams(eltNone);
+    P.DefParams.CtrlPort = KCtrl;
+    return P;
+  }
+  // The CtrlPort writes made by Op.
+  template <class F> Strs CtrlWrites(F Op) {
+    const double T0 = NowMs();
+    Op();
+    return Names(OutputWrites(Host->IO, {KCtrl}, T0));
+  }
+};
+
+TEST_F(CtrlPortLaserTest, MaxLaserSwitchesEmission) {
+  auto L = NewLaser<TMaxLaser>(nullptr, Params());
+  EXPECT_EQ(CtrlWrites([&] { L->LaserOn(); }), Strs{});
+  EXPECT_EQ(CtrlWrites([&] { L->EmissionOn(); }), Strs{"out3=1"});
+  EXPECT_TRUE(L->GetIsEmissionOn());
+  EXPECT_EQ(CtrlWrites([&] { L->EmissionOff(); }), Strs{"out3=0"});
+  EXPECT_FALSE(L->GetIsEmissionOn());
+  Host->IO.SetOutputsExist({});
+  EXPECT_EQ(CtrlWrites([&] { L->EmissionOn(); }), Strs{});
+}
+
+TEST_F(CtrlPortLaserTest, LPINGLaserSwitchesWithTheLaser) {
+  auto L = NewLaser<TLPINGLaser>(nullptr, Params());
+  EXPECT_EQ(CtrlWrites([&] { L->EmissionOn(); }), Strs{});
+  EXPECT_FALSE(L->GetIsEmissionOn());
+  EXPECT_EQ(CtrlWrites([&] { L->LaserOn(); }), Strs{"out3=1"});
+  EXPECT_TRUE(Host->Pwm->GetPwmOn(1));
+  EXPECT_EQ(CtrlWrites([&] { L->LaserOff(); }), Strs{"out3=0"});
+  EXPECT_FALSE(Host->Pwm->GetPwmOn(1));
+  Host->IO.SetOutputsExist({});
+  EXPECT_EQ(CtrlWrites([&] { L->LaserOn(); }), Strs{});
+}
+
+TEST_F(CtrlPortLaserTest, OpticalValleyNeverReportsEmission) {
+  auto L = NewLaser<TOpticalValleyLaser>(nullptr, Params());
+  EXPECT_EQ(CtrlWrites([&] { L->LaserOn(); }), Strs{"out3=1"});
+  EXPECT_EQ(CtrlWrites([&] { L->EmissionOn(); }), Strs{"out3=1"});
+  EXPECT_FALSE(L->GetIsEmissionOn());
+  EXPECT_EQ(CtrlWrites([&] {
+              L->EmissionOff();
+              L->LaserOff();
+            }),
+            (Strs{"out3=0", "out3=0"}));
+  Host->IO.SetOutputsExist({});
+  EXPECT_EQ(CtrlWrites([&] {
+              L->LaserOn();
+              L->EmissionOn();
+              L->EmissionOff();
+              L->LaserOff();
+            }),
+            Strs{});
+}
+
+// ---- TMeimanLaser ----
+
+class MeimanLaserTest : public testing::HostTest {
+protected:
+  static TLaserParams Params() {
+    TLaserParams P = IoParams(eltMeiMan);
+    P.DefParams.CtrlPort = KCtrl;
+    P.DefParams.DA.DAPort = 1;
+    P.DefParams.PWM.Ratio = 0.5;
+    P.CfgMeiMan.FreqDAPort = 6;
+    P.CfgMeiMan.RatioDAPort = 7;
+    return P;
+  }
+};
+
+TEST_F(MeimanLaserTest, FrequencyAndRatioGoOutAsVoltages) {
+  auto L = NewLaser<TMeimanLaser>(nullptr, Params());
+  EXPECT_DOUBLE_EQ(Host->IO.GetDA(7), 5.0); // the configured ratio at construction
+  const double T0 = NowMs();
+  L->SetPwmFreq(5000);
+  EXPECT_DOUBLE_EQ(Host->IO.GetDA(6), 5.0);
+  EXPECT_TRUE(Events(Host->IO, TIoKind::PwmFreq, T0).empty());
+  EXPECT_EQ(L->GetPwmFreq(), 5000);
+  L->ExecuteCmd(11, 0.35);
+  EXPECT_DOUBLE_EQ(Host->IO.GetDA(7), 3.5);
+  EXPECT_DOUBLE_EQ(Host->Pwm->GetRatio(1), 0.35); // the base setter still runs
+  EXPECT_DOUBLE_EQ(L->GetPwmRatio(), 0.35);
+  // The ratio steps start from the ratio last written.
+  L->ExecuteCmd(13, 0.1);
+  EXPECT_NEAR(Host->IO.GetDA(7), 4.5, 1e-9);
+}
+
+TEST_F(MeimanLaserTest, DiodeCurrentNeverReachesTheAnalogOutput) {
+  auto L = NewLaser<TMeimanLaser>(nullptr, Params());
+  const double T0 = NowMs();
+  L->SetDiodeCurrent(50);
+  L->EmissionOn();
+  EXPECT_TRUE(Events(Host->IO, TIoKind::DA, T0).empty());
+  As<TMeimanLaser>(L).ForceDiodeCurrent(0);
+  EXPECT_EQ(Events(Host->IO, TIoKind::DA, T0), Strs{"da1=0"});
+}
+
+TEST_F(MeimanLaserTest, CtrlPortIsTheLaserAndEmissionState) {
+  Host->IO.SetOutputsExist({});
+  auto L = NewLaser<TMeimanLaser>(nullptr, Params());
+  L->LaserOn(); // written although the port is not configured
+  EXPECT_TRUE(Host->IO.GetOutput(KCtrl));
+  EXPECT_TRUE(L->GetIsLaserOn());
+  EXPECT_TRUE(L->GetIsEmissionOn());
+  L->LaserOff();
+  EXPECT_FALSE(L->GetIsLaserOn());
+  EXPECT_FALSE(L->GetIsEmissionOn());
+}
+
+} // namespace
+} // namespace nclaser

@@ -1,0 +1,205 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <thread>
+
+#include "lasers/ipg1000.h"
+#include "tests/lasers/io_laser_support.h"
+
+namespace nclaser {
+namespace {
+
+using hostkit::TIoKind;
+using testing::Events;
+using testing::FirstAt;
+using testing::IoParams;
+using testing::Names;
+using testing::OutputWrites;
+using Strs = std::vector<std::string>;
+
+constexpr int KStatus = 5;
+constexpr int KLaserOn = 6;
+constexpr int KRequest = 7;
+constexpr int KStart = 8;
+constexpr int KDA = 2;
+
+void SleepMs(int Ms) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(Ms));
+}
+
+class IPG1000LaserTest : public testing::HostTest {
+protected:
+  static TLaserParams Params(TIPGLaserType Type, const char* Model = "YLS-2000") {
+    TLaserParams P = IoParams(eltIPG);
+    P.DefParams.Model = Model;
+    P.DefParams.DA.DAPort = KDA;
+    P.DefParams.PWM.DiodeCurrent = 80.0;
+    P.CfgIPG.Initialize();
+    P.CfgIPG.IPGType = Type;
+    P.CfgIPG.YLS.Wire.EmissionStatusPort = KStatus;
+    P.CfgIPG.YLS.Wire.LaserRequestDelay = 100;
+    P.CfgIPG.YLS.Wire.LaserOnPulse = 300;
+    P.CfgIPG.YLS.Wire.LaserOnDelay = 500;
+    return P;
+  }
+  int PowerOnThreads() const {
+    const auto N = Host->App.ThreadNames();
+    return static_cast<int>(std::count(N.begin(), N.end(), "IPG1000"));
+  }
+};
+
+TEST_F(IPG1000LaserTest, AmericanPowerOnPulsesLaserOnThenStartsTheProgram) {
+  auto L = NewLaser<TIPG1000Laser>(nullptr, Params(ltYLSAmHW));
+  const double T0 = NowMs();
+  L->PowerOn();
+  EXPECT_LT(ElapsedMs(T0), testing::KAtOnceMs);
+  ASSERT_TRUE(Host->IO.WaitOutput(KStart, true, 3000));
+  SleepMs(30);
+  EXPECT_EQ(Names(OutputWrites(Host->IO, {KLaserOn, KRequest, KStart}, T0)),
+            (Strs{"out7=1", "out6=1", "out6=0", "out8=1"}));
+  EXPECT_AT(FirstAt(Host->IO, "out7=1", T0), 0.0);
+  EXPECT_AT(FirstAt(Host->IO, "out6=1", T0), 100.0);
+  EXPECT_AT(FirstAt(Host->IO, "out6=0", T0), 400.0);
+  EXPECT_AT(FirstAt(Host->IO, "out8=1", T0), 900.0);
+  // The diode current comes last, through the analog output.
+  const auto Da = FirstAt(Host->IO, "da2=8", T0);
+  ASSERT_TRUE(Da.has_value());
+  EXPECT_GE(*Da, *FirstAt(Host->IO, "out8=1", T0));
+  EXPECT_EQ(PowerOnThreads(), 1);
+  const auto Dbg = Host->App.DebugLines();
+  EXPECT_TRUE(
+      std::any_of(Dbg.begin(), Dbg.end(), [](const auto& D) { return D.Text == "IPG1000"; }));
+}
+
+TEST_F(IPG1000LaserTest, GermanPowerOnKeepsLaserOnHigh) {
+  auto L = NewLaser<TIPG1000Laser>(nullptr, Params(ltYLSGemHW));
+  const double T0 = NowMs();
+  L->PowerOn();
+  ASSERT_TRUE(Host->IO.WaitOutput(KStart, true, 3000));
+  SleepMs(30);
+  EXPECT_EQ(Names(OutputWrites(Host->IO, {KLaserOn, KRequest, KStart}, T0)),
+            (Strs{"out7=1", "out6=1", "out8=1"}));
+  EXPECT_AT(FirstAt(Host->IO, "out6=1", T0), 100.0);
+  EXPECT_AT(FirstAt(Host->IO, "out8=1", T0), 600.0);
+  EXPECT_TRUE(FirstAt(Host->IO, "da2=8", T0).has_value());
+  EXPECT_TRUE(Host->IO.GetOutput(KLaserOn));
+}
+
+TEST_F(IPG1000LaserTest, TrumpfUsesTheGermanWiringAndNeedsTheStatusInput) {
+  Host->IO.SetInputsExist({});
+  auto L = NewLaser<TIPG1000Laser>(nullptr, Params(ltYLSAmHW, "tRUMPF"));
+  const double T0 = NowMs();
+  L->PowerOn();
+  ASSERT_TRUE(Host->IO.WaitOutput(KLaserOn, true, 1000));
+  SleepMs(700);
+  // German steps (no pulse), and no program start without the status input.
+  EXPECT_EQ(Names(OutputWrites(Host->IO, {KLaserOn, KRequest, KStart}, T0)),
+            (Strs{"out7=1", "out6=1"}));
+  EXPECT_TRUE(FirstAt(Host->IO, "da2=8", T0).has_value()) << "the thread did not finish";
+  L->EmissionOn(); // the request is high: the direct path, which follows the same rule
+  EXPECT_FALSE(Host->IO.GetOutput(KStart));
+  EXPECT_FALSE(L->GetIsEmissionOn());
+  Host->IO.SetOutputsExist({}); // outputs are driven without asking
+  Host->IO.Outputs().SetOutputbit(KStart, true);
+  EXPECT_TRUE(L->GetIsEmissionOn()); // the output read back
+}
+
+TEST_F(IPG1000LaserTest, TrumpfWithStatusInputOnStartsTheProgram) {
+  Host->IO.SetInput(KStatus, true);
+  TLaserParams P = Params(ltYLSGemHW, "Trumpf");
+  P.CfgIPG.YLS.Wire.LaserOnDelay = 0;
+  P.CfgIPG.YLS.Wire.LaserRequestDelay = 0;
+  auto L = NewLaser<TIPG1000Laser>(nullptr, P);
+  L->PowerOn();
+  EXPECT_TRUE(Host->IO.WaitOutput(KStart, true, 1000));
+  // A Trumpf laser reports the output, not the status input.
+  Host->IO.SetInput(KStatus, false);
+  EXPECT_TRUE(L->GetIsEmissionOn());
+}
+
+TEST_F(IPG1000LaserTest, EmissionOnWithoutRequestRunsThePowerOnThread) {
+  auto L = NewLaser<TIPG1000Laser>(nullptr, Params(ltYLSGemHW));
+  const double T0 = NowMs();
+  L->EmissionOn();
+  EXPECT_TRUE(Host->IO.GetOutput(KRequest));
+  EXPECT_FALSE(Host->IO.GetOutput(KStart)) << "raised at once";
+  ASSERT_TRUE(Host->IO.WaitOutput(KStart, true, 3000));
+  EXPECT_AT(FirstAt(Host->IO, "out8=1", T0), 600.0);
+  EXPECT_EQ(PowerOnThreads(), 1);
+}
+
+TEST_F(IPG1000LaserTest, EmissionOnWithRequestStartsTheProgramAtOnce) {
+  auto L = NewLaser<TIPG1000Laser>(nullptr, Params(ltYLSGemHW));
+  Host->IO.Outputs().SetOutputbit(KRequest, true);
+  L->SetDiodeCurrent(30);
+  const double T0 = NowMs();
+  L->EmissionOn();
+  EXPECT_EQ(Names(OutputWrites(Host->IO, {KLaserOn, KRequest, KStart}, T0)), Strs{"out8=1"});
+  // The configured current (80 %) is set again, and re-applied by the fiber base.
+  EXPECT_EQ(Events(Host->IO, TIoKind::DA, T0), (Strs{"da2=8", "da2=8"}));
+  EXPECT_EQ(PowerOnThreads(), 0);
+  // The status input exists: it is the emission state.
+  EXPECT_FALSE(L->GetIsEmissionOn());
+  Host->IO.SetInput(KStatus, true);
+  EXPECT_TRUE(L->GetIsEmissionOn());
+  L->EmissionOff();
+  EXPECT_FALSE(Host->IO.GetOutput(KStart));
+}
+
+TEST_F(IPG1000LaserTest, PowerOnWhileRunningOnlyRedrivesTheRequest) {
+  auto L = NewLaser<TIPG1000Laser>(nullptr, Params(ltYLSAmHW));
+  const double T0 = NowMs();
+  L->PowerOn();
+  SleepMs(50);
+  L->PowerOn();
+  ASSERT_TRUE(Host->IO.WaitOutput(KStart, true, 3000));
+  SleepMs(30);
+  EXPECT_EQ(Names(OutputWrites(Host->IO, {KLaserOn, KRequest, KStart}, T0)),
+            (Strs{"out7=1", "out7=1", "out6=1", "out6=0", "out8=1"}));
+  EXPECT_EQ(PowerOnThreads(), 1);
+  // Finished: the next PowerOn starts a new thread.
+  L->PowerOn();
+  const double T1 = NowMs();
+  while (PowerOnThreads() < 2 && ElapsedMs(T1) < 1000) {
+    SleepMs(5);
+  }
+  EXPECT_EQ(PowerOnThreads(), 2);
+}
+
+TEST_F(IPG1000LaserTest, PowerOffDropsTheOutputsInOrder) {
+  Host->IO.SetOutputsExist({}); // driven without asking
+  auto L = NewLaser<TIPG1000Laser>(nullptr, Params(ltYLSGemHW));
+  const double T0 = NowMs();
+  L->PowerOff();
+  const auto W = OutputWrites(Host->IO, {KLaserOn, KRequest, KStart}, T0);
+  ASSERT_EQ(Names(W), (Strs{"out8=0", "out7=0", "out6=0"}));
+  EXPECT_GE(W[1].AtMs - W[0].AtMs, 9.0);
+  EXPECT_GE(W[2].AtMs - W[1].AtMs, 9.0);
+  EXPECT_LT(W[2].AtMs, 20.0 + testing::KLateMs);
+}
+
+TEST_F(IPG1000LaserTest, ResetErrorsDropsTheRequestInAnyCase) {
+  auto L = NewLaser<TIPG1000Laser>(nullptr, Params(ltYLSGemHW));
+  Host->IO.Outputs().SetOutputbit(KRequest, true);
+  TVariant V;
+  L->ExecCmd("SomethingElse", V);
+  EXPECT_TRUE(Host->IO.GetOutput(KRequest));
+  L->ExecCmd("rESETeRRORS", V);
+  EXPECT_FALSE(Host->IO.GetOutput(KRequest));
+}
+
+TEST_F(IPG1000LaserTest, DestroyStopsAndJoinsThePowerOnThread) {
+  auto L = NewLaser<TIPG1000Laser>(nullptr, Params(ltYLSAmHW));
+  L->PowerOn();
+  ASSERT_TRUE(Host->IO.WaitOutput(KLaserOn, true, 1000));
+  const double T0 = NowMs();
+  L.reset();
+  EXPECT_LT(ElapsedMs(T0), testing::KAtOnceMs);
+  const double TGone = NowMs();
+  SleepMs(900);
+  EXPECT_TRUE(OutputWrites(Host->IO, {KLaserOn, KStart}, TGone).empty());
+  EXPECT_FALSE(Host->IO.GetOutput(KStart));
+}
+
+} // namespace
+} // namespace nclaser

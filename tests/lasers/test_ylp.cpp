@@ -1,0 +1,172 @@
+#include <gtest/gtest.h>
+
+#include "lasers/ylp.h"
+#include "tests/lasers/io_laser_support.h"
+
+namespace nclaser {
+namespace {
+
+using hostkit::TIoKind;
+using testing::As;
+using testing::Events;
+using testing::IoParams;
+using testing::Names;
+using testing::OutputWrites;
+using Strs = std::vector<std::string>;
+
+constexpr int KMO = 9;
+constexpr int KP5 = 15;
+constexpr int KP6 = 16;
+constexpr int KP7 = 17;
+constexpr int KP8 = 18;
+constexpr int KLock = 19;
+constexpr int KAlarm16 = 50;
+constexpr int KAlarm21 = 51;
+constexpr int KEnable = 12;
+
+class YLPLaserTest : public testing::HostTest {
+protected:
+  static TLaserParams Params(bool Independent = false) {
+    TLaserParams P = IoParams(eltIPG);
+    P.DefParams.DA.DAPort = 3;
+    P.DefParams.PWM.EnablePort1 = KEnable;
+    P.CfgIPG.Initialize();
+    P.CfgIPG.IPGType = ltYLP;
+    auto& Y = P.CfgIPG.YLP;
+    Y.YLPIndependentEmsOn = Independent;
+    Y.YLPMO = KMO;
+    Y.YLPPower5 = KP5;
+    Y.YLPPower6 = KP6;
+    Y.YLPPower7 = KP7;
+    Y.YLPPower8 = KP8;
+    Y.YLPLock = KLock;
+    Y.YLPPowerDelay1 = 20;
+    Y.YLPPowerDelay2 = 30;
+    Y.YLPAlarm16 = KAlarm16;
+    Y.YLPAlarm21 = KAlarm21;
+    return P;
+  }
+  // The power bits and latch written by SetDiodeCustom(Value).
+  std::vector<testing::TWrite> PowerWrites(TIPGYLPLaser& L, double Value) {
+    const double T0 = NowMs();
+    EXPECT_TRUE(L.SetDiodeCustom(Value));
+    return OutputWrites(Host->IO, {KP5, KP6, KP7, KP8, KLock}, T0);
+  }
+};
+
+TEST_F(YLPLaserTest, PowerIsWrittenAsTheHighFourBitsWithALatchPulse) {
+  auto L = NewLaser<TIPGYLPLaser>(nullptr, Params());
+  auto& Y = As<TIPGYLPLaser>(L);
+  // 50 % gives 127.5, rounded up to 128.
+  const auto W = PowerWrites(Y, 50);
+  ASSERT_EQ(Names(W), (Strs{"out18=1", "out17=0", "out16=0", "out15=0", "out19=1", "out19=0"}));
+  EXPECT_GE(W[4].AtMs - W[3].AtMs, 19.0);
+  EXPECT_GE(W[5].AtMs - W[4].AtMs, 29.0);
+  EXPECT_LT(W[5].AtMs, 50.0 + testing::KLateMs);
+  // Below 6.3 % the laser gets 6.3 %: 17 = 0001 0001.
+  EXPECT_EQ(Names(PowerWrites(Y, 3)),
+            (Strs{"out18=0", "out17=0", "out16=0", "out15=1", "out19=1", "out19=0"}));
+  EXPECT_EQ(Names(PowerWrites(Y, 100)),
+            (Strs{"out18=1", "out17=1", "out16=1", "out15=1", "out19=1", "out19=0"}));
+  // 60 % gives 153 = 1001 1001.
+  EXPECT_EQ(Names(PowerWrites(Y, 60)),
+            (Strs{"out18=1", "out17=0", "out16=0", "out15=1", "out19=1", "out19=0"}));
+}
+
+TEST_F(YLPLaserTest, DiodeCurrentGoesToTheBitsNotTheAnalogOutput) {
+  TLaserParams P = Params();
+  P.DefParams.PWM.DiodeCurrent = 100.0;
+  auto L = NewLaser<TIPGYLPLaser>(nullptr, P); // construction already writes the bits
+  EXPECT_TRUE(Host->IO.GetOutput(KP8) && Host->IO.GetOutput(KP5));
+  EXPECT_TRUE(Events(Host->IO, TIoKind::DA).empty());
+  const double T0 = NowMs();
+  L->ExecuteCmd(21, 40); // 102 = 0110 0110
+  EXPECT_TRUE(Events(Host->IO, TIoKind::DA, T0).empty());
+  EXPECT_FALSE(Host->IO.GetOutput(KP8));
+  EXPECT_TRUE(Host->IO.GetOutput(KP7));
+  EXPECT_TRUE(Host->IO.GetOutput(KP6));
+  EXPECT_FALSE(Host->IO.GetOutput(KP5));
+  EXPECT_DOUBLE_EQ(L->GetDiodeCurrent(), 40.0);
+}
+
+TEST_F(YLPLaserTest, MasterOscillatorFollowsTheLaser) {
+  auto L = NewLaser<TIPGYLPLaser>(nullptr, Params(false));
+  const double T0 = NowMs();
+  L->LaserOn();
+  const auto Mo = testing::FirstAt(Host->IO, "out9=1", T0);
+  const auto Pwm = testing::FirstAt(Host->IO, "pwm_on=1", T0);
+  ASSERT_TRUE(Mo && Pwm);
+  EXPECT_GE(*Pwm - *Mo, 4.5) << "no pause before the fiber base switched on";
+  EXPECT_TRUE(L->GetIsEmissionOn());
+  L->EmissionOff();
+  EXPECT_TRUE(Host->IO.GetOutput(KMO));
+  L->LaserOff();
+  EXPECT_FALSE(Host->IO.GetOutput(KMO));
+  EXPECT_FALSE(Host->IO.GetOutput(KEnable));
+  EXPECT_FALSE(L->GetIsEmissionOn());
+}
+
+TEST_F(YLPLaserTest, IndependentMasterOscillatorFollowsEmission) {
+  auto L = NewLaser<TIPGYLPLaser>(nullptr, Params(true));
+  L->LaserOn();
+  EXPECT_FALSE(Host->IO.GetOutput(KMO));
+  L->EmissionOn();
+  EXPECT_TRUE(L->GetIsEmissionOn());
+  L->LaserOff();
+  EXPECT_TRUE(Host->IO.GetOutput(KMO));
+  L->EmissionOff();
+  EXPECT_FALSE(L->GetIsEmissionOn());
+}
+
+TEST_F(YLPLaserTest, MissingMasterOscillatorIsSkippedButThePowerBitsAreNot) {
+  Host->IO.SetOutputsExist({});
+  auto L = NewLaser<TIPGYLPLaser>(nullptr, Params(false));
+  const double T0 = NowMs();
+  L->LaserOn();
+  L->LaserOff();
+  EXPECT_TRUE(OutputWrites(Host->IO, {KMO}, T0).empty());
+  // The pause stays even without the output.
+  const double T1 = NowMs();
+  L->LaserOn();
+  EXPECT_GE(ElapsedMs(T1), 4.5);
+  auto L2 = NewLaser<TIPGYLPLaser>(nullptr, Params(true));
+  L2->EmissionOn();
+  L2->EmissionOff();
+  EXPECT_TRUE(OutputWrites(Host->IO, {KMO}, T0).empty());
+  EXPECT_EQ(OutputWrites(Host->IO, {KLock}, T0).size(), 4U); // two latch pulses from EmissionOn
+}
+
+TEST_F(YLPLaserTest, AlarmInputs) {
+  auto L = NewLaser<TIPGYLPLaser>(nullptr, Params());
+  L->RegisterAlarms();
+  const int ID = L->GetAlarmID();
+  Host->IO.SetInput(KAlarm16, true);
+  L->UpdateAlarms();
+  EXPECT_FALSE(Host->Alarms.IsActive(ID));
+  EXPECT_EQ(Host->Alarms.CreatedCount(), 0);
+  Host->IO.SetInput(KAlarm21, true);
+  L->UpdateAlarms();
+  EXPECT_TRUE(Host->Alarms.IsActive(ID));
+  Host->IO.SetInput(KAlarm21, false);
+  L->UpdateAlarms();
+  EXPECT_FALSE(Host->Alarms.IsActive(ID));
+  Host->IO.SetInput(KAlarm16, false);
+  L->UpdateAlarms();
+  EXPECT_TRUE(Host->Alarms.IsActive(ID));
+  EXPECT_TRUE(As<TIPGYLPLaser>(L).GetHasAlarm());
+  EXPECT_EQ(Host->Alarms.Active().at(0).Desc, L->GetAlarmDesc());
+}
+
+TEST_F(YLPLaserTest, IgnoredAlarmsLeaveTheAlarmAsItWas) {
+  TLaserParams P = Params();
+  P.CfgIPG.YLP.YLPAlarmIgnore = true;
+  auto L = NewLaser<TIPGYLPLaser>(nullptr, P);
+  L->RegisterAlarms();
+  L->UpdateAlarms(); // both inputs off would be an alarm
+  EXPECT_EQ(Host->Alarms.Count(), 0U);
+  EXPECT_FALSE(As<TIPGYLPLaser>(L).GetHasAlarm());
+  EXPECT_TRUE(Host->IO.InputsRead().empty());
+}
+
+} // namespace
+} // namespace nclaser
