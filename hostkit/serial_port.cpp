@@ -255,7 +255,9 @@ bool TSerialPort::OpenLocked() {
     CloseLocked();
     return false;
   }
-  ::tcflush(FFd, TCIOFLUSH);
+  // Stale input from before the open goes; output is left alone (on a pty, flushing it
+  // would discard what the far end has not read yet).
+  ::tcflush(FFd, TCIFLUSH);
   if (FWake >= 0) {
     DrainEvent(FWake);
   }
@@ -345,6 +347,9 @@ void TSerialPort::Close() {
 void TSerialPort::CloseLocked() {
   FActive.store(false, std::memory_order_release);
   if (FFd >= 0) {
+    // The exclusive flag lives on the tty, not on our descriptor: lift it, or a device that
+    // someone else still holds open would refuse our own reopen.
+    ::ioctl(FFd, TIOCNXCL);
     ::close(FFd); // also drops the flock
     FFd = -1;
   }

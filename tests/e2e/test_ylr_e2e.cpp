@@ -296,6 +296,24 @@ TEST_P(YlrEndToEnd, AlarmsFromStatusBitsWithTheirTexts) {
   EXPECT_EQ(Host->Alarms.Count(), 0U);
 }
 
+TEST_P(YlrEndToEnd, LaserOnOutputWhenConfigured) {
+  P.CfgIPG.YLR.UseOutputLaserOn = true;
+  Up();
+  EXPECT_TRUE(Ipg->GetIsUseOutputLaserOn());
+  Ipg->LaserOn();
+  EXPECT_TRUE(Host->IO.GetOutput(CtrlPort));
+  EXPECT_TRUE(Ipg->GetIsLaserOn());
+  Ipg->LaserOff();
+  EXPECT_FALSE(Host->IO.GetOutput(CtrlPort));
+  EXPECT_FALSE(Ipg->GetIsLaserOn());
+  // Without the output the PWM port tells.
+  Host->IO.SetOutputsExist({1, 2});
+  Ipg->LaserOn();
+  EXPECT_FALSE(Host->IO.GetOutput(CtrlPort));
+  EXPECT_TRUE(Ipg->GetIsLaserOn());
+  EXPECT_TRUE(Actions().empty()); // no protocol traffic for these
+}
+
 TEST_P(YlrEndToEnd, DeviceDescriptionAndSpecialCommands) {
   Up();
   Sim.SetSerialNumber("YL-0042");

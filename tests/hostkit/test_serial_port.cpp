@@ -6,6 +6,8 @@
 #include <thread>
 
 #include <fcntl.h>
+#include <grp.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -172,7 +174,7 @@ TEST_F(SerialPortTest, ReadsReturnAtOnceWithWhatIsWaiting) {
   auto T0 = Clock::now();
   EXPECT_EQ(Port->Read(Buf, sizeof Buf), 0);
   EXPECT_EQ(Port->ReadAsString(), "");
-  EXPECT_LT(MsSince(T0), 50.0);
+  EXPECT_LT(MsSince(T0), 100.0);
 
   ASSERT_TRUE(Pty.Write("0123456789"));
   ASSERT_TRUE(Port->WaitForInput(1000));
@@ -182,7 +184,7 @@ TEST_F(SerialPortTest, ReadsReturnAtOnceWithWhatIsWaiting) {
   EXPECT_EQ(Port->ReadAsString(), "456789");
   T0 = Clock::now();
   EXPECT_EQ(Port->Read(Buf, sizeof Buf), 0);
-  EXPECT_LT(MsSince(T0), 50.0);
+  EXPECT_LT(MsSince(T0), 100.0);
   EXPECT_TRUE(Port->GetActive());
 }
 
@@ -345,6 +347,42 @@ TEST_F(SerialPortTest, SecondPortOnTheSameDeviceIsRefused) {
   Port->SetActive(false);
   Other->SetActive(true);
   EXPECT_TRUE(Other->GetActive());
+}
+
+TEST_F(SerialPortTest, AnUnprivilegedUserCanReopenADeviceHeldOpenElsewhere) {
+  // The far end keeps the tty open, as a second program on a real line may; the port's
+  // exclusive-use flag must not outlive its own close, or the reopen is refused.
+  if (::geteuid() != 0) {
+    GTEST_SKIP() << "needs root to hand the pty to another user";
+  }
+  ASSERT_EQ(::chown(Pty.TtyPath().c_str(), 65534, 65534), 0);
+  const std::string Tty = Pty.TtyPath();
+  const pid_t Pid = ::fork();
+  ASSERT_GE(Pid, 0);
+  if (Pid == 0) {
+    if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0) {
+      ::_exit(3);
+    }
+    auto Map = std::make_shared<TSerialPortMap>();
+    Map->Set(1, Tty);
+    TSerialPort P(Map);
+    P.SetCommPort(1);
+    int Code = 0;
+    for (int I = 0; I < 3 && Code == 0; ++I) {
+      P.SetActive(true);
+      Code = P.GetActive() && P.WriteString("r") == 1 ? 0 : 1;
+      P.SetActive(false);
+    }
+    ::_exit(Code);
+  }
+  int Status = 0;
+  ASSERT_EQ(::waitpid(Pid, &Status, 0), Pid);
+  ASSERT_TRUE(WIFEXITED(Status));
+  if (WEXITSTATUS(Status) == 3) {
+    GTEST_SKIP() << "cannot drop privileges here";
+  }
+  EXPECT_EQ(WEXITSTATUS(Status), 0);
+  EXPECT_EQ(Pty.ReadText(3, 1000), "rrr");
 }
 
 TEST_F(SerialPortTest, MissingDeviceOrPortNumberLeavesThePortClosed) {

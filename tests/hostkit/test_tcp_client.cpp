@@ -81,8 +81,8 @@ protected:
 };
 
 TEST_F(TcpClientTest, ConnectsAndCarriesEveryByteValueBothWays) {
-  TTcpListener Srv("127.0.8.1", 10001);
-  auto C = Client("127.0.8.1", 10001);
+  TTcpListener Srv("127.0.8.1", 0);
+  auto C = Client("127.0.8.1", Srv.Port());
   EXPECT_FALSE(C->GetConnected());
   const auto T0 = Clock::now();
   ASSERT_TRUE(C->ConnectTimeout(1000));
@@ -112,7 +112,8 @@ TEST_F(TcpClientTest, ConnectsAndCarriesEveryByteValueBothWays) {
 }
 
 TEST_F(TcpClientTest, RefusedPortFailsFast) {
-  auto C = Client("127.0.8.2", 10001);
+  const TClosedPort Closed("127.0.8.2");
+  auto C = Client("127.0.8.2", Closed.Port());
   const auto T0 = Clock::now();
   EXPECT_FALSE(C->ConnectTimeout(1000));
   EXPECT_LT(MsSince(T0), 200.0);
@@ -126,10 +127,10 @@ TEST_F(TcpClientTest, RefusedPortFailsFast) {
 }
 
 TEST_F(TcpClientTest, UnansweredHandshakeGivesUpWithinTheTimeOut) {
-  TTcpListener Srv("127.0.8.3", 10001, 0);
+  TTcpListener Srv("127.0.8.3", 0, 0);
   TBacklogFiller Filler;
-  ASSERT_TRUE(Filler.Fill("127.0.8.3", 10001));
-  auto C = Client("127.0.8.3", 10001);
+  ASSERT_TRUE(Filler.Fill("127.0.8.3", Srv.Port()));
+  auto C = Client("127.0.8.3", Srv.Port());
   for (const int Timeout : {150, 400}) {
     const auto T0 = Clock::now();
     EXPECT_FALSE(C->ConnectTimeout(Timeout));
@@ -143,7 +144,7 @@ TEST_F(TcpClientTest, UnansweredHandshakeGivesUpWithinTheTimeOut) {
 TEST_F(TcpClientTest, BadAddressesFailWithoutAConnection) {
   for (const char* Host : {"", "999.1.1.1x", "127.0.0.1:80"}) {
     SCOPED_TRACE(Host);
-    auto C = Client(Host, 10001);
+    auto C = Client(Host, 1);
     EXPECT_FALSE(C->ConnectTimeout(300));
     EXPECT_FALSE(C->GetConnected());
   }
@@ -159,8 +160,8 @@ TEST_F(TcpClientTest, HostNamesResolve) {
 }
 
 TEST_F(TcpClientTest, ServerCloseIsNoticedAndAReconnectWorks) {
-  TTcpListener Srv("127.0.8.5", 10001);
-  auto C = Client("127.0.8.5", 10001);
+  TTcpListener Srv("127.0.8.5", 0);
+  auto C = Client("127.0.8.5", Srv.Port());
   ASSERT_TRUE(C->ConnectTimeout(1000));
   ASSERT_TRUE(Srv.Accept(1000));
 
@@ -194,8 +195,8 @@ TEST_F(TcpClientTest, ServerCloseIsNoticedAndAReconnectWorks) {
 TEST_F(TcpClientTest, ResetPeerFailsSendsWithoutSigpipe) {
   // Default SIGPIPE action would end the process on a send to a dead peer.
   ASSERT_NE(std::signal(SIGPIPE, SIG_DFL), SIG_ERR);
-  TTcpListener Srv("127.0.8.6", 10001);
-  auto C = Client("127.0.8.6", 10001);
+  TTcpListener Srv("127.0.8.6", 0);
+  auto C = Client("127.0.8.6", Srv.Port());
   ASSERT_TRUE(C->ConnectTimeout(1000));
   ASSERT_TRUE(Srv.Accept(1000));
   Srv.Drop(true);
@@ -210,8 +211,8 @@ TEST_F(TcpClientTest, ResetPeerFailsSendsWithoutSigpipe) {
 }
 
 TEST_F(TcpClientTest, SelectHonoursItsTimeOutBothWays) {
-  TTcpListener Srv("127.0.8.7", 10001);
-  auto C = Client("127.0.8.7", 10001);
+  TTcpListener Srv("127.0.8.7", 0);
+  auto C = Client("127.0.8.7", Srv.Port());
   ASSERT_TRUE(C->ConnectTimeout(1000));
   ASSERT_TRUE(Srv.Accept(1000));
 
@@ -240,8 +241,8 @@ TEST_F(TcpClientTest, SelectHonoursItsTimeOutBothWays) {
 }
 
 TEST_F(TcpClientTest, ReceiveWithNothingComingTimesOutAndKeepsTheLink) {
-  TTcpListener Srv("127.0.8.8", 10001);
-  auto C = Client("127.0.8.8", 10001);
+  TTcpListener Srv("127.0.8.8", 0);
+  auto C = Client("127.0.8.8", Srv.Port());
   auto* Concrete = dynamic_cast<hostkit::TTcpClient*>(C.get());
   ASSERT_NE(Concrete, nullptr);
   Concrete->SetReceiveTimeoutMs(100);
@@ -256,8 +257,8 @@ TEST_F(TcpClientTest, ReceiveWithNothingComingTimesOutAndKeepsTheLink) {
 }
 
 TEST_F(TcpClientTest, DisconnectFromAnotherThreadEndsAWaitingSelect) {
-  TTcpListener Srv("127.0.8.9", 10001);
-  auto C = Client("127.0.8.9", 10001);
+  TTcpListener Srv("127.0.8.9", 0);
+  auto C = Client("127.0.8.9", Srv.Port());
   ASSERT_TRUE(C->ConnectTimeout(1000));
   ASSERT_TRUE(Srv.Accept(1000));
   std::atomic<bool> Stop{false};
@@ -288,10 +289,10 @@ TEST_F(TcpClientTest, DisconnectFromAnotherThreadEndsAWaitingSelect) {
 }
 
 TEST_F(TcpClientTest, DisconnectDuringAConnectCancelsIt) {
-  TTcpListener Srv("127.0.8.10", 10001, 0);
+  TTcpListener Srv("127.0.8.10", 0, 0);
   TBacklogFiller Filler;
-  ASSERT_TRUE(Filler.Fill("127.0.8.10", 10001));
-  auto C = Client("127.0.8.10", 10001);
+  ASSERT_TRUE(Filler.Fill("127.0.8.10", Srv.Port()));
+  auto C = Client("127.0.8.10", Srv.Port());
   std::thread Other([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(60));
     C->Disconnect();

@@ -36,7 +36,7 @@ public:
   const std::string& DevicePath() const { return FLink; }
   // The real /dev/pts/N of the near end while plugged, else empty.
   std::string TtyPath() const;
-  // The far end's descriptor (for poll in a simulator); -1 while unplugged.
+  // The far end's descriptor (non-blocking; for poll in a simulator); -1 while unplugged.
   int FarFd() const { return FMaster; }
   bool Plugged() const { return FMaster >= 0; }
 

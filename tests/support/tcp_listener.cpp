@@ -14,6 +14,39 @@
 
 namespace nclaser::testing {
 
+namespace {
+
+bool MakeAddress(const std::string& Address, std::uint16_t Port, sockaddr_in& A) {
+  A = sockaddr_in{};
+  A.sin_family = AF_INET;
+  A.sin_port = htons(Port);
+  return ::inet_pton(AF_INET, Address.c_str(), &A.sin_addr) == 1;
+}
+
+} // namespace
+
+TClosedPort::TClosedPort(const std::string& Address, std::uint16_t Port) {
+  sockaddr_in A{};
+  if (!MakeAddress(Address, Port, A)) {
+    throw std::runtime_error("bad address " + Address);
+  }
+  FFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  socklen_t Len = sizeof A;
+  if (FFd < 0 || ::bind(FFd, reinterpret_cast<const sockaddr*>(&A), sizeof A) != 0 ||
+      ::getsockname(FFd, reinterpret_cast<sockaddr*>(&A), &Len) != 0) {
+    const std::string Why = std::strerror(errno);
+    if (FFd >= 0) {
+      ::close(FFd);
+    }
+    throw std::runtime_error("cannot bind " + Address + ": " + Why);
+  }
+  FPort = ntohs(A.sin_port);
+}
+
+TClosedPort::~TClosedPort() {
+  ::close(FFd);
+}
+
 TTcpListener::TTcpListener(std::string Address, std::uint16_t Port, int Backlog)
     : FAddress(std::move(Address)), FPort(Port), FBacklog(Backlog) {
   if (!Listen()) {
@@ -32,9 +65,7 @@ bool TTcpListener::Listen() {
     return true;
   }
   sockaddr_in A{};
-  A.sin_family = AF_INET;
-  A.sin_port = htons(FPort);
-  if (::inet_pton(AF_INET, FAddress.c_str(), &A.sin_addr) != 1) {
+  if (!MakeAddress(FAddress, FPort, A)) {
     errno = EINVAL;
     return false;
   }

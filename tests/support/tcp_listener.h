@@ -3,7 +3,7 @@
 // parallel), accepts one client at a time and lets the test read what arrived and write
 // replies, drop the connection, and stop and restart listening.
 //
-//   TTcpListener Srv("127.0.8.1", 10001);
+//   TTcpListener Srv("127.0.8.1", 10001);  // or port 0 for any free one: Srv.Port()
 //   ... client connects ...
 //   ASSERT_TRUE(Srv.Accept(1000));
 //   auto Got = Srv.Read(4, 500);          // at least 4 bytes within 500 ms
@@ -44,7 +44,8 @@ public:
   // one is dropped). False when none came.
   bool Accept(int TimeoutMs);
   bool HasClient() const { return FClient >= 0; }
-  // The current connection's descriptor (for poll in a simulator); -1 without one.
+  // The current connection's descriptor (non-blocking; for poll in a simulator); -1
+  // without one.
   int ClientFd() const { return FClient; }
 
   // Waits until at least MinCount bytes have arrived or TimeoutMs has passed; returns all
@@ -73,6 +74,22 @@ private:
   int FListen = -1;
   int FClient = -1;
   bool FPeerClosed = false;
+};
+
+// A port on which nobody listens, for as long as this object lives (bound, never listened
+// on): connects to it are refused at once.
+class TClosedPort {
+public:
+  // Port 0 takes any free port. Throws std::runtime_error when it cannot bind.
+  explicit TClosedPort(const std::string& Address, std::uint16_t Port = 0);
+  TClosedPort(const TClosedPort&) = delete;
+  TClosedPort& operator=(const TClosedPort&) = delete;
+  ~TClosedPort();
+  std::uint16_t Port() const { return FPort; }
+
+private:
+  int FFd = -1;
+  std::uint16_t FPort = 0;
 };
 
 } // namespace nclaser::testing
