@@ -314,8 +314,14 @@ void TScriptRunner::Run(const TOpText& Op) {
       break;
     }
     if (!Ok) {
-      throw EScriptError(Where + Name + ": bad argument \"" + W + "\" (expected " +
-                         ArgName(D.Args[I]) + ")");
+      std::string Msg = Where;
+      Msg += Name;
+      Msg += ": bad argument \"";
+      Msg += W;
+      Msg += "\" (expected ";
+      Msg += ArgName(D.Args[I]);
+      Msg += ")";
+      throw EScriptError(Msg);
     }
     Nums.push_back(V);
   }
