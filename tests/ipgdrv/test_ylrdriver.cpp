@@ -11,20 +11,20 @@
 #include "params/textbuf.h"
 #include "sim/ylr/ylr_model.h"
 #include "strings/messages.h"
-#include "tests/support/fake_comm.h"
+#include "tests/support/fake_links.h"
 #include "tests/support/host_fixture.h"
 
 namespace nclaser {
 namespace {
 
-using testing::TFakeCommFactory;
+using testing::TFakeLinkFactory;
 using testing::TFakeLink;
 
 class YlrDriver : public testing::HostTest {
 protected:
   void SetUp() override {
     HostTest::SetUp();
-    auto F = std::make_unique<TFakeCommFactory>();
+    auto F = std::make_unique<TFakeLinkFactory>();
     Link = F->Link;
     Host->Comm = std::move(F);
     CommFactory = Host->Comm.get();

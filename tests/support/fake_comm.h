@@ -1,14 +1,16 @@
-// In-memory communication components for driver tests: a serial port and a TCP client
-// whose far end is a test-controlled byte queue (optionally answered by a laser model),
-// and a ping client that answers on cue. Shared state lives in TFakeLink so a test keeps
-// its handle after the driver took the component.
+// A scripted serial port for thread tests: opens on cue, records every write with its
+// time, hands out prepared input chunks, and can answer writes through a responder.
 #pragma once
 
-#include <chrono>
+#include <algorithm>
 #include <condition_variable>
+#include <cstdint>
+#include <cstring>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -17,212 +19,186 @@
 
 namespace nclaser::testing {
 
-struct TFakeLink {
-  mutable std::mutex M;
-  std::condition_variable CV;
-  // The far end: turns what the driver wrote into what it will read (null: no answer).
-  std::function<std::string(const std::string&)> Responder;
-  std::vector<std::string> Writes; // every write call, in order
-  std::string Incoming;            // waiting for the driver to read
-  bool CanOpen = true;             // serial: the port opens; TCP: the laser accepts
-  bool Active = false;             // serial port open / TCP connected
-  bool PingAnswers = true;
-  int Reads = 0;
-  int Waits = 0;
-  int Connects = 0;
-  int SyncPings = 0;
-  int AsyncPings = 0;
-  std::string Settings;
-  int Port = 0;
-  std::string RemoteHost;
-  std::string RemotePort;
-  std::string PingHost;
-  int PingTimeout = 0;
-  TIcmpClient* Icmp = nullptr;
+using TBytes = std::vector<std::uint8_t>;
 
-  void Inject(const std::string& Text) {
-    std::lock_guard<std::mutex> L(M);
-    Incoming += Text;
-    CV.notify_all();
-  }
-  std::vector<std::string> WritesCopy() const {
-    std::lock_guard<std::mutex> L(M);
-    return Writes;
-  }
-  std::string AllWritten() const {
-    std::lock_guard<std::mutex> L(M);
-    std::string S;
-    for (const std::string& W : Writes) {
-      S += W;
-    }
-    return S;
-  }
-  void ClearWrites() {
-    std::lock_guard<std::mutex> L(M);
-    Writes.clear();
-  }
-  template <class F> auto With(F Fn) {
-    std::lock_guard<std::mutex> L(M);
-    return Fn(*this);
-  }
-  // Records a write and lets the far end answer it.
-  void Written(const std::string& Text) {
-    std::lock_guard<std::mutex> L(M);
-    Writes.push_back(Text);
-    if (Responder) {
-      Incoming += Responder(Text);
-    }
-    CV.notify_all();
-  }
-  bool WaitIncoming(std::unique_lock<std::mutex>& L, int TimeoutMs) {
-    return CV.wait_for(L, std::chrono::milliseconds(TimeoutMs > 0 ? TimeoutMs : 0), [this] {
-      return !Incoming.empty() || !Active;
-    }) && !Incoming.empty();
-  }
+struct TFakeWrite {
+  double TimeMs;
+  TBytes Bytes;
 };
 
-class TFakeSerial : public TCommCtrl {
+// The line both ends see: the port object (owned by the thread under test) and the test.
+class TFakeLine {
 public:
-  explicit TFakeSerial(std::shared_ptr<TFakeLink> Link) : FL(std::move(Link)) {}
+  // Called (without the line's lock) for every successful write; may Feed answers.
+  std::function<void(const TBytes&)> Responder;
+
+  void SetCanOpen(bool V) {
+    std::lock_guard<std::mutex> L(M);
+    FCanOpen = V;
+  }
+  // Results of the next writes (a count, 0 or -1) instead of the full size.
+  void FailNextWrites(int Count, int Result) {
+    std::lock_guard<std::mutex> L(M);
+    FFailWrites = Count;
+    FFailResult = Result;
+  }
+  void ThrowOnNextRead() {
+    std::lock_guard<std::mutex> L(M);
+    FThrowRead = true;
+  }
+  void Feed(TBytes Chunk) {
+    std::lock_guard<std::mutex> L(M);
+    FInput.push_back(std::move(Chunk));
+  }
+  std::vector<TFakeWrite> Writes() const {
+    std::lock_guard<std::mutex> L(M);
+    return FWrites;
+  }
+  // Writes other than the given frame (filters the status poll out).
+  std::vector<TBytes> WritesExcept(const TBytes& Skip) const {
+    std::vector<TBytes> Out;
+    for (const auto& W : Writes()) {
+      if (W.Bytes != Skip) {
+        Out.push_back(W.Bytes);
+      }
+    }
+    return Out;
+  }
+  bool WaitFor(const std::function<bool()>& Pred, int TimeoutMs) const {
+    const double Start = NowMs();
+    while (!Pred()) {
+      if (ElapsedMs(Start) > TimeoutMs) {
+        return false;
+      }
+      Sleep(2);
+    }
+    return true;
+  }
+  int OpenAttempts() const {
+    std::lock_guard<std::mutex> L(M);
+    return FOpenAttempts;
+  }
+  int PortsAlive() const {
+    std::lock_guard<std::mutex> L(M);
+    return FAlive;
+  }
+  std::string Settings() const {
+    std::lock_guard<std::mutex> L(M);
+    return FSettings;
+  }
+  int PortNumber() const {
+    std::lock_guard<std::mutex> L(M);
+    return FPort;
+  }
+
+private:
+  friend class TFakeCommCtrl;
+  mutable std::mutex M;
+  bool FCanOpen = true;
+  int FFailWrites = 0;
+  int FFailResult = 0;
+  bool FThrowRead = false;
+  int FOpenAttempts = 0;
+  int FAlive = 0;
+  std::string FSettings;
+  int FPort = 0;
+  std::deque<TBytes> FInput;
+  std::vector<TFakeWrite> FWrites;
+};
+
+class TFakeCommCtrl : public TCommCtrl {
+public:
+  explicit TFakeCommCtrl(std::shared_ptr<TFakeLine> Line) : FLine(std::move(Line)) {
+    std::lock_guard<std::mutex> L(FLine->M);
+    ++FLine->FAlive;
+  }
+  ~TFakeCommCtrl() override {
+    std::lock_guard<std::mutex> L(FLine->M);
+    --FLine->FAlive;
+  }
   void SetSettings(const std::string& S) override {
-    FL->With([&](TFakeLink& L) { L.Settings = S; });
+    std::lock_guard<std::mutex> L(FLine->M);
+    FLine->FSettings = S;
   }
-  void SetCommPort(int P) override {
-    FL->With([&](TFakeLink& L) { L.Port = P; });
+  void SetCommPort(int Port) override {
+    std::lock_guard<std::mutex> L(FLine->M);
+    FLine->FPort = Port;
   }
-  void SetActive(bool V) override {
-    FL->With([&](TFakeLink& L) { L.Active = V && L.CanOpen; });
+  void SetActive(bool Value) override {
+    std::lock_guard<std::mutex> L(FLine->M);
+    if (Value && !FActive) {
+      ++FLine->FOpenAttempts;
+      FActive = FLine->FCanOpen;
+    } else if (!Value) {
+      FActive = false;
+    }
   }
-  bool GetActive() const override {
-    return FL->With([](TFakeLink& L) { return L.Active; });
-  }
+  bool GetActive() const override { return FActive; }
   void Open() override { SetActive(true); }
   void Close() override { SetActive(false); }
-  int Write(const void* B, int N) override {
-    WriteString(std::string(static_cast<const char*>(B), static_cast<std::size_t>(N)));
-    return N;
-  }
-  int WriteString(const std::string& T) override {
-    if (!GetActive()) {
-      return -1;
+  int Write(const void* Buffer, int Count) override {
+    TBytes B(static_cast<const std::uint8_t*>(Buffer),
+             static_cast<const std::uint8_t*>(Buffer) + Count);
+    {
+      std::lock_guard<std::mutex> L(FLine->M);
+      if (FLine->FFailWrites > 0) {
+        --FLine->FFailWrites;
+        return FLine->FFailResult;
+      }
+      FLine->FWrites.push_back({NowMs(), B});
     }
-    FL->Written(T);
-    return static_cast<int>(T.size());
+    if (FLine->Responder) {
+      FLine->Responder(B);
+    }
+    return Count;
   }
-  int Read(void* B, int N) override {
-    const std::string S = ReadAsString();
-    const auto K = std::min<std::size_t>(S.size(), static_cast<std::size_t>(N));
-    std::copy_n(S.data(), K, static_cast<char*>(B));
-    return static_cast<int>(K);
+  int WriteString(const std::string& Text) override {
+    return Write(Text.data(), static_cast<int>(Text.size()));
+  }
+  int Read(void* Buffer, int Count) override {
+    std::lock_guard<std::mutex> L(FLine->M);
+    if (FLine->FThrowRead) {
+      FLine->FThrowRead = false;
+      throw std::runtime_error("read failed");
+    }
+    if (FLine->FInput.empty()) {
+      return 0;
+    }
+    TBytes& Front = FLine->FInput.front();
+    const int N = std::min<int>(Count, static_cast<int>(Front.size()));
+    std::memcpy(Buffer, Front.data(), static_cast<size_t>(N));
+    Front.erase(Front.begin(), Front.begin() + N);
+    if (Front.empty()) {
+      FLine->FInput.pop_front();
+    }
+    return N;
   }
   std::string ReadAsString() override {
-    std::lock_guard<std::mutex> L(FL->M);
-    ++FL->Reads;
-    std::string S;
-    S.swap(FL->Incoming);
-    return S;
+    char B[1024];
+    const int N = Read(B, sizeof(B));
+    return std::string(B, static_cast<size_t>(N > 0 ? N : 0));
   }
-  bool WaitForInput(int TimeoutMs) override {
-    std::unique_lock<std::mutex> L(FL->M);
-    ++FL->Waits;
-    return FL->WaitIncoming(L, TimeoutMs);
+  bool WaitForInput(int /*TimeoutMs*/) override {
+    std::lock_guard<std::mutex> L(FLine->M);
+    return !FLine->FInput.empty();
   }
 
 private:
-  std::shared_ptr<TFakeLink> FL;
-};
-
-class TFakeTcp : public TKdTcpClient {
-public:
-  explicit TFakeTcp(std::shared_ptr<TFakeLink> Link) : FL(std::move(Link)) {}
-  void SetRemoteHost(const std::string& H) override {
-    FL->With([&](TFakeLink& L) { L.RemoteHost = H; });
-  }
-  void SetRemotePort(const std::string& P) override {
-    FL->With([&](TFakeLink& L) { L.RemotePort = P; });
-  }
-  bool GetConnected() override {
-    return FL->With([](TFakeLink& L) { return L.Active; });
-  }
-  bool ConnectTimeout(int /*TimeoutMs*/) override {
-    return FL->With([](TFakeLink& L) {
-      ++L.Connects;
-      L.Active = L.CanOpen;
-      return L.Active;
-    });
-  }
-  int SendBuf(const void* B, int N, int /*Flags*/) override {
-    if (!GetConnected()) {
-      return -1;
-    }
-    FL->Written(std::string(static_cast<const char*>(B), static_cast<std::size_t>(N)));
-    return N;
-  }
-  bool Select(bool* ReadReady, bool* /*W*/, bool* /*E*/, int TimeoutMs) override {
-    std::unique_lock<std::mutex> L(FL->M);
-    ++FL->Waits;
-    const bool R = FL->WaitIncoming(L, TimeoutMs);
-    if (ReadReady != nullptr) {
-      *ReadReady = R;
-    }
-    return R;
-  }
-  int ReceiveBuf(void* B, int N, int /*Flags*/) override {
-    std::lock_guard<std::mutex> L(FL->M);
-    ++FL->Reads;
-    const auto K = std::min<std::size_t>(FL->Incoming.size(), static_cast<std::size_t>(N));
-    std::copy_n(FL->Incoming.data(), K, static_cast<char*>(B));
-    FL->Incoming.erase(0, K);
-    return static_cast<int>(K);
-  }
-  void Disconnect() override {
-    FL->With([](TFakeLink& L) {
-      L.Active = false;
-      L.CV.notify_all();
-    });
-  }
-
-private:
-  std::shared_ptr<TFakeLink> FL;
-};
-
-class TFakeIcmp : public TIcmpClient {
-public:
-  explicit TFakeIcmp(std::shared_ptr<TFakeLink> Link) : FL(std::move(Link)) {
-    FL->With([this](TFakeLink& L) { L.Icmp = this; });
-  }
-  ~TFakeIcmp() override {
-    FL->With([](TFakeLink& L) { L.Icmp = nullptr; });
-  }
-  void SetHost(const std::string& H) override {
-    FL->With([&](TFakeLink& L) { L.PingHost = H; });
-  }
-  void SetTimeout(int T) override {
-    FL->With([&](TFakeLink& L) { L.PingTimeout = T; });
-  }
-  bool Ping(const std::string& /*Host*/, int /*TimeoutMs*/) override {
-    return FL->With([](TFakeLink& L) {
-      ++L.SyncPings;
-      return L.PingAnswers;
-    });
-  }
-  // Never notifies by itself: a test fires OnTimeout when it wants the ping to fail.
-  void PingAsync(const std::string& /*Host*/, int /*TimeoutMs*/) override {
-    FL->With([](TFakeLink& L) { ++L.AsyncPings; });
-  }
-
-private:
-  std::shared_ptr<TFakeLink> FL;
+  std::shared_ptr<TFakeLine> FLine;
+  bool FActive = false;
 };
 
 class TFakeCommFactory : public TCommFactory {
 public:
-  std::shared_ptr<TFakeLink> Link = std::make_shared<TFakeLink>();
-  std::unique_ptr<TCommCtrl> NewCommCtrl() override { return std::make_unique<TFakeSerial>(Link); }
-  std::unique_ptr<TKdTcpClient> NewTcpClient() override { return std::make_unique<TFakeTcp>(Link); }
-  std::unique_ptr<TIcmpClient> NewIcmpClient() override {
-    return std::make_unique<TFakeIcmp>(Link);
+  explicit TFakeCommFactory(std::shared_ptr<TFakeLine> Line) : FLine(std::move(Line)) {}
+  std::unique_ptr<TCommCtrl> NewCommCtrl() override {
+    return std::make_unique<TFakeCommCtrl>(FLine);
   }
+  std::unique_ptr<TKdTcpClient> NewTcpClient() override { return nullptr; }
+  std::unique_ptr<TIcmpClient> NewIcmpClient() override { return nullptr; }
+
+private:
+  std::shared_ptr<TFakeLine> FLine;
 };
 
 } // namespace nclaser::testing

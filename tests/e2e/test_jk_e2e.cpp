@@ -1,0 +1,274 @@
+// TJKLaser over a real serial port on a pty against the JK/GSI simulator.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "host/clock.h"
+#include "lasers/factory.h"
+#include "lasers/jk.h"
+#include "protocols/jk.h"
+#include "sim/jk_sim.h"
+#include "strings/messages.h"
+#include "tests/support/host_fixture.h"
+
+namespace nclaser {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using Frames = std::vector<sim::TJKSimFrame>;
+
+TLaserParams JKParams(std::uint8_t Address, bool Debug = false) {
+  TLaserParams P;
+  P.Initialize();
+  P.DefParams.PWM.Initialize();
+  P.DefParams.DA.Initialize();
+  P.DefParams.Model = "GSI-1500";
+  P.DefParams.PWM.DiodeCurrent = 60.0;
+  P.LaserType = eltGSI;
+  P.CfgGSI.Initialize();
+  P.CfgGSI.Comm.Initialize();
+  P.CfgGSI.Comm.CommPort = 1;
+  P.CfgGSI.Comm.DebugMode = Debug;
+  P.CfgGSI.Address = Address;
+  return P;
+}
+
+class JKEndToEnd : public testing::HostTest {
+protected:
+  void SetUp() override {
+    HostTest::SetUp();
+    Sim.Start();
+    Host->SerialPorts->Set(1, Sim.DevicePath());
+  }
+  void TearDown() override {
+    Laser.reset();
+    Sim.Stop();
+    HostTest::TearDown();
+  }
+  TJKLaser& Make(std::uint8_t Address = 1, bool Debug = false) {
+    Laser = NewLaser<TJKLaser>(nullptr, JKParams(Address, Debug));
+    Laser->RegisterAlarms();
+    return static_cast<TJKLaser&>(*Laser);
+  }
+  bool WaitCommands(size_t N, int TimeoutMs = 5000) {
+    return Sim.WaitFrames(
+        [N](const Frames& F) {
+          size_t C = 0;
+          for (const auto& X : F) {
+            C += X.FunctionCode() != jk::fcStatus ? 1 : 0;
+          }
+          return C >= N;
+        },
+        TimeoutMs);
+  }
+  static bool Until(const std::function<bool()>& Pred, int TimeoutMs) {
+    const double Start = NowMs();
+    while (!Pred()) {
+      if (ElapsedMs(Start) > TimeoutMs) {
+        return false;
+      }
+      Sleep(5);
+    }
+    return true;
+  }
+  int Connected() const { return Host->App.CountContaining(SLaserConnectedOk.Get()); }
+
+  sim::TJKSim Sim{sim::TJKSimOptions{.ReadyDelayMs = 200}};
+  TNcLaserPtr Laser;
+};
+
+TEST_F(JKEndToEnd, EmissionOnHoldsTheEmissionFrameUntilTheLaserIsReady) {
+  TJKLaser& L = Make();
+  ASSERT_TRUE(Host->App.WaitForLine(SLaserConnectedOk.Get(), 3000));
+  L.EmissionOn();
+  ASSERT_TRUE(WaitCommands(9));
+  ASSERT_TRUE(Until([&] { return L.GetIsEmissionOn(); }, 3000));
+
+  const Frames All = Sim.Frames();
+  std::vector<Bytes> Cmds;
+  size_t I01 = 0;
+  size_t I02 = 0;
+  for (size_t I = 0; I < All.size(); ++I) {
+    EXPECT_TRUE(All[I].CrcOk);
+    if (All[I].FunctionCode() == jk::fcStatus) {
+      continue;
+    }
+    if (All[I].FunctionCode() == jk::fcStandby && I01 == 0) {
+      I01 = I;
+    }
+    if (All[I].FunctionCode() == jk::fcEmission) {
+      I02 = I;
+    }
+    Cmds.push_back(All[I].Bytes);
+  }
+  const std::vector<Bytes> Want{jk::BuildFrame(1, Bytes{0x05}),
+                                jk::BuildFrame(1, Bytes{0x01}),
+                                jk::BuildFrame(1, Bytes{0x02}),
+                                jk::BuildFrame(1, Bytes{0x5F, 0x01, 0x01, 0x00}),
+                                jk::BuildFrame(1, Bytes{0x5F, 0x01, 0x02, 0xFF}),
+                                jk::BuildFrame(1, Bytes{0x5F, 0x01, 0x06, 0xFF}),
+                                jk::BuildFrame(1, Bytes{0x50, 0x01, 0x01}),
+                                jk::BuildFrame(1, Bytes{0x5D, 0x01, 0x05, 0x00, 0x00, 0x02, 0x58}),
+                                jk::BuildFrame(1, Bytes{0x50, 0x01, 0x01})};
+  ASSERT_GE(Cmds.size(), Want.size());
+  EXPECT_EQ(std::vector<Bytes>(Cmds.begin(), Cmds.begin() + 9), Want);
+  // While the laser was getting ready the 02 frame waited and the status poll went on.
+  ASSERT_GT(I02, I01);
+  int Polls = 0;
+  for (size_t I = I01 + 1; I < I02; ++I) {
+    Polls += All[I].FunctionCode() == jk::fcStatus ? 1 : 0;
+  }
+  EXPECT_GE(Polls, 2);
+  EXPECT_GE(All[I02].TimeMs - All[I01].TimeMs, 150.0);
+  EXPECT_EQ(Sim.State(), 3);
+  EXPECT_EQ(Sim.SetPoint(), 600);
+  EXPECT_EQ(Sim.Flag(0x06), 0xFF);
+}
+
+TEST_F(JKEndToEnd, OneCommandPerCycleInQueueOrder) {
+  TJKLaser& L = Make(7);
+  for (int I = 1; I <= 4; ++I) {
+    L.ExecuteCmd(0x5D00 + I, I * 100.0);
+  }
+  ASSERT_TRUE(WaitCommands(4));
+  const Frames C = Sim.Commands();
+  for (int I = 0; I < 4; ++I) {
+    const int V = (I + 1) * 100;
+    EXPECT_EQ(C[I].Bytes, jk::BuildFrame(7, Bytes{0x5D, 0x01, static_cast<std::uint8_t>(I + 1),
+                                                  0x00, 0x00, static_cast<std::uint8_t>(V >> 8),
+                                                  static_cast<std::uint8_t>(V & 0xFF)}));
+    if (I > 0) {
+      EXPECT_GE(C[I].TimeMs - C[I - 1].TimeMs, 4.0); // at least the cycle's own sleep apart
+    }
+  }
+  EXPECT_EQ(Sim.Value(4), 400);
+}
+
+TEST_F(JKEndToEnd, CommandsQueuedWhileThePortIsClosedGoOutOnceItOpens) {
+  Sim.Unplug();
+  TJKLaser& L = Make();
+  L.SetAimingOn(true);
+  Sleep(100);
+  EXPECT_TRUE(Sim.Frames().empty());
+  Sim.Replug();
+  ASSERT_TRUE(WaitCommands(3));
+  const Frames C = Sim.Commands();
+  EXPECT_EQ(C[0].Bytes, jk::BuildFrame(1, Bytes{0x01}));
+  EXPECT_EQ(C[1].Bytes, jk::BuildFrame(1, Bytes{0x10, 0xFF}));
+  EXPECT_EQ(C[2].Bytes, jk::BuildFrame(1, Bytes{0x11}));
+  EXPECT_TRUE(Sim.AimingOn());
+  EXPECT_TRUE(L.GetIsAimingOn());
+}
+
+TEST_F(JKEndToEnd, ConnectedOnceAndNoTrafficLogs) {
+  Make(1, true); // the JK thread writes no traffic log even with the debug flag
+  ASSERT_TRUE(Sim.WaitFrames([](const Frames& F) { return F.size() >= 8; }, 5000));
+  EXPECT_EQ(Connected(), 1);
+  EXPECT_EQ(Host->App.Lines().size(), 1U);
+}
+
+TEST_F(JKEndToEnd, AlarmFromTheAlarmAnswerWithTheCodeInTheText) {
+  TJKLaser& L = Make();
+  ASSERT_TRUE(Host->App.WaitForLine(SLaserConnectedOk.Get(), 3000));
+  Sim.ReportAlarm(0x0102);
+  ASSERT_TRUE(Until([&] { return L.GetLaserAlarm() == 258; }, 3000));
+  L.UpdateAlarms();
+  auto A = Host->Alarms.Active();
+  ASSERT_EQ(A.size(), 1U);
+  EXPECT_EQ(A[0].Desc, "GSI-1500" + SLaserAlarm.Get() + " Code: 258");
+  EXPECT_EQ(A[0].PlcName, "Laser");
+  Sim.ReportAlarm(0);
+  ASSERT_TRUE(Until([&] { return L.GetLaserAlarm() == 0; }, 3000));
+  L.UpdateAlarms();
+  EXPECT_EQ(Host->Alarms.Count(), 0U);
+  EXPECT_EQ(Connected(), 1);
+}
+
+TEST_F(JKEndToEnd, DestructionSendsTheTwoClosingFrames) {
+  Make(9);
+  ASSERT_TRUE(Host->App.WaitForLine(SLaserConnectedOk.Get(), 3000));
+  Laser.reset();
+  ASSERT_TRUE(Sim.WaitFrames(
+      [](const Frames& F) { return F.size() >= 2 && F.back().FunctionCode() == jk::fcOff; }, 2000));
+  const Frames F = Sim.Frames();
+  const Bytes C1(jk::ClosingFrame1.begin(), jk::ClosingFrame1.end());
+  const Bytes C2(jk::ClosingFrame2.begin(), jk::ClosingFrame2.end());
+  EXPECT_EQ(F[F.size() - 2].Bytes, C1);
+  EXPECT_EQ(F.back().Bytes, C2);
+  EXPECT_EQ(Sim.State(), 0);
+}
+
+TEST_F(JKEndToEnd, DestructionWithANeverOpenedPortReturnsWithinOneRetry) {
+  Host->SerialPorts->Set(1, Sim.DevicePath() + ".missing");
+  Make();
+  Sleep(60);
+  const double Start = NowMs();
+  Laser.reset();
+  EXPECT_LT(ElapsedMs(Start), 100.0);
+  EXPECT_TRUE(Sim.Frames().empty());
+}
+
+TEST_F(JKEndToEnd, SurvivesSilenceGarbageShortAnswersAndAPulledCable) {
+  TJKLaser& L = Make();
+  Sim.SetState(2);
+  ASSERT_TRUE(Until([&] { return L.GetLaserStatus() == 2; }, 3000));
+
+  Sim.SetFault(sim::TJKFault::Silence);
+  const int Polls = Sim.CountFunction(jk::fcStatus);
+  Sim.SetState(3);
+  ASSERT_TRUE(Until([&] { return Sim.CountFunction(jk::fcStatus) >= Polls + 3; }, 3000));
+  EXPECT_EQ(L.GetLaserStatus(), 2); // no answer: the last value stays
+
+  Sim.SetFault(sim::TJKFault::ShortAnswers);
+  Sleep(300);
+  EXPECT_EQ(L.GetLaserStatus(), 2);
+
+  Sim.SetFault(sim::TJKFault::Garbage);
+  Sleep(300);
+
+  Sim.Unplug();
+  Sleep(150);
+  Sim.Replug();
+  Sim.SetFault(sim::TJKFault::None);
+  ASSERT_TRUE(Until([&] { return L.GetLaserStatus() == 3; }, 5000));
+  EXPECT_TRUE(L.GetIsEmissionOn());
+  L.ExecuteCmd(0x1011, 0);
+  ASSERT_TRUE(Sim.WaitFrames(
+      [](const Frames& F) { return !F.empty() && F.back().FunctionCode() == jk::fcAimingQuery; },
+      3000));
+  EXPECT_EQ(Connected(), 1);
+}
+
+TEST_F(JKEndToEnd, HostThreadsQueueConcurrently) {
+  TJKLaser& L = Make();
+  constexpr int Threads = 3;
+  constexpr int PerThread = 4;
+  std::vector<std::thread> Hosts;
+  Hosts.reserve(Threads);
+  for (int H = 0; H < Threads; ++H) {
+    Hosts.emplace_back([&L, H] {
+      for (int I = 0; I < PerThread; ++I) {
+        L.ExecuteCmd(0x5D00 + H, I);
+        L.GetIsEmissionOn();
+      }
+    });
+  }
+  for (auto& H : Hosts) {
+    H.join();
+  }
+  ASSERT_TRUE(WaitCommands(Threads * PerThread, 10000));
+  std::vector<int> Next(Threads, 0);
+  for (const auto& C : Sim.Commands()) {
+    ASSERT_TRUE(C.CrcOk);
+    const int H = C.Bytes[4];
+    ASSERT_LT(H, Threads);
+    EXPECT_EQ(C.Bytes[8], Next[H]);
+    ++Next[H];
+  }
+  EXPECT_EQ(Next, std::vector<int>(Threads, PerThread));
+}
+
+} // namespace
+} // namespace nclaser
