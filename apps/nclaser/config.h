@@ -1,0 +1,64 @@
+// Configuration files (TOML): the laser's TLaserParams with the host's defaults applied
+// first, the laser class, and the stand-in host's own settings.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "params/params.h"
+
+namespace nclaser::hostkit {
+class THost;
+}
+
+namespace nclaser::cli {
+
+// The [Host] section: the machine the laser is built on.
+struct THostConfig {
+  bool PwmPort = true;
+  std::optional<std::vector<int>> Outputs; // unset: every port 0..255 exists
+  std::optional<std::vector<int>> Inputs;
+  std::map<int, std::string> SerialPorts; // serial port number -> device path
+};
+
+struct TConfig {
+  std::string File;
+  std::string ClassName; // named by Class, or the default class for LaserType
+  bool ClassFromFile = false;
+  TLaserParams Params;
+  THostConfig Host;
+};
+
+// One configuration error: the file, the line (0 when unknown), the key and the reason.
+class EConfigError : public std::runtime_error {
+public:
+  EConfigError(std::string File, int Line, std::string Key, std::string Reason);
+  const std::string& File() const { return FFile; }
+  int Line() const { return FLine; }
+  const std::string& Key() const { return FKey; }
+  const std::string& Reason() const { return FReason; }
+
+private:
+  std::string FFile;
+  int FLine;
+  std::string FKey;
+  std::string FReason;
+};
+
+// Loads and validates; throws EConfigError on the first problem in file order.
+TConfig LoadConfigFile(const std::string& Path);
+TConfig LoadConfigText(std::string_view Text, const std::string& Name);
+
+// The record's defaults as the host gives them: TLaserParams::Initialize, then the PWM and
+// DA records' Initialize and that of the member LaserType selects.
+void InitializeDefaults(TLaserParams& Params, TEnumLaserType LaserType);
+
+// A host built the way the [Host] section says (not yet installed).
+std::unique_ptr<hostkit::THost> MakeHost(const THostConfig& Config);
+
+} // namespace nclaser::cli

@@ -1,0 +1,241 @@
+#include "apps/nclaser/demo.h"
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <thread>
+
+#include "host/clock.h"
+#include "hostkit/host.h"
+
+namespace nclaser::cli {
+
+namespace {
+
+std::vector<TDemoFamily>& Families() {
+  static std::vector<TDemoFamily> F;
+  return F;
+}
+
+// The I/O-only demo: a Rofin laser wired to the virtual machine I/O; the fault is the
+// laser's Error input.
+TDemoSetup RofinSetup() {
+  TDemoSetup S;
+  TConfig& C = S.Config;
+  C.File = "(demo rofin)";
+  C.ClassName = "TRofinLaser";
+  InitializeDefaults(C.Params, eltRofin);
+  C.Params.DefParams.Model = "Rofin FL";
+  C.Params.DefParams.CtrlPort = 1;
+  C.Params.DefParams.PWM.EnablePort1 = 2;
+  C.Params.DefParams.DA.DAPort = 0;
+  auto& R = C.Params.CfgRofin;
+  R.MainsOn = 3;
+  R.FaultReset = 4;
+  R.StandbyOn = 5;
+  R.GatePort = 6;
+  R.Warning = 10;
+  R.Error = 11;
+  R.DelayAfterMainsOn = 100;
+  R.DelayAfterReset = 50;
+  R.DelayAfterStandby = 100;
+  S.FaultText = "Error input 11 on";
+  S.InjectFault = [](hostkit::THost& H) { H.IO.SetInput(11, true); };
+  S.Recover = [](hostkit::THost& H) { H.IO.SetInput(11, false); };
+  return S;
+}
+
+const bool GRofinRegistered = [] {
+  RegisterDemo({"rofin", "Rofin fiber laser on machine I/O (outputs, Error/Warning inputs, DA)",
+                &RofinSetup});
+  return true;
+}();
+
+class TDemoRun {
+public:
+  TDemoRun(TDemoContext& Ctx) : FCtx(Ctx), FStart(NowMs()) {}
+
+  void Say(const std::string& Text) {
+    char Buf[32];
+    std::snprintf(Buf, sizeof(Buf), "[%7.3f s] ", ElapsedMs(FStart) / 1000.0);
+    FCtx.Out.Line(Buf + Text);
+  }
+  // Waits, polling the alarms every 250 ms as a host does; stops early when Until holds.
+  bool Poll(TNcLaser& L, hostkit::THost& H, int Ms, const std::function<bool()>& Until = {}) {
+    const double T0 = NowMs();
+    double NextPoll = T0;
+    while (!FCtx.Stop.load()) {
+      if (NowMs() >= NextPoll) {
+        L.UpdateAlarms();
+        for (const auto& A : FWatch.Poll(H.Alarms)) {
+          Say(A);
+        }
+        NextPoll += 250;
+      }
+      if (Until && Until()) {
+        return true;
+      }
+      if (ElapsedMs(T0) >= Ms) {
+        return false;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+  }
+  void Answers(TNcLaser& L) {
+    char Buf[160];
+    std::snprintf(Buf, sizeof(Buf),
+                  "           GetIsLaserOn = %s, GetIsEmissionOn = %s, GetDiodeCurrent = %s",
+                  L.GetIsLaserOn() ? "true" : "false", L.GetIsEmissionOn() ? "true" : "false",
+                  FormatNumberShort(L.GetDiodeCurrent()).c_str());
+    FCtx.Out.Line(Buf);
+  }
+  static std::string FormatNumberShort(double V) {
+    char Buf[32];
+    std::snprintf(Buf, sizeof(Buf), "%g", V);
+    return Buf;
+  }
+
+private:
+  TDemoContext& FCtx;
+  double FStart;
+  TAlarmWatch FWatch;
+};
+
+} // namespace
+
+void RegisterDemo(TDemoFamily Family) {
+  for (auto& F : Families()) {
+    if (F.Name == Family.Name) {
+      F = std::move(Family);
+      return;
+    }
+  }
+  Families().push_back(std::move(Family));
+}
+
+const std::vector<TDemoFamily>& DemoFamilies() {
+  return Families();
+}
+
+const TDemoFamily* FindDemo(const std::string& Name) {
+  for (const auto& F : Families()) {
+    if (F.Name == Name) {
+      return &F;
+    }
+  }
+  return nullptr;
+}
+
+std::string DefaultLocale() {
+#ifdef NCLASER_LOCALE_FILE
+  std::error_code Ec;
+  if (std::filesystem::is_regular_file(NCLASER_LOCALE_FILE, Ec)) {
+    return NCLASER_LOCALE_FILE;
+  }
+#endif
+  return {};
+}
+
+std::string DefaultDemo() {
+  return FindDemo("ylr") != nullptr ? "ylr" : "rofin";
+}
+
+int RunDemo(const TDemoFamily& Family, TDemoContext& Ctx) {
+  TDemoRun Run(Ctx);
+  Run.Say("demo " + Family.Name + ": " + Family.Summary);
+  TDemoSetup S;
+  try {
+    S = Family.Prepare();
+  } catch (const std::exception& E) {
+    Ctx.Out.Line(std::string("nclaser: the simulator did not start: ") + E.what());
+    return 1;
+  }
+  struct TSimGuard {
+    std::function<void()>& Stop;
+    ~TSimGuard() {
+      if (Stop) {
+        Stop();
+      }
+    }
+  } SimGuard{S.Stop};
+
+  auto Host = MakeHost(S.Config.Host);
+  Host->Install();
+  if (!Ctx.Locale.empty()) {
+    std::string Why;
+    if (!Host->App.LoadLocale(Ctx.Locale, &Why)) {
+      Ctx.Out.Line("nclaser: " + Ctx.Locale + ": " + (Why.empty() ? "cannot load" : Why));
+      return 2;
+    }
+  }
+  Host->App.SetSink([&](const hostkit::TLogLine& L) {
+    if (!L.Debug) {
+      Ctx.Out.Log(L);
+    }
+  });
+  Run.Say("build " + S.Config.ClassName);
+  TNcLaserPtr Laser;
+  try {
+    Laser = BuildLaser(S.Config);
+  } catch (const EBuildError& E) {
+    Host->App.SetSink({});
+    Ctx.Out.Line(std::string("nclaser: ") + E.what());
+    return 1;
+  }
+  TNcLaser& L = *Laser;
+  Run.Answers(L);
+  auto Step = [&](const std::string& Title, const std::function<void()>& Fn, int SettleMs) {
+    if (Ctx.Stop.load()) {
+      return;
+    }
+    Run.Say(Title);
+    Fn();
+    Run.Poll(L, *Host, SettleMs);
+    Run.Answers(L);
+  };
+  Step(
+      "PowerOn", [&] { L.PowerOn(); }, 300);
+  Step(
+      "LaserOn", [&] { L.LaserOn(); }, 500);
+  Step(
+      "EmissionOn", [&] { L.EmissionOn(); }, 700);
+  Step(
+      "SetDiodeCurrent " + TDemoRun::FormatNumberShort(S.Power),
+      [&] { L.SetDiodeCurrent(S.Power); }, 500);
+  if (!Ctx.Stop.load()) {
+    Run.Say("inject fault: " + S.FaultText);
+    S.InjectFault(*Host);
+    if (!Run.Poll(L, *Host, 5000, [&] { return Host->Alarms.Count() > 0; })) {
+      Run.Say("no alarm within 5 s");
+    }
+    Run.Say("GetAlarmDesc = " + L.GetAlarmDesc());
+    Run.Answers(L);
+  }
+  if (!Ctx.Stop.load()) {
+    Run.Say("recover");
+    S.Recover(*Host);
+    if (!Run.Poll(L, *Host, 5000, [&] { return Host->Alarms.Count() == 0; })) {
+      Run.Say("the alarm did not clear within 5 s");
+    }
+    Run.Poll(L, *Host, 300);
+    Run.Answers(L);
+  }
+  Step(
+      "EmissionOff", [&] { L.EmissionOff(); }, 300);
+  Step(
+      "LaserOff", [&] { L.LaserOff(); }, 300);
+  if (Ctx.Stop.load()) {
+    Run.Say("interrupted: EmissionOff, LaserOff");
+    L.EmissionOff();
+    L.LaserOff();
+  }
+  Run.Say("teardown");
+  Laser.reset();
+  Host->App.SetSink({});
+  Host->Uninstall();
+  Run.Say("done");
+  return 0;
+}
+
+} // namespace nclaser::cli

@@ -1,0 +1,53 @@
+// `nclaser demo`: one short scenario per laser family, run against the family's simulator
+// (or, for the I/O lasers, the machine I/O acting as the laser's wiring).
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "apps/nclaser/config.h"
+#include "apps/nclaser/session.h"
+
+namespace nclaser::cli {
+
+struct TDemoContext {
+  TPrinter& Out;
+  const std::atomic<bool>& Stop;
+  std::string Locale; // an INI locale file to load; empty for the built-in texts
+};
+
+// The project's English locale file when the tool runs from its build tree, else empty.
+std::string DefaultLocale();
+
+// A family's part of the scenario: its configuration, how to bring its simulator up (and
+// down), how to break the laser and how to mend it. The scenario itself is shared.
+struct TDemoSetup {
+  TConfig Config;
+  std::function<void()> Stop; // stops the simulator; may be empty
+  std::function<void(hostkit::THost&)> InjectFault;
+  std::function<void(hostkit::THost&)> Recover;
+  std::string FaultText; // what the injected fault is, for the step line
+  double Power = 60.0;   // the power change, percent
+};
+
+struct TDemoFamily {
+  std::string Name;
+  std::string Summary;
+  // Starts the simulator (if any) and returns the setup; throws std::runtime_error when it
+  // cannot start.
+  std::function<TDemoSetup()> Prepare;
+};
+
+void RegisterDemo(TDemoFamily Family);
+const std::vector<TDemoFamily>& DemoFamilies();
+const TDemoFamily* FindDemo(const std::string& Name);
+// The family `nclaser demo` runs without a name.
+std::string DefaultDemo();
+
+// The shared scenario: power on, emission on, a power change, the fault and its alarm,
+// recovery, emission off, teardown. Returns the exit status.
+int RunDemo(const TDemoFamily& Family, TDemoContext& Ctx);
+
+} // namespace nclaser::cli

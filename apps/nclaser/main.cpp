@@ -1,0 +1,548 @@
+// nclaser: builds one laser from a configuration file on the stand-in host, runs
+// operations on it, shows what it did, and tears it down in order.
+#include <CLI/CLI.hpp>
+#include <libserialport.h>
+#include <readline/history.h>
+#include <readline/readline.h>
+#include <sys/select.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <fstream>
+#include <iomanip>
+#include <iostream>
+#include <sstream>
+
+#include "apps/nclaser/classes.h"
+#include "apps/nclaser/config.h"
+#include "apps/nclaser/demo.h"
+#include "apps/nclaser/script.h"
+#include "apps/nclaser/session.h"
+#include "apps/nclaser/sims.h"
+#include "apps/nclaser/vcd.h"
+#include "host/clock.h"
+#include "hostkit/host.h"
+
+using namespace nclaser;
+using namespace nclaser::cli;
+
+namespace {
+
+std::atomic<bool> GStop{false};
+volatile std::sig_atomic_t GSignal = 0;
+
+void OnSignal(int Sig) {
+  GSignal = Sig;
+  GStop.store(true);
+}
+
+void InstallSignals() {
+  struct sigaction SA {};
+  SA.sa_handler = &OnSignal;
+  sigemptyset(&SA.sa_mask);
+  SA.sa_flags = 0; // no SA_RESTART: a blocked select or read returns at once
+  sigaction(SIGINT, &SA, nullptr);
+  sigaction(SIGTERM, &SA, nullptr);
+}
+
+int Interrupted() {
+  return 128 + (GSignal != 0 ? static_cast<int>(GSignal) : SIGINT);
+}
+
+void Error(const std::string& Text) {
+  std::cerr << "nclaser: " << Text << std::endl;
+}
+
+bool ReadFile(const std::string& Path, std::string& Out) {
+  std::ifstream In(Path, std::ios::binary);
+  if (!In) {
+    return false;
+  }
+  std::ostringstream S;
+  S << In.rdbuf();
+  Out = S.str();
+  return true;
+}
+
+// The laser, its host and the trace, from configuration to teardown.
+class TSession {
+public:
+  TSession(TPrinter& Out) : FOut(Out) {}
+  ~TSession() { TearDown(); }
+
+  // 0, or the exit status to leave with (the message is printed).
+  int Open(const std::string& ConfigPath, const std::string& Locale, const std::string& Trace,
+           std::function<void(const hostkit::TLogLine&)> Sink = {}) {
+    TConfig C;
+    try {
+      C = LoadConfigFile(ConfigPath);
+    } catch (const EConfigError& E) {
+      Error(E.what());
+      return 2;
+    }
+    FTrace = Trace;
+    FHost = MakeHost(C.Host);
+    FHost->Install();
+    if (!Locale.empty()) {
+      std::string Why;
+      if (!FHost->App.LoadLocale(Locale, &Why)) {
+        Error(Locale + ": " + (Why.empty() ? "cannot load the locale file" : Why));
+        return 2;
+      }
+    }
+    if (!Sink) {
+      Sink = [this](const hostkit::TLogLine& L) {
+        if (!L.Debug) {
+          FOut.Log(L);
+        }
+      };
+    }
+    FHost->App.SetSink(std::move(Sink));
+    FStartMs = NowMs();
+    try {
+      FLaser = BuildLaser(C);
+    } catch (const EBuildError& E) {
+      Error(E.what());
+      return 1;
+    }
+    return 0;
+  }
+
+  // Emission off and laser off before the deleter's teardown, as on an interruption.
+  void StopLaser() {
+    if (FLaser) {
+      Error("interrupted: emission off, laser off, teardown");
+      FLaser->EmissionOff();
+      FLaser->LaserOff();
+    }
+  }
+
+  // Returns false when the trace could not be written.
+  bool TearDown() {
+    FLaser.reset(); // Destroy chain: the laser's threads are joined here
+    bool Ok = true;
+    if (FHost) {
+      FHost->App.SetSink({});
+      if (!FTrace.empty()) {
+        std::ofstream F(FTrace, std::ios::binary | std::ios::trunc);
+        if (F) {
+          WriteVcd(F, FHost->IO.Timeline(), FHost->IO.InputsRead(), FStartMs, NowMs());
+        }
+        if (!F) {
+          Error(FTrace + ": cannot write the trace");
+          Ok = false;
+        }
+        FTrace.clear();
+      }
+      FHost->Uninstall();
+      FHost.reset();
+    }
+    return Ok;
+  }
+
+  TNcLaser& Laser() { return *FLaser; }
+  hostkit::THost& Host() { return *FHost; }
+
+private:
+  TPrinter& FOut;
+  std::unique_ptr<hostkit::THost> FHost;
+  TNcLaserPtr FLaser;
+  std::string FTrace;
+  double FStartMs = 0;
+};
+
+int CmdRun(TPrinter& Out, const std::string& Config, const std::string& ScriptPath,
+           const std::string& Exec, const std::string& Trace, const std::string& Locale) {
+  std::string Text;
+  std::string Name = "-e";
+  if (!ScriptPath.empty() && !Exec.empty()) {
+    Error("give either SCRIPT or --exec, not both");
+    return 2;
+  }
+  if (!ScriptPath.empty()) {
+    Name = ScriptPath;
+    if (!ReadFile(ScriptPath, Text)) {
+      Error(ScriptPath + ": cannot read the script");
+      return 2;
+    }
+  } else {
+    Text = Exec;
+  }
+  const auto Ops = SplitScript(Text);
+  TSession S(Out);
+  if (const int Rc = S.Open(Config, Locale, Trace)) {
+    S.TearDown();
+    return Rc;
+  }
+  TScriptRunner Runner(
+      S.Laser(), S.Host(), [&](const std::string& L) { Out.Line(L); }, &GStop);
+  int Rc = 0;
+  for (const auto& Op : Ops) {
+    if (GStop.load()) {
+      break;
+    }
+    try {
+      Runner.Run(Op);
+    } catch (const EScriptError& E) {
+      Error(Name + ": " + E.what());
+      Rc = 2;
+      break;
+    } catch (const std::exception& E) {
+      Error(Name + ": line " + std::to_string(Op.Line) + ": " + E.what());
+      Rc = 1;
+      break;
+    }
+  }
+  if (GStop.load()) {
+    S.StopLaser();
+    Rc = Interrupted();
+  }
+  if (!S.TearDown() && Rc == 0) {
+    Rc = 1;
+  }
+  return Rc;
+}
+
+// --- console: readline in callback mode, so alarms are polled while the user types. ---
+
+struct TConsoleState {
+  TScriptRunner* Runner = nullptr;
+  TPrinter* Out = nullptr;
+  bool Quit = false;
+  std::mutex Lock;
+  std::deque<std::string> Pending; // log lines from the laser's threads
+  int Wake[2] = {-1, -1};
+};
+TConsoleState* GConsole = nullptr;
+
+void OnConsoleLine(char* Line) {
+  if (Line == nullptr) { // end of input
+    rl_crlf();
+    GConsole->Quit = true;
+    return;
+  }
+  std::string Text(Line);
+  std::free(Line);
+  if (Text.find_first_not_of(" \t") == std::string::npos) {
+    return;
+  }
+  add_history(Text.c_str());
+  if (Text == "quit" || Text == "exit") {
+    GConsole->Quit = true;
+    return;
+  }
+  if (Text == "help") {
+    std::string All;
+    for (const auto& N : TScriptRunner::OperationNames()) {
+      All += N + ' ';
+    }
+    GConsole->Out->Line("operations: " + All + "(quit to leave)");
+    return;
+  }
+  for (auto& Op : SplitScript(Text)) {
+    try {
+      GConsole->Runner->Run(Op);
+    } catch (const std::exception& E) {
+      std::string M = E.what();
+      if (M.rfind("line 1: ", 0) == 0) {
+        M = M.substr(8);
+      }
+      Error(M);
+      break;
+    }
+  }
+}
+
+char* CompleteOp(const char* Text, int State) {
+  static std::size_t I = 0;
+  if (State == 0) {
+    I = 0;
+  }
+  const auto& N = TScriptRunner::OperationNames();
+  while (I < N.size()) {
+    const auto& S = N[I++];
+    if (S.rfind(Text, 0) == 0) {
+      return strdup(S.c_str());
+    }
+  }
+  return nullptr;
+}
+
+// Prints above the prompt without losing what the user is typing.
+void PrintAbovePrompt(TPrinter& Out, const std::vector<std::string>& Lines) {
+  if (Lines.empty()) {
+    return;
+  }
+  char* Saved = rl_copy_text(0, rl_end);
+  const int Point = rl_point;
+  rl_save_prompt();
+  rl_replace_line("", 0);
+  rl_redisplay();
+  for (const auto& L : Lines) {
+    Out.Line(L);
+  }
+  rl_restore_prompt();
+  rl_replace_line(Saved, 0);
+  rl_point = Point;
+  rl_forced_update_display();
+  std::free(Saved);
+}
+
+int CmdConsole(TPrinter& Out, const std::string& Config, const std::string& Trace,
+               const std::string& Locale) {
+  TConsoleState St;
+  St.Out = &Out;
+  if (pipe(St.Wake) != 0) {
+    Error("cannot create a pipe");
+    return 1;
+  }
+  TSession S(Out);
+  const int Rc0 = S.Open(Config, Locale, Trace, [&St](const hostkit::TLogLine& L) {
+    if (L.Debug) {
+      return;
+    }
+    std::lock_guard<std::mutex> G(St.Lock);
+    St.Pending.push_back(FormatLogLine(L, St.Out->Terminal()));
+    const char C = 1;
+    [[maybe_unused]] auto N = write(St.Wake[1], &C, 1);
+  });
+  auto ClosePipe = [&] {
+    close(St.Wake[0]);
+    close(St.Wake[1]);
+  };
+  if (Rc0 != 0) {
+    S.TearDown();
+    ClosePipe();
+    return Rc0;
+  }
+  TScriptRunner Runner(
+      S.Laser(), S.Host(), [&](const std::string& L) { Out.Line(L); }, &GStop);
+  St.Runner = &Runner;
+  GConsole = &St;
+  TAlarmWatch Watch;
+  rl_catch_signals = 0;
+  rl_completion_entry_function = &CompleteOp;
+  using_history();
+  Out.Line("nclaser console: " + S.Laser().GetDeviceDesc() +
+           " -- operations as in a script, one per line; help, quit");
+  rl_callback_handler_install("nclaser> ", &OnConsoleLine);
+  double NextPoll = NowMs();
+  auto DrainLog = [&] {
+    std::vector<std::string> Lines;
+    {
+      std::lock_guard<std::mutex> G(St.Lock);
+      Lines.assign(St.Pending.begin(), St.Pending.end());
+      St.Pending.clear();
+    }
+    PrintAbovePrompt(Out, Lines);
+  };
+  while (!St.Quit && !GStop.load()) {
+    fd_set Fds;
+    FD_ZERO(&Fds);
+    FD_SET(STDIN_FILENO, &Fds);
+    FD_SET(St.Wake[0], &Fds);
+    const double Left = std::max(0.0, NextPoll - NowMs());
+    timeval Tv{};
+    Tv.tv_sec = static_cast<long>(Left / 1000);
+    Tv.tv_usec = static_cast<long>(std::fmod(Left, 1000.0) * 1000);
+    const int N = select(std::max(STDIN_FILENO, St.Wake[0]) + 1, &Fds, nullptr, nullptr, &Tv);
+    if (N > 0 && FD_ISSET(St.Wake[0], &Fds)) {
+      char Buf[64];
+      [[maybe_unused]] auto R = read(St.Wake[0], Buf, sizeof(Buf));
+      DrainLog();
+    }
+    if (N > 0 && FD_ISSET(STDIN_FILENO, &Fds)) {
+      rl_callback_read_char();
+    }
+    if (NowMs() >= NextPoll) {
+      NextPoll = NowMs() + 250;
+      S.Laser().UpdateAlarms();
+      PrintAbovePrompt(Out, Watch.Poll(S.Host().Alarms));
+    }
+  }
+  rl_callback_handler_remove();
+  GConsole = nullptr;
+  int Rc = 0;
+  if (GStop.load()) {
+    rl_crlf();
+    S.StopLaser();
+    Rc = Interrupted();
+  }
+  if (!S.TearDown() && Rc == 0) {
+    Rc = 1;
+  }
+  DrainLog();
+  ClosePipe();
+  return Rc;
+}
+
+int CmdDemo(TPrinter& Out, std::string Family, bool List, std::string Locale) {
+  if (List) {
+    const std::string Def = DefaultDemo();
+    for (const auto& F : DemoFamilies()) {
+      std::ostringstream L;
+      L << std::left << std::setw(10) << F.Name << F.Summary << (F.Name == Def ? " (default)" : "");
+      Out.Line(L.str());
+    }
+    return 0;
+  }
+  if (Family.empty()) {
+    Family = DefaultDemo();
+  }
+  const TDemoFamily* F = FindDemo(Family);
+  if (F == nullptr) {
+    Error("no demo \"" + Family + "\" (nclaser demo --list names them)");
+    return 2;
+  }
+  if (Locale.empty()) {
+    Locale = DefaultLocale();
+  }
+  TDemoContext Ctx{Out, GStop, Locale};
+  const int Rc = RunDemo(*F, Ctx);
+  return GStop.load() ? Interrupted() : Rc;
+}
+
+int CmdSim(TPrinter& Out, const std::string& Family, bool Pty, const std::string& Tcp) {
+  const TSimFamily* F = FindSim(Family);
+  if (F == nullptr) {
+    std::string All;
+    for (const auto& S : SimFamilies()) {
+      All += (All.empty() ? "" : ", ") + S.Name;
+    }
+    Error("no simulator \"" + Family +
+          "\" in this build (simulators: " + (All.empty() ? "none" : All) + ")");
+    return 2;
+  }
+  const bool UseTcp = !Tcp.empty() || (!Pty && !F->Pty);
+  if (UseTcp && F->TcpDefault.empty()) {
+    Error("the " + Family + " simulator has no TCP side; use --pty");
+    return 2;
+  }
+  if (!UseTcp && !F->Pty) {
+    Error("the " + Family + " simulator has no pty side; use --tcp ADDRESS");
+    return 2;
+  }
+  std::unique_ptr<TRunningSim> Sim;
+  try {
+    Sim = F->Start(UseTcp, Tcp);
+  } catch (const std::exception& E) {
+    Error(E.what());
+    return 1;
+  }
+  Out.Line(Sim->Where());
+  while (!GStop.load()) {
+    pause();
+  }
+  Sim.reset();
+  return 0;
+}
+
+int CmdPorts(TPrinter& Out) {
+  sp_port** Ports = nullptr;
+  if (sp_list_ports(&Ports) != SP_OK) {
+    Error("cannot list the serial ports");
+    return 1;
+  }
+  int Count = 0;
+  for (sp_port** P = Ports; *P != nullptr; ++P, ++Count) {
+    const char* Desc = sp_get_port_description(*P);
+    std::ostringstream L;
+    L << std::left << std::setw(20) << sp_get_port_name(*P) << (Desc != nullptr ? Desc : "");
+    Out.Line(L.str());
+  }
+  sp_free_port_list(Ports);
+  if (Count == 0) {
+    Out.Line("no serial ports found");
+  }
+  return 0;
+}
+
+int CmdClasses(TPrinter& Out) {
+  std::ostringstream H;
+  H << std::left << std::setw(21) << "CLASS" << std::setw(11) << "READS" << std::setw(7) << "BUILT"
+    << "DEFAULT FOR";
+  Out.Line(H.str());
+  for (const auto& R : ClassTable()) {
+    std::ostringstream L;
+    std::string Default = R.DefaultFor;
+    if (Default.empty()) {
+      Default = ReadsDefParamsOnly(R) ? "(Class only; any LaserType)" : "(Class only)";
+    }
+    L << std::left << std::setw(21) << R.Name << std::setw(11) << R.Reads << std::setw(7)
+      << (FindLaserClass(R.Name) != nullptr ? "yes" : "no") << Default;
+    Out.Line(L.str());
+  }
+  return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+  CLI::App App{"nclaser: build a laser from a configuration file, run it, watch it"};
+  App.require_subcommand(1);
+  App.fallthrough(false);
+
+  std::string Config, Script, Exec, Trace, Locale, Family, Tcp;
+  bool List = false;
+  bool Pty = false;
+
+  auto* Run = App.add_subcommand("run", "build the laser from CONFIG, run SCRIPT, tear down");
+  Run->add_option("CONFIG", Config, "configuration file (TOML)")->required();
+  Run->add_option("SCRIPT", Script, "script file: one operation per line or per ';'");
+  Run->add_option("-e,--exec", Exec, "the script inline (';' or newlines separate operations)");
+  Run->add_option("--trace", Trace, "record the machine I/O and PWM timeline as VCD");
+  Run->add_option("--locale", Locale, "load message texts from an INI file (locale/en.ini)");
+
+  auto* Console = App.add_subcommand("console", "the same operations typed at a prompt");
+  Console->add_option("CONFIG", Config, "configuration file (TOML)")->required();
+  Console->add_option("--trace", Trace, "record the machine I/O and PWM timeline as VCD");
+  Console->add_option("--locale", Locale, "load message texts from an INI file");
+
+  auto* Demo = App.add_subcommand("demo", "run a laser against its built-in simulator");
+  Demo->add_option("FAMILY", Family, "the laser family (default: IPG YLR over TCP)");
+  Demo->add_flag("--list", List, "name the families");
+  Demo->add_option("--locale", Locale,
+                   "load message texts from an INI file (default: locale/en.ini)");
+
+  auto* Sim = App.add_subcommand("sim", "run one laser simulator until interrupted");
+  Sim->add_option("FAMILY", Family, "the simulator")->required();
+  auto* PtyOpt = Sim->add_flag("--pty", Pty, "listen on a pseudo-terminal (prints its path)");
+  Sim->add_option("--tcp", Tcp, "listen on ADDRESS (host:port)")->excludes(PtyOpt);
+
+  auto* Ports = App.add_subcommand("ports", "list the serial ports of this machine");
+  auto* Classes = App.add_subcommand("classes", "list the laser classes and what each reads");
+
+  try {
+    App.parse(argc, argv);
+  } catch (const CLI::ParseError& E) {
+    const int Rc = App.exit(E);
+    return Rc == 0 ? 0 : 2;
+  }
+
+  InstallSignals();
+  TPrinter Out(std::cout, isatty(STDOUT_FILENO) == 1);
+  if (Run->parsed()) {
+    return CmdRun(Out, Config, Script, Exec, Trace, Locale);
+  }
+  if (Console->parsed()) {
+    return CmdConsole(Out, Config, Trace, Locale);
+  }
+  if (Demo->parsed()) {
+    return CmdDemo(Out, Family, List, Locale);
+  }
+  if (Sim->parsed()) {
+    return CmdSim(Out, Family, Pty, Tcp);
+  }
+  if (Ports->parsed()) {
+    return CmdPorts(Out);
+  }
+  if (Classes->parsed()) {
+    return CmdClasses(Out);
+  }
+  return 2;
+}

@@ -1,0 +1,163 @@
+// The tool's class table against the factory: default classes, and every registered class
+// built on the virtual host.
+#include <gtest/gtest.h>
+
+#include "apps/nclaser/classes.h"
+#include "apps/nclaser/config.h"
+#include "apps/nclaser/session.h"
+#include "tests/support/host_fixture.h"
+
+namespace nclaser::cli {
+namespace {
+
+std::string DefaultFor(TEnumLaserType T, TIPGLaserType Ipg = ltIPGErr, const char* Pulse = "") {
+  TLaserParams P;
+  InitializeDefaults(P, T);
+  if (T == eltIPG) {
+    P.CfgIPG.IPGType = Ipg;
+  }
+  if (T == eltRay) {
+    EXPECT_TRUE(Utf8ToTextBuf(Pulse, P.CfgRay.PulseModel));
+  }
+  return DefaultClass(P).value_or("(none)");
+}
+
+TEST(CliClasses, DefaultClassPerLaserTypeAndSubType) {
+  EXPECT_EQ(DefaultFor(eltCO2), "TCO2Laser");
+  EXPECT_EQ(DefaultFor(eltIPG, ltYLRComm), "TIPG500Laser");
+  EXPECT_EQ(DefaultFor(eltIPG, ltYLRNet), "TIPG500Laser");
+  EXPECT_EQ(DefaultFor(eltIPG, ltYLSGemHW), "TIPG1000Laser");
+  EXPECT_EQ(DefaultFor(eltIPG, ltYLSAmHW), "TIPG1000Laser");
+  EXPECT_EQ(DefaultFor(eltIPG, ltYLSGemNet), "TIPGYLSLaser");
+  EXPECT_EQ(DefaultFor(eltIPG, ltYLSAmNet), "TIPGYLSLaser");
+  EXPECT_EQ(DefaultFor(eltIPG, ltYLP), "TIPGYLPLaser");
+  EXPECT_EQ(DefaultFor(eltIPG, ltIPGErr), "(none)");
+  EXPECT_EQ(DefaultFor(eltRay, ltIPGErr, "QCW"), "TRayQCWLaser");
+  EXPECT_EQ(DefaultFor(eltRay, ltIPGErr, "qcw"), "TRaycusLaser"); // case matters
+  EXPECT_EQ(DefaultFor(eltRay, ltIPGErr, ""), "TRaycusLaser");
+  EXPECT_EQ(DefaultFor(eltGSI), "TJKLaser");
+  EXPECT_EQ(DefaultFor(eltMeiMan), "TMeimanLaser");
+  EXPECT_EQ(DefaultFor(eltSPI), "TSPILaser");
+  EXPECT_EQ(DefaultFor(eltRofin), "TRofinLaser");
+  EXPECT_EQ(DefaultFor(eltCAS), "TCASLaser");
+  EXPECT_EQ(DefaultFor(eltMars), "TMarsLaser");
+  EXPECT_EQ(DefaultFor(eltQingHua), "TQingHuaLaser");
+  EXPECT_EQ(DefaultFor(CfgNLight), "TNLightLaser");
+  EXPECT_EQ(DefaultFor(CfgOther), "TDefaultLaser");
+  for (const auto T : {eltNone, eltDA, eltMaxSZ, eltQYZ}) {
+    std::string Why;
+    TLaserParams P;
+    InitializeDefaults(P, T);
+    EXPECT_FALSE(DefaultClass(P, &Why).has_value()) << LaserTypeName(T);
+    EXPECT_NE(Why.find(std::string(LaserTypeName(T))), std::string::npos) << Why;
+  }
+}
+
+TEST(CliClasses, AvailabilityNamesTheClass) {
+  EXPECT_EQ(ClassAvailability("TNoSuchLaser").rfind("unknown laser class TNoSuchLaser", 0), 0u);
+  for (const auto& Row : ClassTable()) {
+    const std::string Why = ClassAvailability(Row.Name);
+    if (FindLaserClass(Row.Name) != nullptr) {
+      EXPECT_EQ(Why, "");
+    } else {
+      EXPECT_EQ(Why, std::string("class ") + Row.Name + " is not available in this build");
+    }
+  }
+}
+
+// The factory's registrations and the tool's table must tell the same story.
+TEST(CliClasses, EveryRegisteredClassIsInTheToolTableWithTheSameMember) {
+  const auto Registered = LaserClasses();
+  for (const auto& Info : Registered) {
+    SCOPED_TRACE(Info.Name);
+    const TClassRow* Row = FindClassRow(Info.Name);
+    ASSERT_NE(Row, nullptr);
+    EXPECT_EQ(Info.ConfigMember, Row->Reads);
+    EXPECT_EQ(Info.LaserType, Row->LaserType);
+  }
+}
+
+// A configuration each class accepts on the virtual host, without opening a real link
+// (serial port 0, TCP to a closed loopback port).
+TConfig ConfigFor(const TClassRow& Row) {
+  TConfig C;
+  C.File = "(test)";
+  C.ClassName = Row.Name;
+  InitializeDefaults(C.Params, Row.LaserType);
+  C.Params.DefParams.Model = "Test";
+  C.Params.DefParams.CtrlPort = 3;
+  const std::string N = Row.Name;
+  auto& P = C.Params;
+  switch (Row.LaserType) {
+  case eltIPG:
+    P.CfgIPG.IPGType = N == "TIPG500Laser"    ? ltYLRComm
+                       : N == "TIPG1000Laser" ? ltYLSGemHW
+                       : N == "TIPGYLSLaser"  ? ltYLSGemNet
+                                              : ltYLP;
+    P.CfgIPG.YLR.Comm.CommPort = 0;
+    EXPECT_TRUE(
+        Utf8ToTextBuf("Test", P.CfgIPG.Model)); // some IPG classes describe themselves by it
+    EXPECT_TRUE(Utf8ToTextBuf("127.0.0.254", P.CfgIPG.YLS.Net.TcpHost));
+    P.CfgIPG.YLS.Net.TcpPort = 9; // nothing listens there
+    break;
+  case eltRay:
+    P.CfgRay.Comm.CommPort = 0;
+    if (N == "TRayQCWLaser") {
+      EXPECT_TRUE(Utf8ToTextBuf("QCW", P.CfgRay.PulseModel));
+    }
+    break;
+  case eltCAS:
+  case eltMars:
+  case eltQingHua:
+  case CfgNLight:
+    P.CfgCAS.Comm.CommPort = 0; // the four share TLaserCommParam
+    break;
+  default:
+    break;
+  }
+  return C;
+}
+
+class CliFactoryWalk : public testing::HostTest {};
+
+TEST_F(CliFactoryWalk, BuildsEveryRegisteredClassAndTearsItDown) {
+  const auto Registered = LaserClasses();
+  for (const auto& Info : Registered) {
+    SCOPED_TRACE(Info.Name);
+    const TClassRow* Row = FindClassRow(Info.Name);
+    ASSERT_NE(Row, nullptr);
+    const TConfig C = ConfigFor(*Row);
+    TNcLaserPtr L;
+    try {
+      L = BuildLaser(C);
+    } catch (const EBuildError& E) {
+      ADD_FAILURE() << E.what();
+      continue;
+    }
+    ASSERT_TRUE(L);
+    EXPECT_NE(L->GetAlarmID(), 0); // RegisterAlarms ran right after construction
+    EXPECT_NE(L->GetDeviceDesc().find("Test"), std::string::npos) << L->GetDeviceDesc();
+    L->UpdateAlarms();
+    L.reset();
+    EXPECT_EQ(Host->Alarms.Count(), 0u);
+  }
+}
+
+class CliNoPwmHost : public testing::HostTest {
+protected:
+  hostkit::THostOptions HostOptions() override { return {false}; }
+};
+
+TEST_F(CliNoPwmHost, ConstructorRefusalIsABuildErrorWithItsText) {
+  ASSERT_NE(FindLaserClass("TCO2Laser"), nullptr);
+  const TConfig C = ConfigFor(*FindClassRow("TCO2Laser"));
+  try {
+    (void)BuildLaser(C);
+    ADD_FAILURE() << "built without a PWM port";
+  } catch (const EBuildError& E) {
+    EXPECT_STREQ(E.what(), "LaserPwmPort Error Message");
+  }
+}
+
+} // namespace
+} // namespace nclaser::cli
