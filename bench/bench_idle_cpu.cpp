@@ -55,7 +55,8 @@ int Serve(TFamily F, int N, bool Silent) {
         return 1;
       }
       S->SetSilent(Silent);
-      std::printf("%s\n", F == TFamily::YlrSerial ? S->DevicePath().c_str() : TcpAddress(I).c_str());
+      std::printf("%s\n",
+                  F == TFamily::YlrSerial ? S->DevicePath().c_str() : TcpAddress(I).c_str());
       Ylr.push_back(std::move(S));
     }
   }
@@ -123,7 +124,8 @@ int main(int argc, char** argv) {
         TChild Child = SpawnServer(F, N, Silent);
         std::vector<std::string> Endpoints;
         char Line[512];
-        while (static_cast<int>(Endpoints.size()) < N && std::fgets(Line, sizeof(Line), Child.FromChild)) {
+        while (static_cast<int>(Endpoints.size()) < N &&
+               std::fgets(Line, sizeof(Line), Child.FromChild)) {
           Line[std::strcspn(Line, "\n")] = 0;
           Endpoints.emplace_back(Line);
         }
@@ -146,8 +148,8 @@ int main(int argc, char** argv) {
               std::chrono::duration<double>(std::chrono::steady_clock::now() - W0).count();
           const double Core = (ProcessCpuSeconds() - C0) / Wall;
           const std::string Name = std::string(FamilyName(F)) + (Silent ? ".silent" : ".answering");
-          std::printf("%-30s lasers=%-3d total=%7.4f%% per_laser=%7.4f%% of a core\n",
-                      Name.c_str(), N, Core * 100, Core * 100 / N);
+          std::printf("%-30s lasers=%-3d total=%7.4f%% per_laser=%7.4f%% of a core\n", Name.c_str(),
+                      N, Core * 100, Core * 100 / N);
           Json("idle_cpu", Name + ".n" + std::to_string(N) + ".per_laser", Core * 100 / N,
                "percent_core");
           Lasers.clear();

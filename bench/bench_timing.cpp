@@ -58,8 +58,7 @@ int main(int argc, char** argv) {
   Host.Install();
   const THandle Lock = CreateSemaphoreW(1, 1, "");
   const THandle Finish = CreateSemaphoreW(0, 1, "");
-  std::printf("# TNcIOThread and SleepA timing error (measured - requested), %d runs each\n",
-              Runs);
+  std::printf("# TNcIOThread and SleepA timing error (measured - requested), %d runs each\n", Runs);
 
   for (const int Ms : {1, 10, 100, 500}) {
     std::vector<double> Err;

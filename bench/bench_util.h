@@ -49,8 +49,8 @@ inline void Json(const std::string& Bench, const std::string& Metric, double Val
 // One table row and the JSON lines of its p50/p99/max.
 inline void Report(const std::string& Bench, const std::string& What, const TStats& S,
                    const std::string& Unit) {
-  std::printf("%-28s %-22s n=%-5zu p50=%9.4f p99=%9.4f max=%9.4f %s\n", Bench.c_str(),
-              What.c_str(), S.N, S.P50, S.P99, S.Max, Unit.c_str());
+  std::printf("%-28s %-22s n=%-5zu p50=%9.4f p99=%9.4f max=%9.4f %s\n", Bench.c_str(), What.c_str(),
+              S.N, S.P50, S.P99, S.Max, Unit.c_str());
   Json(Bench, What + ".p50", S.P50, Unit);
   Json(Bench, What + ".p99", S.P99, Unit);
   Json(Bench, What + ".max", S.Max, Unit);

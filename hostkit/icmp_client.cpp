@@ -1,4 +1,5 @@
 #include "hostkit/icmp_client.h"
+#include "hostkit/deadline.h"
 
 #include <array>
 #include <cerrno>
@@ -23,16 +24,6 @@ namespace {
 constexpr std::uint8_t KEchoRequest = 8;
 constexpr std::uint8_t KEchoReply = 0;
 constexpr size_t KPayload = 56;
-
-double NowMsLocal() {
-  using namespace std::chrono;
-  return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
-}
-
-int MsLeft(double Deadline) {
-  const double Left = Deadline - NowMsLocal();
-  return Left > 0 ? static_cast<int>(Left + 0.999) : 0;
-}
 
 class TFd {
 public:
@@ -100,7 +91,7 @@ public:
     if (!ResolveIPv4(Host, To)) {
       return TPingResult::Failed;
     }
-    const double Deadline = NowMsLocal() + (TimeoutMs > 0 ? TimeoutMs : 0);
+    const double Deadline = NowMs() + (TimeoutMs > 0 ? TimeoutMs : 0);
     const TFd S(::socket(AF_INET, (FRaw ? SOCK_RAW : SOCK_DGRAM) | SOCK_CLOEXEC | SOCK_NONBLOCK,
                          IPPROTO_ICMP));
     if (S.Get() < 0) {
@@ -184,7 +175,7 @@ public:
       return TPingResult::Failed;
     }
     To.sin_port = htons(static_cast<std::uint16_t>(FPort));
-    const double Deadline = NowMsLocal() + (TimeoutMs > 0 ? TimeoutMs : 0);
+    const double Deadline = NowMs() + (TimeoutMs > 0 ? TimeoutMs : 0);
     const TFd S(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     if (S.Get() < 0) {
       return TPingResult::Failed;

@@ -1,4 +1,5 @@
 #include "hostkit/serial_port.h"
+#include "hostkit/deadline.h"
 
 #include <cerrno>
 #include <charconv>
@@ -60,11 +61,6 @@ bool BaudToSpeed(int Baud, speed_t& Out) {
     }
   }
   return false;
-}
-
-double NowMsLocal() {
-  using namespace std::chrono;
-  return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
 }
 
 void DrainEvent(int Fd) {
@@ -366,8 +362,7 @@ int TSerialPort::Write(const void* Buffer, int Count) {
     return -1;
   }
   // 1 s of slack plus the time the bytes take on the line at 10 bits each.
-  const double Deadline =
-      NowMsLocal() + 1000.0 + static_cast<double>(Count) * 10000.0 / FSettings.Baud;
+  const double Deadline = NowMs() + 1000.0 + static_cast<double>(Count) * 10000.0 / FSettings.Baud;
   const auto* P = static_cast<const unsigned char*>(Buffer);
   int Done = 0;
   while (Done < Count) {
@@ -383,7 +378,7 @@ int TSerialPort::Write(const void* Buffer, int Count) {
       FailLocked(std::strerror(errno));
       return -1;
     }
-    const double Left = Deadline - NowMsLocal();
+    const double Left = Deadline - NowMs();
     if (Left <= 0) {
       FailLocked("write timed out");
       return -1;
@@ -464,9 +459,9 @@ bool TSerialPort::WaitForInput(int TimeoutMs) {
   if (FFd < 0) {
     return false;
   }
-  const double Deadline = NowMsLocal() + (TimeoutMs > 0 ? TimeoutMs : 0);
+  const double Deadline = NowMs() + (TimeoutMs > 0 ? TimeoutMs : 0);
   for (;;) {
-    const double Left = Deadline - NowMsLocal();
+    const double Left = Deadline - NowMs();
     pollfd Ps[2] = {{FFd, POLLIN, 0}, {FWake, POLLIN, 0}};
     const int R = ::poll(Ps, FWake >= 0 ? 2 : 1, Left > 0 ? static_cast<int>(Left + 0.999) : 0);
     if (R < 0 && errno == EINTR) {

@@ -1,4 +1,5 @@
 #include "hostkit/tcp_client.h"
+#include "hostkit/deadline.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -16,19 +17,9 @@ namespace nclaser::hostkit {
 
 namespace {
 
-double NowMsLocal() {
-  using namespace std::chrono;
-  return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
-}
-
-int MsLeft(double Deadline) {
-  const double Left = Deadline - NowMsLocal();
-  return Left > 0 ? static_cast<int>(Left + 0.999) : 0;
-}
-
 // poll() on one descriptor, resumed after signals, up to TimeoutMs in total.
 int PollOne(int Fd, short Events, int TimeoutMs, short& Revents) {
-  const double Deadline = NowMsLocal() + (TimeoutMs > 0 ? TimeoutMs : 0);
+  const double Deadline = NowMs() + (TimeoutMs > 0 ? TimeoutMs : 0);
   for (;;) {
     pollfd P{Fd, Events, 0};
     const int R = ::poll(&P, 1, MsLeft(Deadline));
@@ -111,7 +102,7 @@ bool TTcpClient::ConnectTimeout(int TimeoutMs) {
   if (GetConnected()) {
     return true;
   }
-  const double Deadline = NowMsLocal() + (TimeoutMs > 0 ? TimeoutMs : 0);
+  const double Deadline = NowMs() + (TimeoutMs > 0 ? TimeoutMs : 0);
   std::string Host;
   std::string Port;
   unsigned Gen = 0;
@@ -205,7 +196,7 @@ int TTcpClient::SendBuf(const void* Buffer, int Length, int Flags) {
   if (!S || Length < 0 || (Buffer == nullptr && Length > 0)) {
     return -1;
   }
-  const double Deadline = NowMsLocal() + FSendTimeoutMs.load();
+  const double Deadline = NowMs() + FSendTimeoutMs.load();
   const auto* P = static_cast<const char*>(Buffer);
   int Done = 0;
   while (Done < Length) {
@@ -275,7 +266,7 @@ int TTcpClient::ReceiveBuf(void* Buffer, int Length, int Flags) {
   if (!S || Length <= 0 || Buffer == nullptr) {
     return -1;
   }
-  const double Deadline = NowMsLocal() + FReceiveTimeoutMs.load();
+  const double Deadline = NowMs() + FReceiveTimeoutMs.load();
   for (;;) {
     const ssize_t N =
         ::recv(S->Fd, Buffer, static_cast<size_t>(Length), Flags | MSG_DONTWAIT | MSG_NOSIGNAL);

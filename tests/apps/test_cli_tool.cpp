@@ -273,6 +273,17 @@ TEST_F(CliTool, DefaultDemoConnectsAndShowsTheInjectedFaultsAlarm) {
   EXPECT_NE(R.Out.find(" cleared", Alarm), std::string::npos) << R.Out;
 }
 
+TEST_F(CliTool, JkDemoConnectsAndShowsTheAlarmCode) {
+  const auto R = Tool({"demo", "jk"});
+  EXPECT_EQ(R.Status, 0) << R.Err;
+  EXPECT_NE(R.Out.find("log: Laser serial port/network connected."), std::string::npos) << R.Out;
+  const auto Alarm = R.Out.find("] alarm ");
+  ASSERT_NE(Alarm, std::string::npos) << R.Out;
+  EXPECT_NE(R.Out.find("Code: 258", Alarm), std::string::npos) << R.Out;
+  EXPECT_NE(R.Out.find(" cleared", Alarm), std::string::npos) << R.Out;
+  EXPECT_NE(R.Out.find("GetIsEmissionOn = true"), std::string::npos) << R.Out;
+}
+
 TEST_F(CliTool, SimOnAPtyPrintsItsDeviceAndStopsOnTerm) {
   const auto Out = (Dir / "sim.out").string();
   const pid_t Pid = fork();
