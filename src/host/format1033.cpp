@@ -9,17 +9,17 @@ namespace nclaser {
 
 namespace {
 
-struct TSpec {
+struct TDirective {
   bool Left = false;
   int Width = -1;
   int Precision = -1;
   char Conv = 0;
 };
 
-std::string Pad(std::string S, const TSpec& Spec) {
-  if (Spec.Width > 0 && static_cast<int>(S.size()) < Spec.Width) {
-    const std::string Fill(static_cast<size_t>(Spec.Width) - S.size(), ' ');
-    S = Spec.Left ? S + Fill : Fill + S;
+std::string Pad(std::string S, const TDirective& Dir) {
+  if (Dir.Width > 0 && static_cast<int>(S.size()) < Dir.Width) {
+    const std::string Fill(static_cast<size_t>(Dir.Width) - S.size(), ' ');
+    S = Dir.Left ? S + Fill : Fill + S;
   }
   return S;
 }
@@ -95,7 +95,7 @@ bool IsZeroText(const std::string& S) {
   return std::all_of(S.begin(), S.end(), [](char C) { return C == '0' || C == '.'; });
 }
 
-std::string FormatFloat(double V, const TSpec& Spec) {
+std::string FormatFloat(double V, const TDirective& Dir) {
   if (std::isnan(V)) {
     return "NAN";
   }
@@ -104,9 +104,9 @@ std::string FormatFloat(double V, const TSpec& Spec) {
   }
   char Buf[512];
   std::string S;
-  switch (Spec.Conv) {
+  switch (Dir.Conv) {
   case 'f': {
-    const int Prec = Spec.Precision < 0 ? 2 : std::min(Spec.Precision, 18);
+    const int Prec = Dir.Precision < 0 ? 2 : std::min(Dir.Precision, 18);
     S = FixedAbs(std::fabs(V), Prec);
     if (std::signbit(V) && !IsZeroText(S)) {
       S.insert(S.begin(), '-');
@@ -114,7 +114,7 @@ std::string FormatFloat(double V, const TSpec& Spec) {
     break;
   }
   case 'e': {
-    const int Prec = Spec.Precision < 0 ? 15 : std::clamp(Spec.Precision, 1, 18);
+    const int Prec = Dir.Precision < 0 ? 15 : std::clamp(Dir.Precision, 1, 18);
     auto R = std::to_chars(Buf, Buf + sizeof(Buf), V, std::chars_format::scientific, Prec - 1);
     S.assign(Buf, R.ptr);
     for (auto& C : S) {
@@ -130,11 +130,11 @@ std::string FormatFloat(double V, const TSpec& Spec) {
   return S;
 }
 
-std::string FormatInt(const TFmtArg& A, const TSpec& Spec, bool& Ok) {
+std::string FormatInt(const TFmtArg& A, const TDirective& Dir, bool& Ok) {
   Ok = true;
   char Buf[64];
   std::string S;
-  if (Spec.Conv == 'x') {
+  if (Dir.Conv == 'x') {
     std::uint64_t U = 0;
     if (const auto* I = std::get_if<std::int64_t>(&A)) {
       // Negative values show their 32-bit two's complement, as a 32-bit runtime would.
@@ -163,11 +163,11 @@ std::string FormatInt(const TFmtArg& A, const TSpec& Spec, bool& Ok) {
     }
   }
   // A precision on an integer is its least number of digits.
-  if (Spec.Precision > 0) {
+  if (Dir.Precision > 0) {
     const bool Neg = !S.empty() && S[0] == '-';
     std::string Body = Neg ? S.substr(1) : S;
-    if (static_cast<int>(Body.size()) < Spec.Precision) {
-      Body.insert(0, static_cast<size_t>(Spec.Precision) - Body.size(), '0');
+    if (static_cast<int>(Body.size()) < Dir.Precision) {
+      Body.insert(0, static_cast<size_t>(Dir.Precision) - Body.size(), '0');
     }
     S = Neg ? "-" + Body : Body;
   }
@@ -194,9 +194,9 @@ std::string Format1033V(std::string_view Format, const std::vector<TFmtArg>& Arg
       ++I;
       continue;
     }
-    TSpec Spec;
+    TDirective Dir;
     if (I < Format.size() && Format[I] == '-') {
-      Spec.Left = true;
+      Dir.Left = true;
       ++I;
     }
     auto ReadNum = [&](int& N) {
@@ -216,12 +216,12 @@ std::string Format1033V(std::string_view Format, const std::vector<TFmtArg>& Arg
       }
       N = V;
     };
-    ReadNum(Spec.Width);
+    ReadNum(Dir.Width);
     if (I < Format.size() && Format[I] == '.') {
       ++I;
-      ReadNum(Spec.Precision);
-      if (Spec.Precision < 0) {
-        Spec.Precision = 0;
+      ReadNum(Dir.Precision);
+      if (Dir.Precision < 0) {
+        Dir.Precision = 0;
       }
     }
     if (I >= Format.size()) {
@@ -233,7 +233,7 @@ std::string Format1033V(std::string_view Format, const std::vector<TFmtArg>& Arg
     if (Conv >= 'A' && Conv <= 'Z') {
       Conv = static_cast<char>(Conv - 'A' + 'a');
     }
-    Spec.Conv = Conv;
+    Dir.Conv = Conv;
     const std::string_view Directive = Format.substr(Start, I - Start);
     if (ArgIndex >= Args.size()) {
       Out.append(Directive);
@@ -246,7 +246,7 @@ std::string Format1033V(std::string_view Format, const std::vector<TFmtArg>& Arg
     case 'd':
     case 'u':
     case 'x':
-      S = FormatInt(A, Spec, Ok);
+      S = FormatInt(A, Dir, Ok);
       break;
     case 'f':
     case 'e':
@@ -254,8 +254,8 @@ std::string Format1033V(std::string_view Format, const std::vector<TFmtArg>& Arg
     case 'n':
     case 'm':
       if (const auto* D = std::get_if<double>(&A)) {
-        Spec.Conv = Conv == 'n' || Conv == 'm' ? 'f' : Conv;
-        S = FormatFloat(*D, Spec);
+        Dir.Conv = Conv == 'n' || Conv == 'm' ? 'f' : Conv;
+        S = FormatFloat(*D, Dir);
       } else {
         Ok = false;
       }
@@ -263,8 +263,8 @@ std::string Format1033V(std::string_view Format, const std::vector<TFmtArg>& Arg
     case 's':
       if (const auto* T = std::get_if<std::string>(&A)) {
         S = *T;
-        if (Spec.Precision >= 0 && static_cast<size_t>(Spec.Precision) < S.size()) {
-          S.resize(static_cast<size_t>(Spec.Precision));
+        if (Dir.Precision >= 0 && static_cast<size_t>(Dir.Precision) < S.size()) {
+          S.resize(static_cast<size_t>(Dir.Precision));
         }
       } else {
         Ok = false;
@@ -274,7 +274,7 @@ std::string Format1033V(std::string_view Format, const std::vector<TFmtArg>& Arg
       Ok = false;
       break;
     }
-    Out.append(Ok ? Pad(S, Spec) : std::string(Directive));
+    Out.append(Ok ? Pad(S, Dir) : std::string(Directive));
   }
   return Out;
 }
