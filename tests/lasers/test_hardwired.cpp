@@ -20,10 +20,6 @@ using Strs = std::vector<std::string>;
 constexpr int KCtrl = 3;
 constexpr int KReady = 20;
 
-void SleepMs(int Ms) {
-  std::this_thread::sleep_for(std::chrono::milliseconds(Ms));
-}
-
 // ---- TDefaultLaser ----
 
 class DefaultLaserTest : public testing::HostTest {
@@ -64,11 +60,11 @@ TEST_F(DefaultLaserTest, EmissionOffDuringTheSequenceLeavesTheOutputsOff) {
   auto L = NewLaser<TDefaultLaser>(nullptr, Params(300));
   L->EmissionOn();
   ASSERT_TRUE(Host->IO.WaitOutput(KReady, true, 1000));
-  SleepMs(50);
+  Sleep(50);
   L->EmissionOff();
   const double TOff = NowMs();
   EXPECT_FALSE(Host->IO.GetOutput(KReady));
-  SleepMs(400); // well past the moment the sequence would have raised CtrlPort
+  Sleep(400); // well past the moment the sequence would have raised CtrlPort
   EXPECT_TRUE(OutputWrites(Host->IO, {KCtrl, KReady}, TOff).empty());
   EXPECT_FALSE(Host->IO.GetOutput(KCtrl));
 
@@ -91,12 +87,12 @@ TEST_F(DefaultLaserTest, OneSequenceAtATimeAcrossInstances) {
   B->EmissionOn();
   const double Waited = ElapsedMs(T0);
   EXPECT_WAITED(Waited, 100.0);
-  SleepMs(50);
+  Sleep(50);
   EXPECT_TRUE(OutputWrites(Host->IO, {5, 6}, 0).empty()) << "the second sequence ran";
 
   // Once A's sequence has ended, B powers on.
   ASSERT_TRUE(Host->IO.WaitOutput(KCtrl, true, 1000));
-  SleepMs(20);
+  Sleep(20);
   B->EmissionOn();
   EXPECT_TRUE(Host->IO.WaitOutput(5, true, 1000));
   EXPECT_EQ(Names(OutputWrites(Host->IO, {5, 6}, 0)), (Strs{"out6=1", "out5=1"}));
@@ -106,7 +102,7 @@ TEST_F(DefaultLaserTest, EmissionOffTakesTheCompletionSignal) {
   auto L = NewLaser<TDefaultLaser>(nullptr, Params(0));
   L->EmissionOn();
   ASSERT_TRUE(Host->IO.WaitOutput(KCtrl, true, 1000));
-  SleepMs(20);
+  Sleep(20);
   const THandle Probe = CreateSemaphoreW(0, 1, "Default_Laser_Power_On_Semaphore");
   EXPECT_EQ(Host->Semaphores.GetCount(Probe), 1);
   double T0 = NowMs();
@@ -141,7 +137,7 @@ TEST_F(DefaultLaserTest, DestroyDuringTheSequenceStopsItAndClosesEverything) {
   L.reset();
   EXPECT_LT(ElapsedMs(T0), 100.0 + testing::KAtOnceMs); // the completion wait
   const double TGone = NowMs();
-  SleepMs(400);
+  Sleep(400);
   EXPECT_TRUE(OutputWrites(Host->IO, {KCtrl, KReady}, TGone).empty());
   EXPECT_FALSE(Host->IO.GetOutput(KCtrl));
   EXPECT_EQ(Host->Semaphores.OpenHandles(), Before);
@@ -163,7 +159,7 @@ TEST_F(DefaultLaserTest, DestroyWhileAnotherLaserWaitsForTheLock) {
     A.reset();
     T.join();
   }
-  SleepMs(50);
+  Sleep(50);
   EXPECT_EQ(Host->Semaphores.OpenHandles(), Before);
 }
 
@@ -211,7 +207,7 @@ TEST_F(RofinLaserTest, PowerOnSequenceAndItsCompletion) {
   EXPECT_AT(std::optional<double>(W[3].AtMs), 400.0);
 
   while (!L->GetIsEmissionOn() && ElapsedMs(T0) < 2000) {
-    SleepMs(2);
+    Sleep(2);
   }
   EXPECT_AT(std::optional<double>(ElapsedMs(T0)), 550.0);
   // Reading does not consume it.
@@ -232,7 +228,7 @@ TEST_F(RofinLaserTest, EmissionOffDuringTheSequenceLeavesTheOutputsOff) {
   ASSERT_TRUE(Host->IO.WaitOutput(KReset, true, 1000));
   L->EmissionOff();
   const double TOff = NowMs();
-  SleepMs(500);
+  Sleep(500);
   EXPECT_TRUE(OutputWrites(Host->IO, {KMains, KReset, KStandby}, TOff).empty());
   EXPECT_FALSE(Host->IO.GetOutput(KMains));
   EXPECT_FALSE(Host->IO.GetOutput(KStandby));
@@ -248,7 +244,7 @@ TEST_F(RofinLaserTest, SecondPowerOnMeanwhileDoesNothing) {
   B->EmissionOn();
   EXPECT_WAITED(ElapsedMs(T0), 100.0);
   while (!A->GetIsEmissionOn() && ElapsedMs(T0) < 2000) {
-    SleepMs(2);
+    Sleep(2);
   }
   // One sequence: each output was raised once.
   EXPECT_EQ(Names(OutputWrites(Host->IO, {KMains, KReset, KStandby}, 0)),
@@ -279,7 +275,7 @@ TEST_F(RofinLaserTest, AlarmInputsDropStandbyAndItReturnsWhenTheyClear) {
   EXPECT_FALSE(Host->Alarms.IsActive(ID));
   L->EmissionOn();
   while (!L->GetIsEmissionOn()) {
-    SleepMs(2);
+    Sleep(2);
   }
   Host->IO.SetInput(KError, true);
   L->UpdateAlarms();
@@ -327,7 +323,7 @@ TEST_F(RofinLaserTest, DestroyDuringTheSequenceLeavesNothingBehind) {
   ASSERT_TRUE(Host->IO.WaitOutput(KMains, true, 1000));
   L.reset();
   const double TGone = NowMs();
-  SleepMs(500);
+  Sleep(500);
   EXPECT_TRUE(OutputWrites(Host->IO, {KMains, KReset, KStandby}, TGone).empty());
   EXPECT_FALSE(Host->IO.GetOutput(KMains));
   EXPECT_EQ(Host->Semaphores.OpenHandles(), Before);

@@ -23,10 +23,6 @@ constexpr int KRequest = 7;
 constexpr int KStart = 8;
 constexpr int KDA = 2;
 
-void SleepMs(int Ms) {
-  std::this_thread::sleep_for(std::chrono::milliseconds(Ms));
-}
-
 class IPG1000LaserTest : public testing::HostTest {
 protected:
   static TLaserParams Params(TIPGLaserType Type, const char* Model = "YLS-2000") {
@@ -54,7 +50,7 @@ TEST_F(IPG1000LaserTest, AmericanPowerOnPulsesLaserOnThenStartsTheProgram) {
   L->PowerOn();
   EXPECT_LT(ElapsedMs(T0), testing::KAtOnceMs);
   ASSERT_TRUE(Host->IO.WaitOutput(KStart, true, 3000));
-  SleepMs(30);
+  Sleep(30);
   EXPECT_EQ(Names(OutputWrites(Host->IO, {KLaserOn, KRequest, KStart}, T0)),
             (Strs{"out7=1", "out6=1", "out6=0", "out8=1"}));
   EXPECT_AT(FirstAt(Host->IO, "out7=1", T0), 0.0);
@@ -76,7 +72,7 @@ TEST_F(IPG1000LaserTest, GermanPowerOnKeepsLaserOnHigh) {
   const double T0 = NowMs();
   L->PowerOn();
   ASSERT_TRUE(Host->IO.WaitOutput(KStart, true, 3000));
-  SleepMs(30);
+  Sleep(30);
   EXPECT_EQ(Names(OutputWrites(Host->IO, {KLaserOn, KRequest, KStart}, T0)),
             (Strs{"out7=1", "out6=1", "out8=1"}));
   EXPECT_AT(FirstAt(Host->IO, "out6=1", T0), 100.0);
@@ -91,7 +87,7 @@ TEST_F(IPG1000LaserTest, TrumpfUsesTheGermanWiringAndNeedsTheStatusInput) {
   const double T0 = NowMs();
   L->PowerOn();
   ASSERT_TRUE(Host->IO.WaitOutput(KLaserOn, true, 1000));
-  SleepMs(700);
+  Sleep(700);
   // German steps (no pulse), and no program start without the status input.
   EXPECT_EQ(Names(OutputWrites(Host->IO, {KLaserOn, KRequest, KStart}, T0)),
             (Strs{"out7=1", "out6=1"}));
@@ -150,10 +146,10 @@ TEST_F(IPG1000LaserTest, PowerOnWhileRunningOnlyRedrivesTheRequest) {
   auto L = NewLaser<TIPG1000Laser>(nullptr, Params(ltYLSAmHW));
   const double T0 = NowMs();
   L->PowerOn();
-  SleepMs(50);
+  Sleep(50);
   L->PowerOn();
   ASSERT_TRUE(Host->IO.WaitOutput(KStart, true, 3000));
-  SleepMs(30);
+  Sleep(30);
   EXPECT_EQ(Names(OutputWrites(Host->IO, {KLaserOn, KRequest, KStart}, T0)),
             (Strs{"out7=1", "out7=1", "out6=1", "out6=0", "out8=1"}));
   EXPECT_EQ(PowerOnThreads(), 1);
@@ -161,7 +157,7 @@ TEST_F(IPG1000LaserTest, PowerOnWhileRunningOnlyRedrivesTheRequest) {
   L->PowerOn();
   const double T1 = NowMs();
   while (PowerOnThreads() < 2 && ElapsedMs(T1) < 1000) {
-    SleepMs(5);
+    Sleep(5);
   }
   EXPECT_EQ(PowerOnThreads(), 2);
 }
@@ -196,7 +192,7 @@ TEST_F(IPG1000LaserTest, DestroyStopsAndJoinsThePowerOnThread) {
   L.reset();
   EXPECT_LT(ElapsedMs(T0), testing::KAtOnceMs);
   const double TGone = NowMs();
-  SleepMs(900);
+  Sleep(900);
   EXPECT_TRUE(OutputWrites(Host->IO, {KLaserOn, KStart}, TGone).empty());
   EXPECT_FALSE(Host->IO.GetOutput(KStart));
 }
