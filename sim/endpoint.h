@@ -1,0 +1,233 @@
+// The shared simulator endpoint: the laser's side of a link on a pseudo-terminal or a
+// loopback TCP listener, driving a protocol model, with the faults any link can show.
+//
+// A make supplies only a model (TSimModel): request bytes in, answer bytes out, no
+// descriptor and no thread. The endpoint owns the pty or the listener and its one client,
+// the reader thread, the splitting of input into requests (through the model's Split hook),
+// a record of every request, and the link faults: silence, garbage, short answers, answers
+// split into pieces or held back and sent with the next one, a delay, a dropped and
+// restored link, a pulled cable, an unplugged port.
+//
+//   sim::TSim<sim::TJKModel> Sim;
+//   Sim.StartPty();                          // or Sim.StartTcp("127.0.0.9", 5100)
+//   Host->SerialPorts->Set(1, Sim.DevicePath());
+//   Sim.With([](sim::TJKModel& M) { M.ReportAlarm(0x0102); });
+//   Sim.SetSilent(true);
+//   Sim.Stop();
+//
+// Threads: Start/Stop from one controlling thread; every other call may come from any
+// thread while the simulator runs. The model is only ever called under the endpoint's lock
+// (from the reader thread, or from With), so models need no lock of their own.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace nclaser::sim {
+
+using TBytes = std::vector<std::uint8_t>;
+
+TBytes ToBytes(std::string_view Text);
+std::string ToText(std::span<const std::uint8_t> Bytes);
+// "41 0D" for {0x41, 0x0D}.
+std::string HexText(std::span<const std::uint8_t> Bytes);
+// Parses "41 0d", "410D" or "0x41,0x0D"; nullopt on anything else.
+std::optional<TBytes> ParseHex(std::string_view Text);
+
+// Where the first request in the buffered input lies: Skip bytes of noise before it (the
+// endpoint drops and counts them), then Length bytes of request. Length 0: the request is
+// not complete yet (the endpoint waits for more bytes, after dropping Skip).
+struct TSplit {
+  std::size_t Skip = 0;
+  std::size_t Length = 0;
+};
+
+// The protocol side of a simulated laser. Not thread-safe: the endpoint serialises calls.
+class TSimModel {
+public:
+  virtual ~TSimModel() = default;
+
+  // Delimits the first request of In (see TSplit).
+  virtual TSplit Split(std::span<const std::uint8_t> In) = 0;
+  // Answers one request (the bytes Split delimited), NowMs on the monotonic clock. An empty
+  // result sends nothing.
+  virtual TBytes Handle(std::span<const std::uint8_t> Request, double NowMs) = 0;
+  // Called every few milliseconds: timed state changes; returned bytes go out unasked.
+  virtual TBytes Tick(double /*NowMs*/) { return {}; }
+  // The link was dropped or the port unplugged: forget what belongs to the old link.
+  virtual void LinkReset() {}
+  // A request as the trace and `nclaser sim` show it (hex by default; text makes print
+  // the line).
+  virtual std::string Describe(std::span<const std::uint8_t> Request) const;
+
+  // The make's own commands for `nclaser sim` (Words[0] is the command): nullopt when the
+  // command is not the model's; otherwise a reply for the user (may be empty). Throws
+  // std::invalid_argument with a message on bad arguments.
+  virtual std::optional<std::string> Command(const std::vector<std::string>& /*Words*/) {
+    return std::nullopt;
+  }
+  // One line per command of Command: "alarm CODE    report alarm CODE (0 clears)".
+  virtual std::vector<std::string> CommandHelp() const { return {}; }
+  // One line of state for `nclaser sim`'s "state" command.
+  virtual std::string StateLine() const { return {}; }
+};
+
+struct TSimRequest {
+  double TimeMs; // on the monotonic clock (NowMs), when the request was complete
+  TBytes Bytes;
+};
+
+class TSimEndpoint {
+public:
+  using TTrace = std::function<void(char Direction, std::span<const std::uint8_t> Bytes)>;
+
+  explicit TSimEndpoint(std::unique_ptr<TSimModel> Model);
+  virtual ~TSimEndpoint();
+  TSimEndpoint(const TSimEndpoint&) = delete;
+  TSimEndpoint& operator=(const TSimEndpoint&) = delete;
+
+  // Opens a pty pair; the laser's side is DevicePath(), a symlink that stays the same
+  // across Unplug/Replug. False with a reason on failure.
+  bool StartPty(std::string* Error = nullptr);
+  // Listens on Address:Port (a loopback address; distinct 127.x.y.z let tests run side by
+  // side) and serves one client at a time. False with a reason on failure.
+  bool StartTcp(const std::string& Address, int Port, std::string* Error = nullptr);
+  // Stops the reader thread and closes every descriptor. Idempotent.
+  void Stop();
+  bool Running() const { return FRunning; }
+  bool IsTcp() const;
+  std::string DevicePath() const; // empty on TCP
+  std::string Address() const;    // "127.0.0.9:5100", empty on a pty
+  // DevicePath() or Address().
+  std::string Where() const;
+
+  // Runs Fn(model) under the endpoint's lock.
+  template <class M, class F> decltype(auto) With(F&& Fn) {
+    std::lock_guard<std::mutex> L(FLock);
+    return Fn(static_cast<M&>(*FModel));
+  }
+
+  // ---- What the laser sent ---------------------------------------------------------
+  std::vector<TSimRequest> Requests() const;
+  void ClearRequests();
+  // Waits until Pred holds for the requests received so far; false on time-out. Pred runs
+  // under the endpoint's lock: it must not call the endpoint.
+  bool WaitRequests(const std::function<bool(const std::vector<TSimRequest>&)>& Pred,
+                    int TimeoutMs) const;
+  // Bytes dropped as noise by the model's Split.
+  std::size_t JunkBytes() const;
+
+  // ---- Link faults -----------------------------------------------------------------
+  // Requests are still recorded (and followed by the model) but nothing is answered.
+  void SetSilent(bool On);
+  // Each answer is replaced by as many pseudo-random bytes.
+  void SetGarbage(bool On);
+  // Only the first Count bytes of each answer go out (0: whole answers).
+  void SetTruncate(std::size_t Count);
+  // Every answer goes out in pieces of Chunk bytes, PauseMs apart (0: whole answers).
+  void SetSplit(std::size_t Chunk, int PauseMs);
+  // Each answer is held back and sent in one write with the next one.
+  void SetJoin(bool On);
+  // Each answer goes out DelayMs after its request (0: at once).
+  void SetDelay(int DelayMs);
+  // Writes raw bytes to the laser now.
+  void SendRaw(std::span<const std::uint8_t> Bytes);
+  // TCP: closes the client connection and refuses new ones for DownMs. pty: unplugged for
+  // DownMs, then plugged back. 0 or less: until RestoreLink.
+  void DropLink(int DownMs);
+  void RestoreLink();
+  // A pulled cable for DownMs (0 or less: until RestoreLink): nothing is answered, a TCP
+  // connection is left open without a word, new connections are refused; when the cable is
+  // back the dead connection is closed. Unreachable() tells a ping stand-in.
+  void PullCable(int DownMs);
+  bool Unreachable() const;
+  // pty only: the laser's port hangs up and the path disappears / comes back.
+  void Unplug();
+  void Replug();
+  bool Plugged() const;
+  bool ClientConnected() const;
+  int ConnectCount() const;
+
+  void SetTrace(TTrace Trace);
+
+  // One line of `nclaser sim`'s standard input: the endpoint's commands (help, state,
+  // silence, garbage, short, split, join, delay, raw, drop, restore, pull, unplug, replug)
+  // and then the model's. Returns the reply; throws std::invalid_argument for a command
+  // nobody knows or bad arguments.
+  std::string Command(const std::string& Line);
+  std::vector<std::string> CommandHelp() const;
+
+private:
+  struct TImpl;
+  void Run();
+  void Serve(std::unique_lock<std::mutex>& L);
+  void Consume(std::span<const std::uint8_t> Data);
+  void Answer(TBytes Bytes);
+  void WriteNow(std::span<const std::uint8_t> Bytes);
+  void Flush(double Now);
+  void CloseLink();
+  void OpenPtyLocked();
+  void ClosePtyLocked();
+  void CheckRestore(double Now);
+
+  std::unique_ptr<TSimModel> FModel;
+  mutable std::mutex FLock;
+  mutable std::condition_variable FChanged;
+  std::thread FThread;
+  std::atomic<bool> FRunning{false};
+  std::atomic<bool> FStop{false};
+
+  // Transport.
+  bool FTcp = false;
+  int FMaster = -1;    // pty master
+  int FSlaveKeep = -1; // pty slave kept open so the master never sees a hang-up
+  int FListen = -1;
+  int FClient = -1;
+  std::string FDir, FLink;
+  std::string FBindAddr;
+  int FPort = 0;
+  int FConnects = 0;
+
+  // Input and records.
+  TBytes FPending;
+  std::vector<TSimRequest> FRequests;
+  std::size_t FJunk = 0;
+
+  // Faults.
+  bool FSilent = false;
+  bool FGarbage = false;
+  std::size_t FTruncate = 0;
+  std::size_t FChunk = 0;
+  int FChunkPauseMs = 0;
+  bool FJoin = false;
+  int FDelayMs = 0;
+  TBytes FHeld;                                 // a held-back answer (join)
+  std::vector<std::pair<double, TBytes>> FLate; // answers due later (delay, split)
+  double FDownUntil = -1;                       // link down (drop) until; 0 forever
+  double FCableUntil = -1;                      // cable out until; 0 forever
+  bool FUnplugged = false;
+  std::uint32_t FRandom = 0x12345678;
+  TTrace FTrace;
+};
+
+// The endpoint with its model's type known.
+template <class M> class TSim : public TSimEndpoint {
+public:
+  template <class... A>
+  explicit TSim(A&&... Args) : TSimEndpoint(std::make_unique<M>(std::forward<A>(Args)...)) {}
+  template <class F> decltype(auto) With(F&& Fn) {
+    return TSimEndpoint::With<M>(std::forward<F>(Fn));
+  }
+};
+
+} // namespace nclaser::sim
