@@ -256,17 +256,20 @@ bool TSimEndpoint::OpenListener(std::string* Error) {
   return true;
 }
 
+bool TSimEndpoint::Launch(bool Opened) {
+  if (Opened) {
+    FStop = false;
+    FWake = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    FRunning = true;
+    FThread = std::thread(&TSimEndpoint::Run, this);
+  }
+  return Opened;
+}
+
 bool TSimEndpoint::StartPty(std::string* Error) {
   Stop();
   FTcp = false;
-  if (!OpenPty(Error)) {
-    return false;
-  }
-  FStop = false;
-  FWake = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-  FRunning = true;
-  FThread = std::thread(&TSimEndpoint::Run, this);
-  return true;
+  return Launch(OpenPty(Error));
 }
 
 bool TSimEndpoint::StartTcp(const std::string& Address, int Port, std::string* Error) {
@@ -274,14 +277,7 @@ bool TSimEndpoint::StartTcp(const std::string& Address, int Port, std::string* E
   FTcp = true;
   FBindAddr = Address;
   FPort = Port;
-  if (!OpenListener(Error)) {
-    return false;
-  }
-  FStop = false;
-  FWake = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-  FRunning = true;
-  FThread = std::thread(&TSimEndpoint::Run, this);
-  return true;
+  return Launch(OpenListener(Error));
 }
 
 void TSimEndpoint::Stop() {
