@@ -302,6 +302,10 @@ void TSimEndpoint::Stop() {
   FPending.clear();
   FLate.clear();
   FHeld.clear();
+  // A restarted simulator starts with its link whole.
+  FWantUnplug = FWantReplug = FWantDrop = false;
+  FUnplugged = FCableWasOut = false;
+  FDownUntil = FCableUntil = -1;
 }
 
 bool TSimEndpoint::IsTcp() const {
@@ -538,8 +542,10 @@ void TSimEndpoint::WriteAll(std::span<const std::uint8_t> Bytes) {
   }
   std::size_t Done = 0;
   const double Start = NowMs();
-  // A reader that takes nothing for a while loses the rest, as on a real line.
-  while (Done < Bytes.size() && ElapsedMs(Start) < 200.0) {
+  // A reader that takes nothing for a while loses the rest, as on a real line; a pty whose
+  // port nobody holds open fills at once, so it is given up on sooner.
+  const double Patience = FTcp ? 200.0 : 20.0;
+  while (Done < Bytes.size() && ElapsedMs(Start) < Patience) {
     const ssize_t W = FTcp ? ::send(Fd, Bytes.data() + Done, Bytes.size() - Done, MSG_NOSIGNAL)
                            : ::write(Fd, Bytes.data() + Done, Bytes.size() - Done);
     if (W > 0) {
