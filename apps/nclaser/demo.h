@@ -29,6 +29,7 @@ struct TDemoSetup {
   std::function<void(hostkit::THost&)> InjectFault;
   std::function<void(hostkit::THost&)> Recover;
   std::string FaultText; // what the injected fault is, for the step line
+  bool RaisesAlarm = true; // false: the family has no alarm for the fault; none is awaited
   double Power = 60.0;   // the power change, percent
 };
 
