@@ -5,10 +5,12 @@ namespace nclaser::sim {
 TSplit SplitLine(std::span<const std::uint8_t> In, std::string_view Terminator,
                  std::string_view Skippable) {
   TSplit S;
-  while (S.Skip < In.size() && Skippable.find(static_cast<char>(In[S.Skip])) != std::string_view::npos) {
+  while (S.Skip < In.size() &&
+         Skippable.find(static_cast<char>(In[S.Skip])) != std::string_view::npos) {
     ++S.Skip;
   }
-  const std::string_view Text(reinterpret_cast<const char*>(In.data()) + S.Skip, In.size() - S.Skip);
+  const std::string_view Text(reinterpret_cast<const char*>(In.data()) + S.Skip,
+                              In.size() - S.Skip);
   const std::size_t End = Text.find(Terminator);
   if (End != std::string_view::npos) {
     S.Length = End + Terminator.size();

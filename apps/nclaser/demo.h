@@ -28,9 +28,9 @@ struct TDemoSetup {
   std::function<void()> Stop; // stops the simulator; may be empty
   std::function<void(hostkit::THost&)> InjectFault;
   std::function<void(hostkit::THost&)> Recover;
-  std::string FaultText; // what the injected fault is, for the step line
+  std::string FaultText;   // what the injected fault is, for the step line
   bool RaisesAlarm = true; // false: the family has no alarm for the fault; none is awaited
-  double Power = 60.0;   // the power change, percent
+  double Power = 60.0;     // the power change, percent
 };
 
 struct TDemoFamily {

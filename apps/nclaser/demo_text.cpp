@@ -85,22 +85,25 @@ private:
 };
 
 const bool GRegistered = [] {
-  RegisterDemo({"mars", "Mars fiber laser (TMarsLaser) over a serial line (pty) against the Mars "
-                        "simulator",
+  RegisterDemo({"mars",
+                "Mars fiber laser (TMarsLaser) over a serial line (pty) against the Mars "
+                "simulator",
                 &MarsSetup});
-  RegisterDemo({"nlight", "NLight fiber laser (TNLightLaser) over a serial line (pty) against "
-                          "the NLight simulator",
+  RegisterDemo({"nlight",
+                "NLight fiber laser (TNLightLaser) over a serial line (pty) against "
+                "the NLight simulator",
                 &NLightSetup});
   for (const char* Name : {"mars", "nlight", "cas", "qinghua"}) {
     const sim::TSimFamily* F = sim::FindSimFamily(Name);
     if (F == nullptr) {
       continue;
     }
-    RegisterSim({F->Name, F->Summary, true, "",
-                 [Name = std::string(Name)](bool, const std::string&) -> std::unique_ptr<TRunningSim> {
-                   return std::make_unique<TRunningEndpoint>(
-                       sim::StartSim(*sim::FindSimFamily(Name), false, "", {}));
-                 }});
+    RegisterSim(
+        {F->Name, F->Summary, true, "",
+         [Name = std::string(Name)](bool, const std::string&) -> std::unique_ptr<TRunningSim> {
+           return std::make_unique<TRunningEndpoint>(
+               sim::StartSim(*sim::FindSimFamily(Name), false, "", {}));
+         }});
   }
   return true;
 }();

@@ -40,10 +40,9 @@ const bool GRegistered =
     RegisterSimFamily({"cas", "CAS serial commands (recorded and echoed)", true, "", 0,
                        [](const TSimOptions& O) { return Make(TCmdEchoModel::TMake::CAS, O); },
                        "echo on|off"}) &&
-    RegisterSimFamily(
-        {"qinghua", "QingHua \"w6\" channel commands (recorded)", true, "", 0,
-         [](const TSimOptions& O) { return Make(TCmdEchoModel::TMake::QingHua, O); },
-         "echo on|off"});
+    RegisterSimFamily({"qinghua", "QingHua \"w6\" channel commands (recorded)", true, "", 0,
+                       [](const TSimOptions& O) { return Make(TCmdEchoModel::TMake::QingHua, O); },
+                       "echo on|off"});
 
 } // namespace
 

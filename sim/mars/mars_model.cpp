@@ -117,7 +117,9 @@ TBytes TMarsModel::Handle(std::span<const std::uint8_t> Request, double /*NowMs*
       std::uint32_t V = 0;
       bool Ok = true;
       for (const char Ch : Value.substr(0, Value.size() - 8)) {
-        const int D = Ch >= '0' && Ch <= '9' ? Ch - '0' : Ch >= 'A' && Ch <= 'F' ? Ch - 'A' + 10 : -1;
+        const int D = Ch >= '0' && Ch <= '9'   ? Ch - '0'
+                      : Ch >= 'A' && Ch <= 'F' ? Ch - 'A' + 10
+                                               : -1;
         Ok = Ok && D >= 0;
         V = V * 16 + static_cast<std::uint32_t>(D < 0 ? 0 : D);
       }

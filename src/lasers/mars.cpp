@@ -86,8 +86,7 @@ void TMarsLaser::TCommThread::GetLaserState(const std::string& Text) {
   }
   if (FDebugMode) {
     ShowMsg("STATUS = " + A.DigitText, clBlack);
-    ShowMsg("STATUS = " + BytesToStr(A.Digits.data(), static_cast<int>(A.Digits.size())),
-            clBlack);
+    ShowMsg("STATUS = " + BytesToStr(A.Digits.data(), static_cast<int>(A.Digits.size())), clBlack);
   }
 }
 

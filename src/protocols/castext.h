@@ -12,9 +12,9 @@ namespace nclaser {
 namespace cas {
 
 // Every CAS command ends with one carriage return and nothing else.
-std::string EmissionCmd(bool On);   // "EMIS:1\r" / "EMIS:0\r"
-std::string GuideCmd(bool On);      // "GUID:1\r" / "GUID:0\r" (the aiming beam)
-std::string CurrentQuery();         // "RCUS:\r"
+std::string EmissionCmd(bool On); // "EMIS:1\r" / "EMIS:0\r"
+std::string GuideCmd(bool On);    // "GUID:1\r" / "GUID:0\r" (the aiming beam)
+std::string CurrentQuery();       // "RCUS:\r"
 // The set point in whole percent: rounded (halves to even), taken as a byte, then kept
 // within 10 and 100.
 int CurrentPercent(double Percent);

@@ -144,7 +144,8 @@ TStatusAnswer ParseStatus(std::string_view Text, TVersion Current) {
   if (Count != 8 && Count != 16) {
     return A;
   }
-  const std::string_view Digits = Text.substr(KeyPos - 1 + Key.size(), static_cast<std::size_t>(Count));
+  const std::string_view Digits =
+      Text.substr(KeyPos - 1 + Key.size(), static_cast<std::size_t>(Count));
   for (const char C : Digits) {
     const int V = HexValue(C);
     if (V < 0) {
@@ -156,8 +157,8 @@ TStatusAnswer ParseStatus(std::string_view Text, TVersion Current) {
   A.Found = true;
   A.DigitText = std::string(Digits);
   A.Version = Current != TVersion::VerN ? Current
-              : Count == 8            ? TVersion::Ver101
-                                      : TVersion::Ver102;
+              : Count == 8              ? TVersion::Ver101
+                                        : TVersion::Ver102;
   return A;
 }
 
@@ -173,18 +174,13 @@ std::vector<int> SetBits(const std::vector<std::uint8_t>& Digits) {
 }
 
 const std::vector<TAlarmBit>& AlarmBits(TVersion Version) {
-  static const std::vector<TAlarmBit> V101{{16, TAlarm::CurrentErr},
-                                           {17, TAlarm::PanelDisConnectErr},
-                                           {21, TAlarm::InterLockErr},
-                                           {27, TAlarm::Err},
-                                           {28, TAlarm::Warning},
-                                           {31, TAlarm::ServerTimeOut}};
-  static const std::vector<TAlarmBit> V102{{27, TAlarm::BreakLineErr},
-                                           {28, TAlarm::CondensationErr},
-                                           {53, TAlarm::InterLockErr},
-                                           {59, TAlarm::Err},
-                                           {60, TAlarm::Warning},
-                                           {63, TAlarm::ServerTimeOut}};
+  static const std::vector<TAlarmBit> V101{
+      {16, TAlarm::CurrentErr},   {17, TAlarm::PanelDisConnectErr},
+      {21, TAlarm::InterLockErr}, {27, TAlarm::Err},
+      {28, TAlarm::Warning},      {31, TAlarm::ServerTimeOut}};
+  static const std::vector<TAlarmBit> V102{
+      {27, TAlarm::BreakLineErr}, {28, TAlarm::CondensationErr}, {53, TAlarm::InterLockErr},
+      {59, TAlarm::Err},          {60, TAlarm::Warning},         {63, TAlarm::ServerTimeOut}};
   static const std::vector<TAlarmBit> None;
   switch (Version) {
   case TVersion::Ver101:

@@ -214,10 +214,12 @@ TEST_F(TextLaserTest, MarsStatusFormatAndAlarms) {
     if (!R.Alarm.empty()) {
       // The bit clears: so does the alarm, at the next poll.
       Line->Feed(B(R.Version == TMarsLaser::TVersion::Ver101 ? "STATUS=00000000\r\n"
-                                                            : "STATUS=0000000000000000\r\n"));
-      ASSERT_TRUE(Line->WaitFor([&] { return L.GetLaserState() == std::vector<std::uint8_t>(
-                                                 L.GetLaserState().size(), 0); },
-                                3000));
+                                                             : "STATUS=0000000000000000\r\n"));
+      ASSERT_TRUE(Line->WaitFor(
+          [&] {
+            return L.GetLaserState() == std::vector<std::uint8_t>(L.GetLaserState().size(), 0);
+          },
+          3000));
       L.UpdateAlarms();
       EXPECT_FALSE(Host->Alarms.IsActive(L.GetAlarmID()));
     }

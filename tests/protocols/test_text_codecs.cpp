@@ -144,9 +144,17 @@ TEST(NLightCodec, CommandsAndMaximumPower) {
     double Value; // < -1e9: does not read
   };
   const Row Rows[] = {
-      {"1500.0\r\n", 1500.0}, {"8\r\n", 8.0},    {" 2000 \r\n", 2000.0}, {"1500.0\n\n", 1500.0},
-      {"1e3\r\n", 1000.0},    {"15,5\r\n", -2e9}, {"abc\r\n", -2e9},     {"\r\n", -2e9},
-      {"7", -2e9},            {"", -2e9},         {"150000", 1500.0}, // the last two characters are the line end, whatever they are
+      {"1500.0\r\n", 1500.0},
+      {"8\r\n", 8.0},
+      {" 2000 \r\n", 2000.0},
+      {"1500.0\n\n", 1500.0},
+      {"1e3\r\n", 1000.0},
+      {"15,5\r\n", -2e9},
+      {"abc\r\n", -2e9},
+      {"\r\n", -2e9},
+      {"7", -2e9},
+      {"", -2e9},
+      {"150000", 1500.0}, // the last two characters are the line end, whatever they are
   };
   for (const auto& R : Rows) {
     const auto V = nlight::ParseMaxPower(R.Text);
@@ -170,8 +178,8 @@ TEST(CASCodec, CommandsAndSetPoint) {
     const char* Cmd;
   };
   const Row Rows[] = {
-      {5.0, "SCUS:10\r"},  {100.0, "SCUS:100\r"}, {150.0, "SCUS:100\r"}, {67.5, "SCUS:68\r"},
-      {66.5, "SCUS:66\r"}, {10.0, "SCUS:10\r"},   {99.4, "SCUS:99\r"},   {99.5, "SCUS:100\r"},
+      {5.0, "SCUS:10\r"},   {100.0, "SCUS:100\r"}, {150.0, "SCUS:100\r"}, {67.5, "SCUS:68\r"},
+      {66.5, "SCUS:66\r"},  {10.0, "SCUS:10\r"},   {99.4, "SCUS:99\r"},   {99.5, "SCUS:100\r"},
       {300.0, "SCUS:44\r"}, // taken as a byte before the limits
       {256.0, "SCUS:10\r"},
   };
@@ -181,7 +189,9 @@ TEST(CASCodec, CommandsAndSetPoint) {
 }
 
 TEST(QingHuaCodec, FramesAndPowerDigits) {
-  const auto Text = [](const std::vector<std::uint8_t>& B) { return std::string(B.begin(), B.end()); };
+  const auto Text = [](const std::vector<std::uint8_t>& B) {
+    return std::string(B.begin(), B.end());
+  };
   EXPECT_EQ(Text(qinghua::Frame(qinghua::chLaser, "1")), "w60 1\r\n");
   EXPECT_EQ(Text(qinghua::Frame(qinghua::chLaser, "0")), "w60 0\r\n");
   EXPECT_EQ(Text(qinghua::Frame(qinghua::chMode, "0")), "w65 0\r\n");
@@ -190,8 +200,8 @@ TEST(QingHuaCodec, FramesAndPowerDigits) {
     double Percent;
     const char* Digits;
   };
-  const Row Rows[] = {{80.0, "80"},   {100.0, "100"}, {7.0, "07"},  {0.0, "00"},
-                      {12.5, "12"},   {13.5, "14"},   {255.0, "255"}, {256.0, "00"}};
+  const Row Rows[] = {{80.0, "80"}, {100.0, "100"}, {7.0, "07"},    {0.0, "00"},
+                      {12.5, "12"}, {13.5, "14"},   {255.0, "255"}, {256.0, "00"}};
   for (const auto& R : Rows) {
     EXPECT_EQ(qinghua::PowerDigits(R.Percent), R.Digits) << R.Percent;
   }
