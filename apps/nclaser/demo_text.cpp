@@ -1,10 +1,8 @@
-// The Mars and NLight demos, and `nclaser sim` for the four text-protocol makes (mars,
-// nlight, cas, qinghua), on their simulator models over a pty.
+// The Mars and NLight demos, on their simulator models over a pty.
 #include <memory>
 #include <stdexcept>
 
 #include "apps/nclaser/demo.h"
-#include "apps/nclaser/sims.h"
 #include "sim/mars/mars_model.h"
 #include "sim/nlight/nlight_model.h"
 #include "sim/table.h"
@@ -75,15 +73,6 @@ TDemoSetup NLightSetup() {
   return S;
 }
 
-class TRunningEndpoint : public TRunningSim {
-public:
-  explicit TRunningEndpoint(std::unique_ptr<sim::TSimEndpoint> E) : FSim(std::move(E)) {}
-  std::string Where() const override { return FSim->Where(); }
-
-private:
-  std::unique_ptr<sim::TSimEndpoint> FSim;
-};
-
 const bool GRegistered = [] {
   RegisterDemo({"mars",
                 "Mars fiber laser (TMarsLaser) over a serial line (pty) against the Mars "
@@ -93,18 +82,6 @@ const bool GRegistered = [] {
                 "NLight fiber laser (TNLightLaser) over a serial line (pty) against "
                 "the NLight simulator",
                 &NLightSetup});
-  for (const char* Name : {"mars", "nlight", "cas", "qinghua"}) {
-    const sim::TSimFamily* F = sim::FindSimFamily(Name);
-    if (F == nullptr) {
-      continue;
-    }
-    RegisterSim(
-        {F->Name, F->Summary, true, "",
-         [Name = std::string(Name)](bool, const std::string&) -> std::unique_ptr<TRunningSim> {
-           return std::make_unique<TRunningEndpoint>(
-               sim::StartSim(*sim::FindSimFamily(Name), false, "", {}));
-         }});
-  }
   return true;
 }();
 
