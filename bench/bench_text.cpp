@@ -41,8 +41,7 @@ struct TMake {
 
 const std::vector<TMake>& Makes() {
   static const std::vector<TMake> M = {
-      {"mars", "TMarsLaser", eltMars, true,
-       [](TNcLaser& L, int R) { L.SetAimingOn(R % 2 == 0); },
+      {"mars", "TMarsLaser", eltMars, true, [](TNcLaser& L, int R) { L.SetAimingOn(R % 2 == 0); },
        [](int R) { return std::string(R % 2 == 0 ? "PILOT_EN=1\r\n" : "PILOT_EN=0\r\n"); }},
       {"nlight", "TNLightLaser", CfgNLight, true,
        [](TNcLaser& L, int R) { L.SetAimingOn(R % 2 == 0); },
