@@ -243,6 +243,12 @@ TEST_F(TextEndToEnd, MarsRecognisesTheSimulatorsFormatAndRaisesAndClearsItsAlarm
     ASSERT_TRUE(WaitCount("?STATUS\r\n", Count("?STATUS\r\n") + 3));
     EXPECT_EQ(Count("?IMAXUSR\r\n"), Asked);
     EXPECT_EQ(Host->App.CountContaining(SLaserConnectedOk.Get()), 1);
+    // The status poll rhythm: one poll per cycle, each followed by its 200 ms pause.
+    const int Before = Count("?STATUS\r\n");
+    Sleep(1000);
+    const int Polls = Count("?STATUS\r\n") - Before;
+    EXPECT_GE(Polls, 2);
+    EXPECT_LE(Polls, 5);
     Model<sim::TMarsModel>([&](auto& S) { S.SetAlarmBit(R.Bit, true); });
     ASSERT_TRUE(Until(
         [&] {
