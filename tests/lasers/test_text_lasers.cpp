@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <map>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -56,6 +58,23 @@ TLaserParams CommParams(TEnumLaserType Type, int Port, bool Debug = false) {
 
 class TextLaserTest : public testing::FakeCommTest {
 protected:
+  void SetUp() override {
+    FakeCommTest::SetUp();
+    // Set once: the port's thread calls it.
+    Line->Responder = [this](const TBytes& W) {
+      std::string A;
+      {
+        std::lock_guard<std::mutex> L(AnswersLock);
+        const auto It = Answers.find(std::string(W.begin(), W.end()));
+        if (It != Answers.end()) {
+          A = It->second;
+        }
+      }
+      if (!A.empty()) {
+        Line->Feed(B(A));
+      }
+    };
+  }
   void TearDown() override {
     Laser.reset();
     FakeCommTest::TearDown();
@@ -83,15 +102,18 @@ protected:
   bool WaitSent(const std::string& Text, int N = 1, int TimeoutMs = 3000) {
     return Line->WaitFor([&] { return Count(Text) >= N; }, TimeoutMs);
   }
-  // Feeds the answer the next time Request goes out.
-  void AnswerOn(const std::string& Request, std::string Answer) {
-    Line->Responder = [this, Request, Answer = std::move(Answer)](const TBytes& W) {
-      if (W == B(Request)) {
-        Line->Feed(B(Answer));
-      }
-    };
+  // Answers Request with Answer from now on (an empty Answer: no more).
+  void AnswerOn(const std::string& Request, const std::string& Answer) {
+    std::lock_guard<std::mutex> L(AnswersLock);
+    Answers[Request] = Answer;
+  }
+  void ClearAnswers() {
+    std::lock_guard<std::mutex> L(AnswersLock);
+    Answers.clear();
   }
 
+  std::mutex AnswersLock;
+  std::map<std::string, std::string> Answers;
   TNcLaserPtr Laser;
 };
 
@@ -178,7 +200,7 @@ TEST_F(TextLaserTest, MarsStatusFormatAndAlarms) {
   };
   for (const auto& R : Rows) {
     SCOPED_TRACE(R.Answers.back());
-    Line->Responder = nullptr;
+    ClearAnswers();
     auto& L = Make<TMarsLaser>(eltMars);
     for (const auto& A : R.Answers) {
       Line->Feed(B(A));
@@ -229,7 +251,7 @@ TEST_F(TextLaserTest, NLightConnectsOnlyOnAMaximumAboveTenWatts) {
   AnswerOn("get maxpower\r", "1500.0\r\n");
   ASSERT_TRUE(Line->WaitFor([&] { return L.Connected(); }, 3000));
   EXPECT_DOUBLE_EQ(L.GetMaxPower(), 1500.0);
-  Line->Responder = nullptr;
+  ClearAnswers();
   Line->Feed(B("2000\r\n"));
   ASSERT_TRUE(Line->WaitFor([&] { return L.GetMaxPower() == 2000.0; }, 3000));
   const int Asked = Count("get maxpower\r");
