@@ -104,8 +104,8 @@ std::optional<std::string> TCmdEchoModel::Command(const std::vector<std::string>
 }
 
 std::vector<std::string> TCmdEchoModel::CommandHelp() const {
-  return {"echo on|off         echo every command line back",
-          "garble on|off       echo lines of junk instead"};
+  return {"echo on|off          echo every command line back",
+          "garble on|off        echo lines of junk instead"};
 }
 
 std::string TCmdEchoModel::StateLine() const {

@@ -183,11 +183,11 @@ std::optional<std::string> TMarsModel::Command(const std::vector<std::string>& W
 }
 
 std::vector<std::string> TMarsModel::CommandHelp() const {
-  return {"alarm BIT [on|off]  set (or clear) status bit BIT (27: fault, 31: service due)",
-          "clear               clear every status bit",
-          "format 101|102      status in 8 or 16 hex digits",
-          "maxpower WATTS      the maximum power ?IMAXUSR reports",
-          "garble on|off       answer with lines of junk"};
+  return {"alarm BIT [on|off]   set (or clear) status bit BIT (27: fault, 31: service due)",
+          "clear                clear every status bit",
+          "format 101|102       status in 8 or 16 hex digits",
+          "maxpower WATTS       the maximum power ?IMAXUSR reports",
+          "garble on|off        answer with lines of junk"};
 }
 
 std::string TMarsModel::StateLine() const {

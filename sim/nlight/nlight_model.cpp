@@ -105,9 +105,9 @@ std::optional<std::string> TNLightModel::Command(const std::vector<std::string>&
 }
 
 std::vector<std::string> TNLightModel::CommandHelp() const {
-  return {"maxpower WATTS      the maximum power \"get maxpower\" reports (10 or less: the "
+  return {"maxpower WATTS       the maximum power \"get maxpower\" reports (10 or less: the "
           "laser does not count as connected)",
-          "garble on|off       answer with lines of junk"};
+          "garble on|off        answer with lines of junk"};
 }
 
 std::string TNLightModel::StateLine() const {
