@@ -44,7 +44,7 @@ public:
   // Serial port number -> device path, read by every serial port when it opens (fill it,
   // e.g. Host.SerialPorts->Set(1, "/dev/ttyUSB0"); the object itself stays).
   const std::shared_ptr<TSerialPortMap> SerialPorts = std::make_shared<TSerialPortMap>();
-  std::unique_ptr<TCommFactory> Comm; // the Linux components unless replaced
+  std::unique_ptr<TCommFactory> Comm;        // the Linux components unless replaced
   std::unique_ptr<TRealTimePolicy> RealTime; // null until SetRealTime
 
 private:

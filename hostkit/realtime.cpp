@@ -89,25 +89,26 @@ const std::string& TRealTimePolicy::Decide() {
     FLine = "RealTime off: timed sequences run at normal priority";
     break;
   case TRealTimeMode::Auto:
-    FLine = Priority > 0 ? "RealTime auto: timed sequences run on SCHED_FIFO priority " +
-                               std::to_string(Priority)
-                         : "RealTime auto: real-time scheduling not permitted (" +
-                               ErrorText(Error) +
-                               "; needs root, CAP_SYS_NICE or an rtprio limit), timed sequences "
-                               "run at normal priority";
+    FLine = Priority > 0
+                ? "RealTime auto: timed sequences run on SCHED_FIFO priority " +
+                      std::to_string(Priority)
+                : "RealTime auto: real-time scheduling not permitted (" + ErrorText(Error) +
+                      "; needs root, CAP_SYS_NICE or an rtprio limit), timed sequences "
+                      "run at normal priority";
     break;
   case TRealTimeMode::Fixed:
-    FLine = "RealTime " + std::to_string(FOptions.Priority) + ": " +
-            (Priority > 0 ? "timed sequences run on SCHED_FIFO priority " + std::to_string(Priority)
-                          : "SCHED_FIFO priority " + std::to_string(FOptions.Priority) +
-                                " refused (" + ErrorText(Error) +
-                                "), timed sequences run at normal priority");
+    FLine =
+        "RealTime " + std::to_string(FOptions.Priority) + ": " +
+        (Priority > 0 ? "timed sequences run on SCHED_FIFO priority " + std::to_string(Priority)
+                      : "SCHED_FIFO priority " + std::to_string(FOptions.Priority) + " refused (" +
+                            ErrorText(Error) + "), timed sequences run at normal priority");
     break;
   }
   if (FOptions.LockMemory) {
     const int LockError = S.LockMemory();
     FMemoryLocked = LockError == 0;
-    FLine += LockError == 0 ? "; memory locked" : "; memory not locked (" + ErrorText(LockError) + ")";
+    FLine +=
+        LockError == 0 ? "; memory locked" : "; memory not locked (" + ErrorText(LockError) + ")";
   }
   return FLine;
 }

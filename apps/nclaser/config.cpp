@@ -548,7 +548,8 @@ void TLoader::LoadHost(const toml::node& N, THostConfig& H) {
       if (V.is_string()) {
         const std::string& Text = V.as_string()->get();
         if (Text == "auto" || Text == "off") {
-          H.RealTime.Mode = Text == "auto" ? hostkit::TRealTimeMode::Auto : hostkit::TRealTimeMode::Off;
+          H.RealTime.Mode =
+              Text == "auto" ? hostkit::TRealTimeMode::Auto : hostkit::TRealTimeMode::Off;
         } else {
           Fail(Line, Key, "expected " + Wanted + ", got \"" + Text + "\"");
         }

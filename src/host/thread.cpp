@@ -64,9 +64,7 @@ void TThread::Start() {
 
 void TThread::Run(TThread* Self, const std::shared_ptr<TThreadControl>& Ctl,
                   TThreadScheduler* Scheduler) {
-  {
-    std::lock_guard<std::mutex> L(Ctl->M);
-  }
+  { std::lock_guard<std::mutex> L(Ctl->M); }
   if (Scheduler != nullptr) {
     try {
       Scheduler->EnterTimingCritical();
