@@ -2,8 +2,9 @@
 // on an idle machine and on a loaded one (one busy process per core), with the sequence
 // threads at normal priority and under the host's real-time policy ("auto").
 // Error = measured - requested, in milliseconds.
-// Usage: bench_timing [runs] [--idle]   (default 100 runs: about a minute; --idle skips
-// the loaded rows; 1000 runs for a long run of several minutes)
+// Usage: bench_timing [runs] [--idle] [--lock-memory]   (default 100 runs: about a minute;
+// --idle skips the loaded rows; --lock-memory adds LockMemory to the real-time rows; 1000
+// runs for a long run of several minutes)
 #include <sched.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -72,7 +73,7 @@ private:
 // Samples per delay: every run for the short ones, a time budget of 40 ms per run for the
 // long ones (at least 10), so the default stays near a minute.
 int Samples(int Runs, int Ms) {
-  return std::clamp(Runs * 40 / Ms, 10, Runs);
+  return std::min(Runs, std::max(10, Runs * 40 / Ms));
 }
 
 struct TRow {
@@ -82,10 +83,14 @@ struct TRow {
   TStats Input;
 };
 
+bool GLockMemory = false;
+
 TRow Measure(const std::string& Name, bool RealTime, int Runs) {
   hostkit::THost Host;
-  Host.SetRealTime(
-      {RealTime ? hostkit::TRealTimeMode::Auto : hostkit::TRealTimeMode::Off, 0, false, {}});
+  Host.SetRealTime({RealTime ? hostkit::TRealTimeMode::Auto : hostkit::TRealTimeMode::Off,
+                    0,
+                    RealTime && GLockMemory,
+                    {}});
   Host.Install();
   TRow Row{Name, Host.RealTime->Decide(), {}, {}};
   const THandle Lock = CreateSemaphoreW(1, 1, "");
@@ -217,6 +222,8 @@ int main(int argc, char** argv) {
   for (int I = 1; I < argc; ++I) {
     if (std::strcmp(argv[I], "--idle") == 0) {
       Loaded = false;
+    } else if (std::strcmp(argv[I], "--lock-memory") == 0) {
+      GLockMemory = true;
     } else {
       Runs = std::max(1, std::atoi(argv[I]));
     }
