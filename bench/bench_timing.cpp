@@ -16,12 +16,15 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <mutex>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "bench/bench_util.h"
 #include "host/clock.h"
+#include "host/io.h"
 #include "host/sync.h"
 #include "hostkit/host.h"
 #include "lasers/iothread.h"
@@ -81,6 +84,33 @@ struct TRow {
   std::string Policy;
   std::vector<TStats> Delay; // per KDelays
   TStats Input;
+  TStats PollLate;
+};
+
+// The machine's inputs as the sequence sees them, noting when each read (poll) was made.
+class TPollRecorder : public TNcInputGroup {
+public:
+  explicit TPollRecorder(TNcInputGroup& In) : FIn(In) {}
+  bool GetPortExist(Byte Port) override { return FIn.GetPortExist(Port); }
+  bool GetInputBit(Byte Port) override {
+    const double At = NowMs();
+    std::lock_guard<std::mutex> L(FLock);
+    FTimes.push_back(At);
+    return FIn.GetInputBit(Port);
+  }
+  void Clear() {
+    std::lock_guard<std::mutex> L(FLock);
+    FTimes.clear();
+  }
+  std::vector<double> Times() {
+    std::lock_guard<std::mutex> L(FLock);
+    return FTimes;
+  }
+
+private:
+  TNcInputGroup& FIn;
+  std::mutex FLock;
+  std::vector<double> FTimes;
 };
 
 bool GLockMemory = false;
@@ -92,7 +122,7 @@ TRow Measure(const std::string& Name, bool RealTime, int Runs) {
                     RealTime && GLockMemory,
                     {}});
   Host.Install();
-  TRow Row{Name, Host.RealTime->Decide(), {}, {}};
+  TRow Row{Name, Host.RealTime->Decide(), {}, {}, {}};
   const THandle Lock = CreateSemaphoreW(1, 1, "");
   const THandle Finish = CreateSemaphoreW(0, 1, "");
 
@@ -116,12 +146,20 @@ TRow Measure(const std::string& Name, bool RealTime, int Runs) {
     Report("iothread_delay", Name + "." + std::to_string(Ms) + "ms.error", Row.Delay.back(), "ms");
   }
 
-  // Input waits: the machine raises the input; the step ends at the sequence's next poll.
+  // Input waits: the machine raises the input at a random point of the sequence's 1 ms
+  // poll; the step ends at the next poll. The latency is up to one poll step by design;
+  // what scheduling adds shows as the polls' lateness over their 1 ms.
+  TPollRecorder Polls(*GPInput);
+  GPInput = &Polls;
+  std::mt19937 Rng(12345);
+  std::uniform_int_distribution<int> Phase(2000, 2999); // microseconds after the step starts
   std::vector<double> Lat;
+  std::vector<double> Late;
   for (int I = 0; I < Runs; ++I) {
     WaitForSingleObject(Lock, INFINITE);
     Host.IO.SetInput(5, false);
     Host.IO.ClearTimeline();
+    Polls.Clear();
     auto* T = new TNcIOThread(Lock);
     T->SetFinishSemaphore(Finish);
     T->AddOutport(1, true);
@@ -129,7 +167,7 @@ TRow Measure(const std::string& Name, bool RealTime, int Runs) {
     T->AddOutport(2, true);
     T->Start();
     Host.IO.WaitOutput(1, true, 5000);
-    std::this_thread::sleep_for(std::chrono::milliseconds(3));
+    std::this_thread::sleep_for(std::chrono::microseconds(Phase(Rng)));
     const double Raised = NowMs();
     Host.IO.SetInput(5, true);
     WaitForSingleObject(Finish, INFINITE);
@@ -140,13 +178,20 @@ TRow Measure(const std::string& Name, bool RealTime, int Runs) {
       }
     }
     Lat.push_back(At - Raised);
+    const std::vector<double> P = Polls.Times();
+    for (size_t K = 1; K < P.size(); ++K) {
+      Late.push_back(P[K] - P[K - 1] - 1.0);
+    }
     Host.IO.Outputs().SetOutputbit(1, false);
     Host.IO.Outputs().SetOutputbit(2, false);
   }
   WaitForSingleObject(Lock, INFINITE);
   ReleaseSemaphore(Lock, 1);
+  GPInput = &Host.IO.Inputs();
   Row.Input = Summarize(Lat);
+  Row.PollLate = Summarize(Late);
   Report("iothread_input_wait", Name + ".latency", Row.Input, "ms");
+  Report("iothread_input_wait", Name + ".poll_lateness", Row.PollLate, "ms");
   CloseHandle(Lock);
   CloseHandle(Finish);
   return Row;
@@ -249,7 +294,7 @@ int main(int argc, char** argv) {
     for (const int Ms : KDelays) {
       Expected += Samples(Runs, Ms) * (Ms + 2);
     }
-    Expected += Runs * 10;
+    Expected += Runs * 10; // input waits
     const TLoad Load(Cores, 2 * (2 * Expected / 1000 + 30));
     std::printf("# load: %d busy processes\n", Load.Count());
     Rows.push_back(Measure("loaded.normal", false, Runs));
@@ -260,13 +305,13 @@ int main(int argc, char** argv) {
   for (const int Ms : KDelays) {
     std::printf(" %9s", ("delay " + std::to_string(Ms)).c_str());
   }
-  std::printf(" %10s  policy\n", "input wait");
+  std::printf(" %10s %9s  policy\n", "input wait", "poll late");
   for (const TRow& R : Rows) {
     std::printf("%-18s", R.Name.c_str());
     for (size_t I = 0; I < R.Delay.size(); ++I) {
       std::printf(" %9.3f", R.Delay[I].P99);
     }
-    std::printf(" %10.3f  %s\n", R.Input.P99, R.Policy.c_str());
+    std::printf(" %10.3f %9.3f  %s\n", R.Input.P99, R.PollLate.P99, R.Policy.c_str());
   }
   std::printf("\n");
 
