@@ -61,6 +61,19 @@ const bool GRegistered = RegisterSimFamily(
 
 TSPIModel::TSPIModel(TLayout Layout) : FLayout(Layout) {}
 
+void TSPIModel::SetAlarmBits(std::uint8_t Bits) {
+  FReportStatus = FReportStatus || (FAlarmBits != 0 && Bits == 0);
+  FAlarmBits = Bits;
+}
+
+TBytes TSPIModel::Tick(double NowMs) {
+  if (!FReportStatus || NowMs - FLastReport < 100.0) {
+    return {};
+  }
+  FLastReport = NowMs;
+  return StatusAnswer();
+}
+
 TSplit TSPIModel::Split(std::span<const std::uint8_t> In) {
   const spi::TPacketSpan S = spi::FindPacket(In);
   return {S.Skip, S.Length};
@@ -155,6 +168,7 @@ TBytes TSPIModel::Handle(std::span<const std::uint8_t> Request, double /*NowMs*/
   const std::uint8_t Code = Request[2];
   const auto Data = Request.subspan(3, Request.size() - spi::PacketOverhead);
   if (Code == spi::cmdStatus) {
+    FReportStatus = false;
     return StatusAnswer();
   }
   if (Code == spi::cmdAlarmWarning && FLayout == TLayout::Standard) {
@@ -172,7 +186,7 @@ std::optional<std::string> TSPIModel::Command(const std::vector<std::string>& Wo
   }
   const std::string& C = Words[0];
   if (C == "alarm") {
-    FAlarmBits = static_cast<std::uint8_t>(ParseNumber(Words, 0xFF));
+    SetAlarmBits(static_cast<std::uint8_t>(ParseNumber(Words, 0xFF)));
     return FAlarmBits != 0 ? "alarm raised" : "alarm cleared";
   }
   if (C == "emission") {

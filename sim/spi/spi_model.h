@@ -12,7 +12,8 @@
 // Answers: the status query (01) with the layout's status packet, the alarm and warning
 // query (04) with its two bytes, every other command of the layout with a bare
 // acknowledgement carrying its code. Packets with a wrong sum or of the other layout are
-// not answered.
+// not answered. When its alarm clears the laser reports its status unasked until it is
+// asked for it.
 #pragma once
 
 #include <cstdint>
@@ -32,6 +33,7 @@ public:
 
   TSplit Split(std::span<const std::uint8_t> In) override;
   TBytes Handle(std::span<const std::uint8_t> Request, double NowMs) override;
+  TBytes Tick(double NowMs) override;
   std::optional<std::string> Command(const std::vector<std::string>& Words) override;
   std::vector<std::string> CommandHelp() const override;
   std::string StateLine() const override;
@@ -50,8 +52,10 @@ public:
   // Packets received whose sum was wrong.
   int BadPackets() const { return FBadPackets; }
 
-  // Alarm bits the laser reports (0 clears the alarm).
-  void SetAlarmBits(std::uint8_t Bits) { FAlarmBits = Bits; }
+  // Alarm bits the laser reports. When they clear, the laser reports its status unasked
+  // every 100 ms until it is asked for it again (the standard class asks only for alarms
+  // and warnings while it sees an alarm, and only a status answer clears it).
+  void SetAlarmBits(std::uint8_t Bits);
   void SetEmission(bool On) { FEmission = On; }
   // Full power at 100 %, watts: the 1000 series reports set point x this while emitting.
   void SetMaxPower(double Watts) { FMaxPower = Watts; }
@@ -75,6 +79,8 @@ private:
   double FMaxPower = 1000.0;
   bool FBadSum = false;
   bool FShort = false;
+  bool FReportStatus = false;
+  double FLastReport = -1e9;
   int FBadPackets = 0;
 };
 
