@@ -210,11 +210,11 @@ std::optional<std::string> TSPIModel::Command(const std::vector<std::string>& Wo
 
 std::vector<std::string> TSPIModel::CommandHelp() const {
   return {
-      "alarm BITS          report alarm bits (0 clears)",
-      "emission on|off     set the emission the laser reports",
-      "maxpower WATTS      full power at 100 % (actual power of the 1000 layout)",
-      "badsum on|off       answers carry a wrong sum",
-      "shortstatus on|off  status answers lose half their data",
+      "alarm BITS           report alarm bits (0 clears)",
+      "emission on|off      set the emission the laser reports",
+      "maxpower WATTS       full power at 100 % (actual power of the 1000 layout)",
+      "badsum on|off        answers carry a wrong sum",
+      "shortstatus on|off   status answers lose half their data",
   };
 }
 
