@@ -63,7 +63,7 @@ protected:
     }
     HostTest::TearDown();
   }
-  template <class T> T& Make(TLayout Layout, double Current = 40.0) {
+  template <class T> T& Make(TLayout Layout, double Current = 40.0, bool Debug = false) {
     Sim = std::make_unique<sim::TSim<sim::TSPIModel>>(Layout);
     std::string Error;
     EXPECT_TRUE(Sim->StartPty(&Error)) << Error;
@@ -79,6 +79,7 @@ protected:
     P.CfgSPI.Initialize();
     P.CfgSPI.Comm.Initialize();
     P.CfgSPI.Comm.CommPort = 1;
+    P.CfgSPI.Comm.DebugMode = Debug;
     Laser = NewLaser<T>(nullptr, P);
     Laser->RegisterAlarms();
     return static_cast<T&>(*Laser);
@@ -104,6 +105,7 @@ protected:
 TEST_F(SPIEndToEnd, OneCommandPerCycleInQueueOrderAndTheStatusPollWhenIdle) {
   auto& L = Make<TSPILaser>(TLayout::Standard);
   ASSERT_TRUE(Host->App.WaitForLine(SLaserConnectedOk.Get(), 3000));
+  EXPECT_FALSE(L.SetDiodeCustom(0.0)); // queues nothing
   L.SetAimingOn(true);
   L.SetDiodeCurrent(70.0);
   L.SetAimingOn(false);
@@ -121,19 +123,15 @@ TEST_F(SPIEndToEnd, OneCommandPerCycleInQueueOrderAndTheStatusPollWhenIdle) {
   };
   EXPECT_EQ(Commands(R), Want);
   // From the first host command on, the queue was never empty until the last went out:
-  // no poll in between, and each command a cycle (20 ms pause and more) after the one
-  // before.
-  std::vector<size_t> At;
-  for (size_t I = 0; I < R.size(); ++I) {
-    if (!IsPoll(R[I].Bytes)) {
-      At.push_back(I);
-    }
+  // no poll in between, and each command a cycle (its 20 ms pause and more) after the last.
+  const auto First =
+      std::find_if(R.begin(), R.end(), [&](const auto& X) { return X.Bytes == Want[1]; }) -
+      R.begin();
+  for (auto K = First + 1; K < First + 6; ++K) {
+    EXPECT_FALSE(IsPoll(R[K].Bytes)) << K;
+    EXPECT_GE(R[K].TimeMs - R[K - 1].TimeMs, 20.0) << K;
   }
-  for (size_t K = 2; K < At.size(); ++K) {
-    EXPECT_EQ(At[K], At[K - 1] + 1) << "a poll between commands " << K - 1 << " and " << K;
-    EXPECT_GE(R[At[K]].TimeMs - R[At[K - 1]].TimeMs, 20.0);
-  }
-  ASSERT_TRUE(WaitPolls(StatusQuery, static_cast<int>(At.size()) + 3));
+  ASSERT_TRUE(WaitPolls(StatusQuery, static_cast<int>(R.size()) + 3));
   EXPECT_TRUE(Until([&] { return L.GetIsEmissionOn(); }, 3000));
   Model([](sim::TSPIModel& M) {
     EXPECT_TRUE(M.Emission());
@@ -143,8 +141,9 @@ TEST_F(SPIEndToEnd, OneCommandPerCycleInQueueOrderAndTheStatusPollWhenIdle) {
   EXPECT_EQ(Connected(), 1);
 }
 
-TEST_F(SPIEndToEnd, ThousandSeriesEmissionUsesItsOutputAndReportsPower) {
-  auto& L = Make<TSPI1000Laser>(TLayout::SPI1000, 50.0);
+// Through to tear-down: EmissionOff's packet first, and nothing after Destroy returns.
+TEST_F(SPIEndToEnd, ThousandSeriesEmissionPowerTrafficLogAndTearDown) {
+  auto& L = Make<TSPI1000Laser>(TLayout::SPI1000, 50.0, /*Debug=*/true);
   ASSERT_TRUE(Host->App.WaitForLine(SLaserConnectedOk.Get(), 3000));
   L.EmissionOn();
   EXPECT_TRUE(Host->IO.GetOutput(6));
@@ -155,46 +154,54 @@ TEST_F(SPIEndToEnd, ThousandSeriesEmissionUsesItsOutputAndReportsPower) {
   EXPECT_EQ(Commands(Sim->Requests()), Want);
   ASSERT_TRUE(Until([&] { return L.GetActualPower() > 499.0; }, 3000));
   EXPECT_DOUBLE_EQ(L.GetActualPower(), 500.0); // 50 % of the model's 1000 W
-  L.EmissionOff();
-  EXPECT_FALSE(Host->IO.GetOutput(6));
-  EXPECT_FALSE(L.GetIsEmissionOn());
-  ASSERT_TRUE(WaitCommands(5));
-  EXPECT_EQ(Commands(Sim->Requests()).back(), Pkt(spi::cmd1000Emission, {0x00}));
-  ASSERT_TRUE(Until([&] { return L.GetActualPower() == 0.0; }, 3000));
+  EXPECT_EQ(Host->App.CountContaining("Send: 1B 02 16 02 0D 42 "), 1);
+  EXPECT_GE(Host->App.CountContaining("Recv: 1B 0F 01 01 00 "), 1);
   // The 1000 series takes emission from the host's calls only.
-  Model([](sim::TSPIModel& M) { M.SetEmission(true); });
+  Model([](sim::TSPIModel& M) { M.SetEmission(false); });
   ASSERT_TRUE(WaitPolls(StatusQuery, static_cast<int>(Sim->Requests().size()) + 3));
-  EXPECT_FALSE(L.GetIsEmissionOn());
+  EXPECT_TRUE(L.GetIsEmissionOn());
+
+  Sim->ClearRequests();
+  const double Start = NowMs();
+  Laser.reset();
+  const double Returned = NowMs();
+  EXPECT_LT(Returned - Start, 500.0);
+  EXPECT_FALSE(Host->IO.GetOutput(6));
+  Sleep(150);
+  const Requests After = Sim->Requests();
+  const Bytes Off = Pkt(spi::cmd1000Emission, {0x00});
+  // The laser's own EmissionOff, then the fiber base's.
+  EXPECT_EQ(Commands(After), (std::vector<Bytes>{Off, Off}));
+  Model([](sim::TSPIModel& M) { EXPECT_FALSE(M.Emission()); });
+  // The simulator stamps a packet when it has read it: allow it a moment.
+  for (const auto& X : After) {
+    EXPECT_LT(X.TimeMs, Returned + 15.0) << sim::HexText(X.Bytes);
+  }
 }
 
 TEST_F(SPIEndToEnd, AnAlarmBitBecomesTheLaserAlarmAndClears) {
   for (const TLayout Layout : {TLayout::Standard, TLayout::SPI1000}) {
     SCOPED_TRACE(Layout == TLayout::Standard ? "standard" : "1000");
-    TNcLaser* L = nullptr;
-    if (Layout == TLayout::Standard) {
-      L = &Make<TSPILaser>(Layout);
-    } else {
-      L = &Make<TSPI1000Laser>(Layout);
-    }
-    const auto HasAlarm = [&] {
-      return Layout == TLayout::Standard ? static_cast<TSPILaser*>(L)->GetHasAlarm()
-                                         : static_cast<TSPI1000Laser*>(L)->GetHasAlarm();
+    TNcLaser& L = Layout == TLayout::Standard ? static_cast<TNcLaser&>(Make<TSPILaser>(Layout))
+                                              : Make<TSPI1000Laser>(Layout);
+    const auto Alarms = [&](size_t N) {
+      return Until(
+          [&] {
+            L.UpdateAlarms();
+            return Host->Alarms.Count() == N;
+          },
+          3000);
     };
     ASSERT_TRUE(Host->App.WaitForLine(SLaserConnectedOk.Get(), 3000));
     Model([](sim::TSPIModel& M) { M.SetAlarmBits(0x02); });
-    ASSERT_TRUE(Until(HasAlarm, 3000));
-    L->UpdateAlarms();
-    auto A = Host->Alarms.Active();
-    ASSERT_EQ(A.size(), 1U);
-    EXPECT_EQ(A[0].Desc, "SPI-1000" + SLaserAlarm.Get());
+    ASSERT_TRUE(Alarms(1));
+    EXPECT_EQ(Host->Alarms.Active().at(0).Desc, "SPI-1000" + SLaserAlarm.Get());
     if (Layout == TLayout::Standard) {
       // While the alarm is seen the idle poll asks for alarms and warnings.
       ASSERT_TRUE(WaitPolls(AlarmQuery, 3));
     }
     Model([](sim::TSPIModel& M) { M.SetAlarmBits(0x00); });
-    ASSERT_TRUE(Until([&] { return !HasAlarm(); }, 3000));
-    L->UpdateAlarms();
-    EXPECT_EQ(Host->Alarms.Count(), 0U);
+    ASSERT_TRUE(Alarms(0));
     Sim->ClearRequests();
     ASSERT_TRUE(WaitPolls(StatusQuery, 3));
     Laser.reset();
@@ -203,7 +210,7 @@ TEST_F(SPIEndToEnd, AnAlarmBitBecomesTheLaserAlarmAndClears) {
   }
 }
 
-TEST_F(SPIEndToEnd, BadSumsShortAnswersAndJoinedAnswersChangeNothing) {
+TEST_F(SPIEndToEnd, BadSumsAndShortAnswersChangeNothing) {
   auto& L = Make<TSPILaser>(TLayout::Standard);
   ASSERT_TRUE(Host->App.WaitForLine(SLaserConnectedOk.Get(), 3000));
   const auto PollsLater = [&](int N) {
@@ -231,13 +238,6 @@ TEST_F(SPIEndToEnd, BadSumsShortAnswersAndJoinedAnswersChangeNothing) {
     });
     ASSERT_TRUE(Until([&] { return !L.GetHasAlarm(); }, 3000));
   }
-  // Two answers in one read are not one packet.
-  Sim->SetJoin(true);
-  Model([](sim::TSPIModel& M) { M.SetEmission(true); });
-  ASSERT_TRUE(PollsLater(6));
-  EXPECT_FALSE(L.GetIsEmissionOn());
-  Sim->SetJoin(false);
-  ASSERT_TRUE(Until([&] { return L.GetIsEmissionOn(); }, 3000));
   EXPECT_EQ(Connected(), 1);
 }
 
@@ -258,30 +258,6 @@ TEST_F(SPIEndToEnd, AnUnpluggedPortIsReopenedAndQueuedCommandsStillGoOut) {
   ASSERT_TRUE(WaitPolls(StatusQuery, 3));
   Model([](sim::TSPIModel& M) { EXPECT_TRUE(M.Aiming()); });
   EXPECT_EQ(Connected(), 1);
-}
-
-TEST_F(SPIEndToEnd, TearDownSendsEmissionOffFirstAndNothingAfterDestroyReturns) {
-  auto& L = Make<TSPI1000Laser>(TLayout::SPI1000);
-  L.EmissionOn();
-  ASSERT_TRUE(WaitCommands(4));
-  ASSERT_TRUE(Until([&] { return Model([](sim::TSPIModel& M) { return M.Emission(); }); }, 3000));
-  Sim->ClearRequests();
-  const double Start = NowMs();
-  Laser.reset();
-  const double Returned = NowMs();
-  EXPECT_LT(Returned - Start, 500.0);
-  Sleep(150);
-  const Requests After = Sim->Requests();
-  const auto C = Commands(After);
-  const Bytes Off = Pkt(spi::cmd1000Emission, {0x00});
-  ASSERT_EQ(C.size(), 2U);
-  EXPECT_EQ(C[0], Off); // the laser's own EmissionOff
-  EXPECT_EQ(C[1], Off); // the fiber base's
-  Model([](sim::TSPIModel& M) { EXPECT_FALSE(M.Emission()); });
-  // The simulator stamps a packet when it has read it: allow it a moment.
-  for (const auto& X : After) {
-    EXPECT_LT(X.TimeMs, Returned + 15.0) << sim::HexText(X.Bytes);
-  }
 }
 
 } // namespace
