@@ -46,8 +46,11 @@ void TSPICommThread::PauseAfterWrite() {
 }
 
 void TSPICommThread::AfterLoop() {
+  // Paced as in the loop, but within a bound: tear-down must not wait on a long queue.
+  constexpr double FlushLimitMs = 250.0;
+  const double Start = NowMs();
   std::lock_guard<TCriticalSection> L(FCmdLock);
-  for (auto Left = FCmdQueue->size(); Left > 0 && PortActive() && !FCmdQueue->empty(); --Left) {
+  while (!FCmdQueue->empty() && PortActive() && ElapsedMs(Start) < FlushLimitMs) {
     const TCommCmd Cmd = FCmdQueue->front();
     FCmdQueue->pop_front();
     SendCommand(Cmd);

@@ -33,7 +33,7 @@ protected:
   bool WriteDone(int Count) const override { return Count != 0; }
   void PauseAfterWrite() override;
   // Packets still queued when the laser is torn down (its closing emission-off among
-  // them) go out before the port closes.
+  // them) go out before the port closes, for at most 250 ms.
   void AfterLoop() override;
   // One chunk of input; true when it was a status answer of the class.
   virtual bool OnChunk(const std::uint8_t* Buffer, int Count) = 0;
