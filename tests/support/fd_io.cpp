@@ -1,6 +1,5 @@
 #include "tests/support/fd_io.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <chrono>
 
@@ -71,14 +70,6 @@ bool ReadFdMin(int Fd, std::vector<std::uint8_t>& Out, size_t MinCount, int Time
   const size_t Start = Out.size();
   return ReadFdUntil(Fd, Out, TimeoutMs, [&](const std::vector<std::uint8_t>& V) {
     return V.size() - Start >= MinCount;
-  });
-}
-
-bool ReadFdTerminated(int Fd, std::vector<std::uint8_t>& Out, std::string_view Terminator,
-                      int TimeoutMs) {
-  return ReadFdUntil(Fd, Out, TimeoutMs, [&](const std::vector<std::uint8_t>& V) {
-    return !Terminator.empty() &&
-           std::search(V.begin(), V.end(), Terminator.begin(), Terminator.end()) != V.end();
   });
 }
 

@@ -4,7 +4,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <string_view>
 #include <vector>
 
 namespace nclaser::testing {
@@ -16,8 +15,6 @@ bool ReadFdUntil(int Fd, std::vector<std::uint8_t>& Out, int TimeoutMs,
                  const std::function<bool(const std::vector<std::uint8_t>&)>& Done);
 
 bool ReadFdMin(int Fd, std::vector<std::uint8_t>& Out, size_t MinCount, int TimeoutMs);
-bool ReadFdTerminated(int Fd, std::vector<std::uint8_t>& Out, std::string_view Terminator,
-                      int TimeoutMs);
 // Writes every byte (waiting for room up to TimeoutMs); false on failure.
 bool WriteFdAll(int Fd, const void* Data, size_t Count, int TimeoutMs = 1000);
 

@@ -126,20 +126,6 @@ std::string TTcpListener::ReadText(size_t MinCount, int TimeoutMs) {
   return {B.begin(), B.end()};
 }
 
-std::string TTcpListener::ReadUntil(std::string_view Terminator, int TimeoutMs) {
-  std::vector<std::uint8_t> Out;
-  FPeerClosed = !ReadFdTerminated(FClient, Out, Terminator, TimeoutMs) && FClient >= 0;
-  return {Out.begin(), Out.end()};
-}
-
-std::vector<std::uint8_t> TTcpListener::ReadFor(int TimeoutMs) {
-  std::vector<std::uint8_t> Out;
-  FPeerClosed = !ReadFdUntil(FClient, Out, TimeoutMs, [](const std::vector<std::uint8_t>&) {
-    return false;
-  }) && FClient >= 0;
-  return Out;
-}
-
 bool TTcpListener::Write(const void* Data, size_t Count) {
   return WriteFdAll(FClient, Data, Count);
 }
