@@ -66,26 +66,13 @@ TEST(SerialSettings, AcceptsEveryWellFormedVariant) {
 }
 
 TEST(SerialSettings, RefusesMalformedTextAndKeepsTheOldValues) {
-  const std::string Bad[] = {"",
-                             "9600",
-                             "9600,n,8",
-                             "9600,n,8,1,1",
-                             "abc,n,8,1",
-                             "-9600,n,8,1",
-                             "0,n,8,1",
-                             "99999999999999999,n,8,1",
-                             "9600,x,8,1",
-                             "9600,,8,1",
-                             "9600,no,8,1",
-                             "9600,n,9,1",
-                             "9600,n,4,1",
-                             "9600,n,8,3",
-                             "9600,n,8,0",
-                             "9600,n,8,1.5",
-                             "9600;n;8;1",
-                             std::string("\0"
-                                         "9600,n,8,1",
-                                         11)};
+  std::vector<std::string> Bad = {
+      "",           "9600",        "9600,n,8",    "9600,n,8,1,1",
+      "abc,n,8,1",  "-9600,n,8,1", "0,n,8,1",     "99999999999999999,n,8,1",
+      "9600,x,8,1", "9600,,8,1",   "9600,no,8,1", "9600,n,9,1",
+      "9600,n,4,1", "9600,n,8,3",  "9600,n,8,0",  "9600,n,8,1.5",
+      "9600;n;8;1"};
+  Bad.emplace_back("\0009600,n,8,1", 11);
   for (const auto& Text : Bad) {
     SCOPED_TRACE(Text);
     TSerialSettings S;

@@ -42,21 +42,18 @@ bool TakeWaiting(int Fd, std::vector<std::uint8_t>& Out) {
 
 } // namespace
 
-bool ReadFdUntil(int Fd, std::vector<std::uint8_t>& Out, int TimeoutMs,
-                 const std::function<bool(const std::vector<std::uint8_t>&)>& Done) {
+bool ReadFdMin(int Fd, std::vector<std::uint8_t>& Out, size_t MinCount, int TimeoutMs) {
   if (Fd < 0) {
     return false;
   }
+  const size_t Start = Out.size();
   const auto Deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(TimeoutMs);
   for (;;) {
     if (!TakeWaiting(Fd, Out)) {
       return false;
     }
-    if (Done(Out)) {
-      return true;
-    }
     const int Left = MsLeft(Deadline);
-    if (Left == 0) {
+    if (Out.size() - Start >= MinCount || Left == 0) {
       return true;
     }
     pollfd P{Fd, POLLIN, 0};
@@ -64,13 +61,6 @@ bool ReadFdUntil(int Fd, std::vector<std::uint8_t>& Out, int TimeoutMs,
       return false;
     }
   }
-}
-
-bool ReadFdMin(int Fd, std::vector<std::uint8_t>& Out, size_t MinCount, int TimeoutMs) {
-  const size_t Start = Out.size();
-  return ReadFdUntil(Fd, Out, TimeoutMs, [&](const std::vector<std::uint8_t>& V) {
-    return V.size() - Start >= MinCount;
-  });
 }
 
 bool WriteFdAll(int Fd, const void* Data, size_t Count, int TimeoutMs) {

@@ -121,11 +121,6 @@ std::vector<std::uint8_t> TTcpListener::Read(size_t MinCount, int TimeoutMs) {
   return Out;
 }
 
-std::string TTcpListener::ReadText(size_t MinCount, int TimeoutMs) {
-  const auto B = Read(MinCount, TimeoutMs);
-  return {B.begin(), B.end()};
-}
-
 bool TTcpListener::Write(const void* Data, size_t Count) {
   return WriteFdAll(FClient, Data, Count);
 }

@@ -42,7 +42,6 @@ public:
   // stream) or TimeoutMs has passed; returns all that arrived. PeerClosed() tells whether
   // the client closed its end.
   std::vector<std::uint8_t> Read(size_t MinCount, int TimeoutMs);
-  std::string ReadText(size_t MinCount, int TimeoutMs);
   // True once a read found the client's end closed.
   bool PeerClosed() const { return FPeerClosed; }
   // Sends every byte to the current client; false without one or on failure.
