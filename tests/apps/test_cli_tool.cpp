@@ -80,24 +80,19 @@ protected:
 const char* const Co2 = "LaserType = \"eltCO2\"\n[DefParams]\nModel = \"CO2 test\"\n"
                         "CtrlPort = 3\n[DefParams.PWM]\nFrequency = 20000\n";
 
-TEST_F(CliTool, RunPrintsGetterLinesAndExitsZero) {
+TEST_F(CliTool, RunPrintsGetterLinesAndTracesTheOutputs) {
   const auto Cfg = Write("co2.toml", Co2);
-  const auto R = Tool({"run", Cfg, "-e",
-                       "GetIsLaserOn; LaserOn; GetIsLaserOn; GetPwmFreq; SetPwmRatio 0.5;"
-                       "GetPwmRatio; GetDeviceDesc; ExecuteCmd 2102 0; alarms"});
-  EXPECT_EQ(R.Status, 0) << R.Err;
+  const auto Script =
+      Write("s.txt", "# switch on, wait, switch off\nGetIsLaserOn; LaserOn\n"
+                     "GetIsLaserOn; GetPwmFreq; SetPwmRatio 0.5; GetPwmRatio\n"
+                     "GetDeviceDesc; ExecuteCmd 2102 0; alarms\nwait 50\nLaserOff\n");
+  const auto Vcd = (Dir / "t.vcd").string();
+  const auto R = Tool({"run", Cfg, Script, "--trace", Vcd});
+  ASSERT_EQ(R.Status, 0) << R.Err;
   EXPECT_EQ(R.Out, "GetIsLaserOn = false\nGetIsLaserOn = true\nGetPwmFreq = 20000\n"
                    "GetPwmRatio = 0.5\nGetDeviceDesc = CO2 test\nExecuteCmd = 100\n"
                    "alarms: none\n");
   EXPECT_EQ(R.Err, "");
-}
-
-TEST_F(CliTool, ScriptFileAndTraceReadBack) {
-  const auto Cfg = Write("co2.toml", Co2);
-  const auto Script = Write("s.txt", "# switch on, wait, switch off\nLaserOn\nwait 50\nLaserOff\n");
-  const auto Vcd = (Dir / "t.vcd").string();
-  const auto R = Tool({"run", Cfg, Script, "--trace", Vcd});
-  ASSERT_EQ(R.Status, 0) << R.Err;
   const std::string V = Read(Vcd);
   EXPECT_NE(V.find("$timescale 1us $end"), std::string::npos) << V;
   const auto Out3 = VcdChanges(V, "out3");
