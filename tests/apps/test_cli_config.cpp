@@ -80,25 +80,19 @@ TEST(CliConfig, SpiModelIsALengthByteAndEightBitCharacters) {
       "CfgSPI.Model");
 }
 
-TEST(CliConfig, ClassImpliesLaserTypeAndRefusesAnother) {
+// A class implies its laser type (another one is refused, see the refusals); classes that
+// read only DefParams accept any.
+TEST(CliConfig, ClassImpliesLaserTypeUnlessItReadsOnlyDefParams) {
   const auto C = LoadConfigText("Class = \"TRofinLaser\"\n[CfgRofin]\nError = 11\n", "t.toml");
   EXPECT_EQ(C.Params.LaserType, eltRofin);
   EXPECT_EQ(C.Params.CfgRofin.Error, 11);
   EXPECT_TRUE(C.ClassFromFile);
-
-  const auto R = Refuse("Class = \"TRofinLaser\"\n\nLaserType = \"eltCO2\"\n");
-  EXPECT_EQ(R.Key, "LaserType");
-  EXPECT_EQ(R.Line, 3);
-  EXPECT_NE(R.Reason.find("CfgRofin"), std::string::npos);
-}
-
-TEST(CliConfig, DefParamsOnlyClassesAcceptAnyLaserType) {
   EXPECT_EQ(LoadConfigText("Class = \"TYAGLaser\"\n", "t.toml").Params.LaserType, eltNone);
-  const auto C = LoadConfigText("Class = \"TMaxLaser\"\nLaserType = \"eltCO2\"\n"
+  const auto M = LoadConfigText("Class = \"TMaxLaser\"\nLaserType = \"eltCO2\"\n"
                                 "[CfgCO2]\nShutterPort = 4\n",
                                 "t.toml");
-  EXPECT_EQ(C.ClassName, "TMaxLaser");
-  EXPECT_EQ(C.Params.CfgCO2.ShutterPort, 4);
+  EXPECT_EQ(M.ClassName, "TMaxLaser");
+  EXPECT_EQ(M.Params.CfgCO2.ShutterPort, 4);
   EXPECT_EQ(LoadConfigText("Class = \"TLPINGLaser\"\nLaserType = \"eltNone\"\n", "t.toml")
                 .Params.LaserType,
             eltNone);
@@ -133,6 +127,7 @@ TEST(CliConfig, RefusalsNameLineKeyAndReason) {
       {"LaserType = \"eltRay\"\n[CfgRay]\nPulseModel = \"" + std::string(256, 'Q') + "\"\n", 3,
        "CfgRay.PulseModel", "255"},
       {"Class = \"TFooLaser\"\n", 1, "Class", "unknown laser class"},
+      {"Class = \"TRofinLaser\"\n\nLaserType = \"eltCO2\"\n", 3, "LaserType", "CfgRofin"},
       {Co2 + "[Host]\nPwmPort = \"yes\"\n", 3, "Host.PwmPort", "boolean"},
       {Co2 + "[Host]\nOutputs = [1, 256]\n", 3, "Host.Outputs", "out of range"},
       {Co2 + "[Host]\nPorts = 1\n", 3, "Host.Ports", "unknown key"},
