@@ -75,24 +75,3 @@ TEST(CliText, ExamplesRunAgainstTheirSimulators) {
 }
 
 } // namespace
-
-namespace {
-
-TEST(CliText, MarsDemoRaisesAndClearsTheStatusAlarm) {
-  char Tmpl[] = "/tmp/nclaser-mdemo-XXXXXX";
-  ASSERT_NE(mkdtemp(Tmpl), nullptr);
-  const fs::path Out = fs::path(Tmpl) / "out";
-  const std::string Cmd =
-      std::string(NCLASER_TOOL) + " demo mars </dev/null >" + Out.string() + " 2>&1";
-  const int Raw = std::system(Cmd.c_str());
-  const std::string Text = Read(Out);
-  fs::remove_all(Tmpl);
-  EXPECT_EQ(WIFEXITED(Raw) ? WEXITSTATUS(Raw) : -1, 0) << Text;
-  EXPECT_NE(Text.find("log: Laser serial port/network connected."), std::string::npos) << Text;
-  const auto Alarm = Text.find("] alarm ");
-  ASSERT_NE(Alarm, std::string::npos) << Text;
-  EXPECT_NE(Text.find("RerId laser alarm Des: Fault", Alarm), std::string::npos) << Text;
-  EXPECT_NE(Text.find(" cleared", Alarm), std::string::npos) << Text;
-}
-
-} // namespace
