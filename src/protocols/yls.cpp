@@ -182,6 +182,28 @@ std::uint16_t Crc16(std::span<const std::uint8_t> Bytes) {
 
 // ---- Requests ----------------------------------------------------------------------
 
+bool IsAnswerCode(std::uint16_t Code) {
+  switch (Code) {
+  case cmdGetLaserID:
+  case cmdGetLaserStatus:
+  case cmdGetTimeData:
+  case cmdGetDewPointData:
+  case cmdSetAccessLev:
+  case cmdPowerSupply:
+  case cmdSetPumpCurrent:
+  case cmdSetOutPower:
+  case cmdEmission:
+  case cmdGuideLaser:
+  case cmdSetOptChannel:
+  case cmdResetNoCritError:
+  case cmdAnalogCtrl:
+  case cmdModulationCtrl:
+    return true;
+  default:
+    return false;
+  }
+}
+
 TBytes BuildRequest(const TCrc16& Crc, std::uint16_t Code, std::span<const std::uint8_t> Data) {
   return Frame(Crc, Code, 0, Data);
 }
@@ -328,7 +350,7 @@ std::vector<TBytes> TFrameAssembler::Feed(std::span<const std::uint8_t> Bytes) {
   while (FBuf.size() - Pos >= HeaderSize) {
     const std::span<const std::uint8_t> At(FBuf.data() + Pos, FBuf.size() - Pos);
     const std::uint32_t Size = Get32(At, 4);
-    if (At[0] == 0 || Size > MaxDataSize) {
+    if (!IsAnswerCode(Get16(At, 0)) || Size > MaxDataSize) {
       ++Pos;
       ++FSkipped;
       continue;

@@ -45,6 +45,9 @@ enum : std::uint16_t {
   cmdModulationCtrl = 2509,
 };
 
+// One of the codes above: the only codes a laser answers to this driver.
+bool IsAnswerCode(std::uint16_t Code);
+
 // The execution code by which the laser asks for an access level first.
 constexpr std::uint16_t ExecNeedAccessLevel = 0xFFFA;
 // The data word of the emission-on command.
@@ -209,8 +212,9 @@ std::string SerialNumberText(const TLaserID& Id);
 // ---- Stream reassembly -------------------------------------------------------------
 
 // Joins the pieces of a TCP byte stream into whole frames. A frame is taken where a
-// plausible header (answer code with a non-zero low byte, data size up to MaxDataSize)
-// is followed by its data and a matching CRC; anything else is skipped a byte at a time.
+// plausible header (one of the command codes, data size up to MaxDataSize) is followed by
+// its data and a matching CRC; anything else is skipped a byte at a time, so noise never
+// holds a frame back unless it looks like the start of one.
 // A frame is handed on once, whole, and never in part.
 class TFrameAssembler {
 public:
