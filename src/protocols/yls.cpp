@@ -343,30 +343,47 @@ std::string SerialNumberText(const TLaserID& Id) {
 
 // ---- Stream reassembly -------------------------------------------------------------
 
-std::vector<TBytes> TFrameAssembler::Feed(std::span<const std::uint8_t> Bytes) {
-  FBuf.insert(FBuf.end(), Bytes.begin(), Bytes.end());
-  std::vector<TBytes> Frames;
+TLocated LocateFrame(const TCrc16& Crc, std::span<const std::uint8_t> In) {
+  TLocated R;
   std::size_t Pos = 0;
-  while (FBuf.size() - Pos >= HeaderSize) {
-    const std::span<const std::uint8_t> At(FBuf.data() + Pos, FBuf.size() - Pos);
+  while (In.size() - Pos >= HeaderSize) {
+    const std::span<const std::uint8_t> At = In.subspan(Pos);
     const std::uint32_t Size = Get32(At, 4);
     if (!IsAnswerCode(Get16(At, 0)) || Size > MaxDataSize) {
       ++Pos;
-      ++FSkipped;
       continue;
     }
     const std::size_t Length = Size + FrameOverhead;
     if (At.size() < Length) {
       break; // the rest of this frame is still on its way
     }
-    if (FCrc.Calc(At.first(Length - 2)) != Get16(At, Length - 2)) {
+    if (Crc.Calc(At.first(Length - 2)) != Get16(At, Length - 2)) {
       ++Pos;
-      ++FSkipped;
-      ++FCrcRejects;
+      ++R.CrcRejects;
       continue;
     }
-    Frames.emplace_back(At.begin(), At.begin() + static_cast<std::ptrdiff_t>(Length));
-    Pos += Length;
+    R.Length = Length;
+    break;
+  }
+  R.Skip = Pos;
+  return R;
+}
+
+std::vector<TBytes> TFrameAssembler::Feed(std::span<const std::uint8_t> Bytes) {
+  FBuf.insert(FBuf.end(), Bytes.begin(), Bytes.end());
+  std::vector<TBytes> Frames;
+  std::size_t Pos = 0;
+  for (;;) {
+    const TLocated L = LocateFrame(FCrc, std::span<const std::uint8_t>(FBuf).subspan(Pos));
+    Pos += L.Skip;
+    FSkipped += L.Skip;
+    FCrcRejects += L.CrcRejects;
+    if (L.Length == 0) {
+      break;
+    }
+    const auto Begin = FBuf.begin() + static_cast<std::ptrdiff_t>(Pos);
+    Frames.emplace_back(Begin, Begin + static_cast<std::ptrdiff_t>(L.Length));
+    Pos += L.Length;
   }
   FBuf.erase(FBuf.begin(), FBuf.begin() + static_cast<std::ptrdiff_t>(Pos));
   return Frames;

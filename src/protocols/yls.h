@@ -211,6 +211,16 @@ std::string SerialNumberText(const TLaserID& Id);
 
 // ---- Stream reassembly -------------------------------------------------------------
 
+// Where the first whole frame of In lies: Skip bytes of noise (a byte at a time, never
+// a frame's start) before it, then Length bytes of frame; Length 0 when no whole frame is
+// there yet (In from Skip on may be its beginning).
+struct TLocated {
+  std::size_t Skip = 0;
+  std::size_t Length = 0;
+  std::size_t CrcRejects = 0; // candidates dropped for a wrong CRC
+};
+TLocated LocateFrame(const TCrc16& Crc, std::span<const std::uint8_t> In);
+
 // Joins the pieces of a TCP byte stream into whole frames. A frame is taken where a
 // plausible header (one of the command codes, data size up to MaxDataSize) is followed by
 // its data and a matching CRC; anything else is skipped a byte at a time, so noise never
