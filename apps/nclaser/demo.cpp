@@ -200,6 +200,11 @@ int RunDemo(const TDemoFamily& Family, TDemoContext& Ctx) {
       "LaserOn", [&] { L.LaserOn(); }, 500);
   Step(
       "EmissionOn", [&] { L.EmissionOn(); }, 700);
+  if (S.StartupDone && !Ctx.Stop.load()) {
+    // A power-on sequence still running would set the configured current again after ours.
+    Run.Say(Run.Poll(L, *Host, 5000, S.StartupDone) ? "start-up finished"
+                                                    : "start-up not finished within 5 s");
+  }
   Step(
       "SetDiodeCurrent " + TDemoRun::FormatNumberShort(S.Power),
       [&] { L.SetDiodeCurrent(S.Power); }, 500);

@@ -324,13 +324,13 @@ TEST_P(YlrEndToEnd, DeviceDescriptionAndSpecialCommands) {
 
 TEST_P(YlrEndToEnd, SplitJoinedAndErrorRepliesAndRunawayInput) {
   Up();
-  Sim.SetSplitReplies(3, 2);
+  Sim.SetSplit(3, 2);
   EXPECT_EQ(Ipg->GetDeviceDesc(), "IPG YLR-500-AC SN: PL1234567");
-  Sim.SetSplitReplies(0, 0);
-  Sim.SetJoinReplies(true);
+  Sim.SetSplit(0, 0);
+  Sim.SetJoin(true);
   Ipg->SetAimingOn(true);
   EXPECT_TRUE(Eventually([&] { return Ipg->GetIsAimingOn(); }));
-  Sim.SetJoinReplies(false);
+  Sim.SetJoin(false);
 
   Sim.SetErrorReply("EMON", "Interlock open");
   Ipg->EmissionOn();
@@ -425,7 +425,7 @@ TEST_P(YlrEndToEndTcp, PulledCableIsFoundByThePingWatchdogAndRecovered) {
 
 TEST_P(YlrEndToEndTcp, ClosedConnectionIsReopened) {
   Up();
-  Sim.DropConnection(400);
+  Sim.DropLink(400);
   ASSERT_TRUE(Eventually([&] { return Sim.ConnectCount() >= 2; }, 4000));
   Sim.ClearCommands();
   ASSERT_TRUE(Sim.WaitForCommand("STA", 2000));

@@ -7,8 +7,23 @@ namespace {
 
 using sim::TYLRModel;
 
+// The model fed as the endpoint feeds it, without a link.
+struct TFed : TYLRModel {
+  sim::TBytes Pending;
+  std::vector<std::string> Commands;
+  std::string Feed(const std::string& In) {
+    std::string Out;
+    std::size_t Junk = 0;
+    sim::SplitRequests(*this, Pending, sim::ToBytes(In), Junk, [&](const sim::TBytes& R) {
+      Commands.push_back(Describe(R));
+      Out += sim::ToText(Handle(R, 0.0));
+    });
+    return Out;
+  }
+};
+
 TEST(YlrModel, AnswersInTheLaserReplyForm) {
-  TYLRModel M;
+  TFed M;
   EXPECT_EQ(M.Feed("STA\r"), "STA: 4096\r"); // modulation enabled
   EXPECT_EQ(M.Feed("EMON\rSTA\r"), "EMON\rSTA: 4100\r");
   EXPECT_TRUE(M.Emission());
@@ -17,12 +32,12 @@ TEST(YlrModel, AnswersInTheLaserReplyForm) {
   EXPECT_EQ(M.DiodeCurrent(), 45.0);
   EXPECT_EQ(M.Feed("SDC 101\r"), "ERR: Out of Range\r");
   EXPECT_EQ(M.Feed("RSN\rBOGUS\r"), "RSN: PL1234567\rERR: Unknown Command\r");
-  EXPECT_EQ(M.Commands(),
+  EXPECT_EQ(M.Commands,
             (std::vector<std::string>{"STA", "EMON", "STA", "SDC 45", "SDC 101", "RSN", "BOGUS"}));
 }
 
 TEST(YlrModel, KeepsModesAndFaultsInTheStatusWord) {
-  TYLRModel M;
+  TFed M;
   M.Feed("DMOD\rEGM\rABN\rEPM\r");
   EXPECT_EQ(M.Status(), TYLRModel::BitGateMode | TYLRModel::BitAiming);
   EXPECT_TRUE(M.PulseMode());
@@ -34,9 +49,6 @@ TEST(YlrModel, KeepsModesAndFaultsInTheStatusWord) {
   M.SetErrorReply("ABF", "Busy");
   EXPECT_EQ(M.Feed("ABF\r"), "ERR: Busy\r");
   EXPECT_TRUE(M.Aiming());
-  M.SetSilent(true);
-  EXPECT_EQ(M.Feed("STA\r"), "");
-  EXPECT_EQ(M.Commands().back(), "STA"); // still recorded
 }
 
 } // namespace
