@@ -12,7 +12,7 @@
 
 namespace nclaser::bench {
 
-enum class TFamily { YlrSerial, YlrTcp, Jk };
+enum class TFamily { YlrSerial, YlrTcp, Jk, YlsTcp };
 
 inline const char* FamilyName(TFamily F) {
   switch (F) {
@@ -22,11 +22,13 @@ inline const char* FamilyName(TFamily F) {
     return "ylr_tcp";
   case TFamily::Jk:
     return "jk_serial";
+  case TFamily::YlsTcp:
+    return "yls_tcp";
   }
   return "?";
 }
 
-// The I-th simulator's TCP address (YLR over TCP listens on port 10001 of it).
+// The I-th simulator's TCP address (YLR over TCP listens on port 10001 of it, YLS on 5100).
 inline std::string TcpAddress(int I) {
   return "127.0.50." + std::to_string(I + 1);
 }
@@ -47,6 +49,12 @@ inline TNcLaserPtr BuildLaser(hostkit::THost& Host, TFamily F, int I, const std:
     Utf8ToTextBuf("9600,n,8,1", P.CfgGSI.Comm.CommSettings);
     P.CfgGSI.Address = 1;
     Host.SerialPorts->Set(Port, Endpoint);
+  } else if (F == TFamily::YlsTcp) {
+    Class = "TIPGYLSLaser";
+    P.LaserType = eltIPG;
+    P.CfgIPG.Initialize();
+    P.CfgIPG.IPGType = ltYLSGemNet;
+    Utf8ToTextBuf(Endpoint, P.CfgIPG.YLS.Net.TcpHost);
   } else {
     Class = "TIPG500Laser";
     P.LaserType = eltIPG;

@@ -12,6 +12,7 @@
 #include "host/clock.h"
 #include "sim/jk_sim.h"
 #include "sim/ylr_sim.h"
+#include "sim/yls/yls_model.h"
 
 using namespace nclaser;
 using namespace nclaser::bench;
@@ -81,6 +82,55 @@ void Ylr(TFamily F, int Runs) {
   ReportVs(Name + ".EmissionOn", Emission, KYlrDrainMs, "one 20 ms drain");
 }
 
+// YLS: every command first drains the link for 20 ms (the monitor's own exchange may hold
+// the link for up to 40 ms more).
+constexpr double KYlsDrainMs = 20.0;
+
+void Yls(int Runs) {
+  sim::TSim<sim::TYLSModel> Sim;
+  std::string Error;
+  const std::string Address = TcpAddress(201);
+  if (!Sim.StartTcp(Address, 5100, &Error)) {
+    std::fprintf(stderr, "simulator: %s\n", Error.c_str());
+    return;
+  }
+  hostkit::THost Host;
+  Host.Install();
+  auto L = BuildLaser(Host, TFamily::YlsTcp, 0, Address);
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  // The arrival time of the first request with Code and first data word Value.
+  const auto Arrival = [&Sim](std::uint16_t Code, std::uint16_t Value) {
+    double At = -1;
+    Sim.WaitRequests(
+        [&](const std::vector<sim::TSimRequest>& R) {
+          for (const auto& X : R) {
+            if (X.Bytes.size() >= 12 && (X.Bytes[0] | (X.Bytes[1] << 8)) == Code &&
+                (X.Bytes[8] | (X.Bytes[9] << 8)) == Value) {
+              At = X.TimeMs;
+              return true;
+            }
+          }
+          return false;
+        },
+        3000);
+    return At;
+  };
+  std::vector<double> Diode;
+  std::vector<double> Emission;
+  for (int I = 0; I < Runs; ++I) {
+    const double V = I % 2 == 0 ? 40.0 : 60.0;
+    Sim.ClearRequests();
+    Diode.push_back(Measure([&] { L->SetDiodeCurrent(V); },
+                            [&] { return Arrival(2501, I % 2 == 0 ? 4000 : 6000); }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100 + (I * 53) % 130));
+    Sim.ClearRequests();
+    Emission.push_back(Measure([&] { L->EmissionOff(); }, [&] { return Arrival(2503, 0); }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100 + (I * 37) % 130));
+  }
+  ReportVs("yls_tcp.SetDiodeCurrent", Diode, KYlsDrainMs, "one 20 ms drain");
+  ReportVs("yls_tcp.EmissionOff", Emission, KYlsDrainMs, "one 20 ms drain");
+}
+
 void Jk(int Runs) {
   sim::TJKSim Sim;
   Sim.Start();
@@ -143,5 +193,6 @@ int main(int argc, char** argv) {
   Ylr(TFamily::YlrSerial, Runs);
   Ylr(TFamily::YlrTcp, Runs);
   Jk(Runs);
+  Yls(Runs);
   return 0;
 }

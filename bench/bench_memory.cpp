@@ -13,6 +13,7 @@
 #include "bench/bench_util.h"
 #include "sim/jk_sim.h"
 #include "sim/ylr_sim.h"
+#include "sim/yls/yls_model.h"
 
 using namespace nclaser;
 using namespace nclaser::bench;
@@ -30,9 +31,14 @@ double ResidentKiB() {
 void Family(TFamily F, int Count) {
   std::vector<std::unique_ptr<sim::TYLRSim>> Ylr;
   std::vector<std::unique_ptr<sim::TJKSim>> Jk;
+  std::vector<std::unique_ptr<sim::TSimEndpoint>> Yls;
   std::vector<std::string> Endpoints;
   for (int I = 0; I <= Count; ++I) {
-    if (F == TFamily::Jk) {
+    if (F == TFamily::YlsTcp) {
+      Yls.push_back(std::make_unique<sim::TSim<sim::TYLSModel>>());
+      Yls.back()->StartTcp(TcpAddress(100 + I), 5100);
+      Endpoints.push_back(TcpAddress(100 + I));
+    } else if (F == TFamily::Jk) {
       Jk.push_back(std::make_unique<sim::TJKSim>());
       Jk.back()->Start();
       Endpoints.push_back(Jk.back()->DevicePath());
@@ -69,7 +75,7 @@ void Family(TFamily F, int Count) {
 int main(int argc, char** argv) {
   const int Count = argc > 1 ? std::atoi(argv[1]) : 32;
   std::printf("# resident set growth per additional laser\n");
-  for (const TFamily F : {TFamily::YlrSerial, TFamily::YlrTcp, TFamily::Jk}) {
+  for (const TFamily F : {TFamily::YlrSerial, TFamily::YlrTcp, TFamily::Jk, TFamily::YlsTcp}) {
     Family(F, Count);
   }
   return 0;
