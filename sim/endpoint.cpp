@@ -524,12 +524,17 @@ void TSimEndpoint::Answer(TBytes Bytes, double Now) {
 }
 
 void TSimEndpoint::Flush(double Now) {
+  // A failed write closes the link, which forgets FLate: take the due answers out first.
   std::size_t Done = 0;
   while (Done < FLate.size() && FLate[Done].Due <= Now) {
-    WriteAll(FLate[Done].Bytes);
     ++Done;
   }
-  FLate.erase(FLate.begin(), FLate.begin() + static_cast<std::ptrdiff_t>(Done));
+  const auto End = FLate.begin() + static_cast<std::ptrdiff_t>(Done);
+  std::vector<TOut> Due(std::make_move_iterator(FLate.begin()), std::make_move_iterator(End));
+  FLate.erase(FLate.begin(), End);
+  for (const TOut& O : Due) {
+    WriteAll(O.Bytes);
+  }
 }
 
 void TSimEndpoint::WriteAll(std::span<const std::uint8_t> Bytes) {

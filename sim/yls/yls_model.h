@@ -35,6 +35,9 @@ public:
   std::vector<std::string> CommandHelp() const override;
   std::string StateLine() const override;
 
+  // Emission starts only with the power supply on, modulation control enabled and no
+  // alarm; an alarm switches it off, as on the laser.
+
   // ---- State ----
   std::uint32_t Status1() const;
   bool PowerSupply() const { return FPowerSupply; }
@@ -63,7 +66,6 @@ public:
   void SetReady(bool On) { FReady = On; }
   // The laser wants its power supply switched on (Status1 bit 30).
   void SetPowerWanted(bool On) { FPowerWanted = On; }
-  // Emission needs modulation control (external) switched on first, as the real laser.
   void SetSerialNumber(const std::string& SN) { FSerial = SN; }
 
 private:

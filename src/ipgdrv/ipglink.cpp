@@ -15,7 +15,7 @@ constexpr int ReadChunk = 1024;
 } // namespace
 
 TIPGNetLink::TIPGNetLink(const std::string& Host, const std::string& Port, int PingTimeoutMs,
-                         std::function<void()> OnPingFailed)
+                         const std::function<void()>& OnPingFailed)
     : FHost(Host) {
   FTcpClient = NewTcpClient();
   if (FTcpClient) {

@@ -23,7 +23,7 @@ public:
   // PingTimeoutMs). Both ping notifications call OnPingFailed on the ping client's thread.
   // Either client is null when the host has no communication services.
   TIPGNetLink(const std::string& Host, const std::string& Port, int PingTimeoutMs,
-              std::function<void()> OnPingFailed);
+              const std::function<void()>& OnPingFailed);
   // The TCP client goes first, then the ping client, which waits for pending pings, so no
   // notification comes after this.
   ~TIPGNetLink();

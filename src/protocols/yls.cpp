@@ -391,6 +391,18 @@ std::vector<TBytes> TFrameAssembler::Feed(std::span<const std::uint8_t> Bytes) {
 
 // ---- Status words and texts --------------------------------------------------------
 
+// The texts too long for one line, kept out of the table so that no missing comma hides
+// among them.
+constexpr const char* ExternalEnableReset =
+    "\"External laser enable\" signal was reset to 0, when the main power supply of the "
+    "laser was in active state";
+constexpr const char* CabinetDoorDelay =
+    "For the lasers with beam switch: delay time between \u201cCabinet Door A\u201d and "
+    "\u201cCabinet Door B\u201d signals is above, than specified";
+constexpr const char* QcwPulseTooShort =
+    "QCW specific: Appeared when QCW pulse is too short (width out of allowed range) and "
+    "the alarm enabled IG412";
+
 const std::array<const char*, AlarmWarnTextCount>& AlarmWarnTexts() {
   static const std::array<const char*, AlarmWarnTextCount> Table = [] {
     std::array<const char*, AlarmWarnTextCount> T{};
@@ -445,14 +457,11 @@ const std::array<const char*, AlarmWarnTextCount>& AlarmWarnTexts() {
         "Dew point temperature of the laser is too high",
         "Laser optical pulses energy is too high (valid only for QCW-lasers)",
         "Error in BS channel with the mirror in the \u201cbeam\u201d position",
-        "\"External laser enable\" signal was reset to 0, when the main power supply of the "
-        "laser was in active state",
-        "For the lasers with beam switch: delay time between \u201cCabinet Door A\u201d and "
-        "\u201cCabinet Door B\u201d signals is above, than specified",
+        ExternalEnableReset,
+        CabinetDoorDelay,
         "The common maintenance alarm",
         "The second back reflection comparator state (comes from combiner\u2019s PD4) IG412",
-        "QCW specific: Appeared when QCW pulse is too short (width out of allowed range) and "
-        "the alarm enabled IG412",
+        QcwPulseTooShort,
         "QCW specific: discharge circuit of the IG337 QCW module is broken IG412",
         "The SafetyPLC (SICK/PILZ) doesn't provide data within 1 second IG412",
         "At least one module has not input voltage from the main power supply",
