@@ -256,17 +256,20 @@ bool TSimEndpoint::OpenListener(std::string* Error) {
   return true;
 }
 
+bool TSimEndpoint::Launch(bool Opened) {
+  if (Opened) {
+    FStop = false;
+    FWake = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    FRunning = true;
+    FThread = std::thread(&TSimEndpoint::Run, this);
+  }
+  return Opened;
+}
+
 bool TSimEndpoint::StartPty(std::string* Error) {
   Stop();
   FTcp = false;
-  if (!OpenPty(Error)) {
-    return false;
-  }
-  FStop = false;
-  FWake = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-  FRunning = true;
-  FThread = std::thread(&TSimEndpoint::Run, this);
-  return true;
+  return Launch(OpenPty(Error));
 }
 
 bool TSimEndpoint::StartTcp(const std::string& Address, int Port, std::string* Error) {
@@ -274,14 +277,7 @@ bool TSimEndpoint::StartTcp(const std::string& Address, int Port, std::string* E
   FTcp = true;
   FBindAddr = Address;
   FPort = Port;
-  if (!OpenListener(Error)) {
-    return false;
-  }
-  FStop = false;
-  FWake = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-  FRunning = true;
-  FThread = std::thread(&TSimEndpoint::Run, this);
-  return true;
+  return Launch(OpenListener(Error));
 }
 
 void TSimEndpoint::Stop() {
@@ -306,6 +302,10 @@ void TSimEndpoint::Stop() {
   FPending.clear();
   FLate.clear();
   FHeld.clear();
+  // A restarted simulator starts with its link whole.
+  FWantUnplug = FWantReplug = FWantDrop = false;
+  FUnplugged = FCableWasOut = false;
+  FDownUntil = FCableUntil = -1;
 }
 
 bool TSimEndpoint::IsTcp() const {
@@ -547,8 +547,10 @@ void TSimEndpoint::WriteAll(std::span<const std::uint8_t> Bytes) {
   }
   std::size_t Done = 0;
   const double Start = NowMs();
-  // A reader that takes nothing for a while loses the rest, as on a real line.
-  while (Done < Bytes.size() && ElapsedMs(Start) < 200.0) {
+  // A reader that takes nothing for a while loses the rest, as on a real line; a pty whose
+  // port nobody holds open fills at once, so it is given up on sooner.
+  const double Patience = FTcp ? 200.0 : 20.0;
+  while (Done < Bytes.size() && ElapsedMs(Start) < Patience) {
     const ssize_t W = FTcp ? ::send(Fd, Bytes.data() + Done, Bytes.size() - Done, MSG_NOSIGNAL)
                            : ::write(Fd, Bytes.data() + Done, Bytes.size() - Done);
     if (W > 0) {

@@ -180,6 +180,8 @@ private:
     double Due;
     TBytes Bytes;
   };
+  // Starts the reader thread once the transport is open; returns Opened.
+  bool Launch(bool Opened);
   void Run();
   void Wake();
   // The rest runs on the reader thread with FLock held.

@@ -1,38 +1,24 @@
 #include "sim/table.h"
 
+#include "sim/registry.h"
+
 #include <stdexcept>
 
 namespace nclaser::sim {
 
-namespace {
-std::vector<TSimFamily>& Families() {
-  static std::vector<TSimFamily> F;
-  return F;
-}
-} // namespace
+using TTable = TRegistry<TSimFamily>;
 
 bool RegisterSimFamily(TSimFamily Family) {
-  for (auto& F : Families()) {
-    if (F.Name == Family.Name) {
-      F = std::move(Family);
-      return true;
-    }
-  }
-  Families().push_back(std::move(Family));
+  TTable::Add(std::move(Family));
   return true;
 }
 
 const std::vector<TSimFamily>& SimFamilies() {
-  return Families();
+  return TTable::All();
 }
 
 const TSimFamily* FindSimFamily(const std::string& Name) {
-  for (const auto& F : Families()) {
-    if (F.Name == Name) {
-      return &F;
-    }
-  }
-  return nullptr;
+  return TTable::Find(Name);
 }
 
 std::unique_ptr<TSimEndpoint> StartSim(const TSimFamily& Family, bool Tcp,

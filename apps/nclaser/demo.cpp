@@ -7,15 +7,13 @@
 
 #include "host/clock.h"
 #include "hostkit/host.h"
+#include "sim/registry.h"
 
 namespace nclaser::cli {
 
 namespace {
 
-std::vector<TDemoFamily>& Families() {
-  static std::vector<TDemoFamily> F;
-  return F;
-}
+using TDemoTable = sim::TRegistry<TDemoFamily>;
 
 // The I/O-only demo: a Rofin laser wired to the virtual machine I/O; the fault is the
 // laser's Error input.
@@ -105,26 +103,15 @@ private:
 } // namespace
 
 void RegisterDemo(TDemoFamily Family) {
-  for (auto& F : Families()) {
-    if (F.Name == Family.Name) {
-      F = std::move(Family);
-      return;
-    }
-  }
-  Families().push_back(std::move(Family));
+  TDemoTable::Add(std::move(Family));
 }
 
 const std::vector<TDemoFamily>& DemoFamilies() {
-  return Families();
+  return TDemoTable::All();
 }
 
 const TDemoFamily* FindDemo(const std::string& Name) {
-  for (const auto& F : Families()) {
-    if (F.Name == Name) {
-      return &F;
-    }
-  }
-  return nullptr;
+  return TDemoTable::Find(Name);
 }
 
 std::string DefaultLocale() {
