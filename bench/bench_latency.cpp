@@ -1,10 +1,11 @@
 // Latency from a host call (SetDiodeCurrent, EmissionOn) to the command's arrival at the
 // far end of the pty or socket, p50/p99, set against the least time the family's pacing
-// allows. Usage: bench_latency [runs]
+// allows. Usage: bench_latency [runs] [family-filter]
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <future>
+#include <string>
 #include <thread>
 
 #include "bench/bench_common.h"
@@ -189,10 +190,21 @@ void Jk(int Runs) {
 
 int main(int argc, char** argv) {
   const int Runs = argc > 1 ? std::atoi(argv[1]) : 200;
+  const std::string Filter = argc > 2 ? argv[2] : "";
+  const auto Wanted = [&Filter](TFamily F) {
+    return std::string(FamilyName(F)).find(Filter) != std::string::npos;
+  };
   std::printf("# host call to the command's arrival at the far end, %d runs each\n", Runs);
-  Ylr(TFamily::YlrSerial, Runs);
-  Ylr(TFamily::YlrTcp, Runs);
-  Jk(Runs);
-  Yls(Runs);
+  for (const TFamily F : {TFamily::YlrSerial, TFamily::YlrTcp}) {
+    if (Wanted(F)) {
+      Ylr(F, Runs);
+    }
+  }
+  if (Wanted(TFamily::Jk)) {
+    Jk(Runs);
+  }
+  if (Wanted(TFamily::YlsTcp)) {
+    Yls(Runs);
+  }
   return 0;
 }

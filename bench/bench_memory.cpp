@@ -1,6 +1,6 @@
 // Resident memory per additional laser: the resident set after building 1 and then 33
 // lasers of a family (against simulators in this process, built beforehand), divided by
-// the 32 added. Usage: bench_memory [count]
+// the 32 added. Usage: bench_memory [count] [family-filter]
 #include <unistd.h>
 
 #include <chrono>
@@ -75,7 +75,11 @@ void Family(TFamily F, int Count) {
 int main(int argc, char** argv) {
   const int Count = argc > 1 ? std::atoi(argv[1]) : 32;
   std::printf("# resident set growth per additional laser\n");
+  const std::string Filter = argc > 2 ? argv[2] : "";
   for (const TFamily F : {TFamily::YlrSerial, TFamily::YlrTcp, TFamily::Jk, TFamily::YlsTcp}) {
+    if (std::string(FamilyName(F)).find(Filter) == std::string::npos) {
+      continue;
+    }
     Family(F, Count);
   }
   return 0;
