@@ -181,17 +181,24 @@ void TIPGYLSLaser::EmissionOn() {
   ForceDiodeCurrent(FCfgLaserDef.PWM.DiodeCurrent);
 }
 
+void TIPGYLSLaser::CutSequences() {
+  std::lock_guard<std::mutex> L(FSeqLock);
+  ++FSeqGen;
+  FSeqChanged.notify_all();
+}
+
 void TIPGYLSLaser::EmissionOff() {
-  {
-    std::lock_guard<std::mutex> L(FSeqLock);
-    ++FSeqGen;
-    FSeqChanged.notify_all();
-  }
+  CutSequences();
   TFiberLaser::EmissionOff();
   if (FIPGYLSDriver) {
     FIPGYLSDriver->EmissionOff();
   }
   FEmissionOn = false;
+}
+
+void TIPGYLSLaser::LaserOff() {
+  CutSequences();
+  TFiberLaser::LaserOff();
 }
 
 bool TIPGYLSLaser::GetIsEmissionOn() {

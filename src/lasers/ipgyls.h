@@ -25,6 +25,9 @@ public:
   bool GetIsEmissionOn() override;
   void EmissionOn() override;
   void EmissionOff() override;
+  // The fiber base's LaserOff; a running emission sequence is cut short first, so it sends
+  // no emission-on after this returns.
+  void LaserOff() override;
   void PowerOn() override;
   void SetAimingOn(bool On) override;
   void UpdateAlarms() override;
@@ -44,6 +47,7 @@ private:
   // Destroy) has cut it short meanwhile.
   bool SequencePause(int Ms, std::uint64_t Gen);
   bool SequenceLive(std::uint64_t Gen);
+  void CutSequences();
 
   bool FUseNetCtrl = false;
   std::int32_t FPowerCtrlPort = 0;
