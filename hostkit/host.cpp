@@ -3,6 +3,7 @@
 #include "host/alarms.h"
 #include "host/appsys.h"
 #include "host/io.h"
+#include "host/sched.h"
 #include "host/sync.h"
 #include "hostkit/comm_factory.h"
 #include "strings/messages.h"
@@ -15,6 +16,12 @@ THost::THost(THostOptions Options) : Comm(std::make_unique<TLinuxCommFactory>(Se
   }
 }
 
+void THost::SetRealTime(TRealTimeOptions Options) {
+  if (!FInstalled) {
+    RealTime = std::make_unique<TRealTimePolicy>(std::move(Options));
+  }
+}
+
 THost::~THost() {
   Uninstall();
 }
@@ -24,6 +31,10 @@ void THost::Install() {
     return;
   }
   FInstalled = true;
+  if (RealTime && !FRealTimeLogged) {
+    FRealTimeLogged = true;
+    App.ShowMsg(RealTime->Decide(), clBlack);
+  }
   GPOutput = &IO.Outputs();
   GPInput = &IO.Inputs();
   GPDA = &IO.DA();
@@ -32,6 +43,7 @@ void THost::Install() {
   AppSys = &App;
   SemaphoreApi = &Semaphores;
   CommFactory = Comm.get();
+  ThreadScheduler = RealTime.get();
   InitializeDeviceStrs();
 }
 
@@ -49,6 +61,7 @@ void THost::Uninstall() {
   AppSys = nullptr;
   SemaphoreApi = nullptr;
   CommFactory = nullptr;
+  ThreadScheduler = nullptr;
 }
 
 } // namespace nclaser::hostkit

@@ -524,15 +524,13 @@ void TSimEndpoint::Answer(TBytes Bytes, double Now) {
 }
 
 void TSimEndpoint::Flush(double Now) {
-  // A failed write closes the link, which forgets FLate: take the due answers out first.
-  std::size_t Done = 0;
-  while (Done < FLate.size() && FLate[Done].Due <= Now) {
-    ++Done;
+  // Taken out first: a write that finds the client gone clears what is still queued.
+  std::vector<TOut> Due;
+  while (!FLate.empty() && FLate.front().Due <= Now) {
+    Due.push_back(std::move(FLate.front()));
+    FLate.erase(FLate.begin());
   }
-  const auto End = FLate.begin() + static_cast<std::ptrdiff_t>(Done);
-  std::vector<TOut> Due(std::make_move_iterator(FLate.begin()), std::make_move_iterator(End));
-  FLate.erase(FLate.begin(), End);
-  for (const TOut& O : Due) {
+  for (const auto& O : Due) {
     WriteAll(O.Bytes);
   }
 }

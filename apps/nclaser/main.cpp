@@ -90,6 +90,10 @@ public:
     FTrace = Trace;
     FHost = MakeHost(C.Host);
     FHost->Install();
+    if (C.Host.RealTimeGiven && FHost->RealTime) {
+      // Asked for in the file: say what it got (the message log keeps the line either way).
+      Error(FHost->RealTime->Decide());
+    }
     if (!Locale.empty()) {
       std::string Why;
       if (!FHost->App.LoadLocale(Locale, &Why)) {

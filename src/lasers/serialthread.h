@@ -11,6 +11,7 @@
 // everything else runs on the thread itself.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -57,6 +58,9 @@ public:
   void LockAdd(TElem Cmd);
   int QueueCount();
   bool GetDebugMode() const { return FDebugMode; }
+  // The once-flag: set at most once per thread life, when the make's connected (or
+  // port-open) message is due. Readable from any thread.
+  bool OnceTaken() const { return FOnce.load(); }
 
 protected:
   // The make's rows.
@@ -87,16 +91,24 @@ protected:
   // (which closes it).
   void DoTerminate() override;
 
+  // ShowMsg in colour 0, for the input templates of this header.
+  static void ShowDrained(const std::string& Line);
   // Writes one command; on a positive count logs it (debug flag) and pauses. Lock held.
   bool SendCommand(const TElem& Cmd);
   // True the first time it is called in the thread's life (the once-flag).
   bool TakeOnce();
   bool PortActive() const { return FComm != nullptr && FComm->GetActive(); }
+  // Opens the port now, for makes that open it while the thread is being built (the
+  // cycle keeps reopening it as usual).
+  void OpenPort();
 
   // Input helpers: reads of at most 1024 bytes until one returns nothing, each non-empty
   // read handed to OnChunk and followed by Sleep(20).
   template <class F> void DrainBytes(F&& OnChunk);
   template <class F> void DrainText(F&& OnText);
+  // DrainText for makes that log their input: every read, the final empty one included, is
+  // shown (colour 0) as Prefix + text when the debug flag is set.
+  template <class F> void DrainTextLogged(const std::string& Prefix, F&& OnText);
 
   TCriticalSection FCmdLock;
   std::unique_ptr<std::deque<TElem>> FCmdQueue;
@@ -105,7 +117,7 @@ protected:
 
 private:
   void Cycle();
-  bool FOnce = false;
+  std::atomic<bool> FOnce{false};
 };
 
 // Builds a make's thread and starts it once the object is complete.
@@ -133,6 +145,25 @@ template <class TElem> template <class F> void TQueuedCommThread<TElem>::DrainBy
 template <class TElem> template <class F> void TQueuedCommThread<TElem>::DrainText(F&& OnText) {
   for (;;) {
     const std::string Text = FComm->ReadAsString();
+    if (Text.empty()) {
+      return;
+    }
+    OnText(Text);
+    Sleep(20);
+    if (Terminated()) {
+      return;
+    }
+  }
+}
+
+template <class TElem>
+template <class F>
+void TQueuedCommThread<TElem>::DrainTextLogged(const std::string& Prefix, F&& OnText) {
+  for (;;) {
+    const std::string Text = FComm->ReadAsString();
+    if (FDebugMode) {
+      ShowDrained(Prefix + Text);
+    }
     if (Text.empty()) {
       return;
     }

@@ -144,6 +144,11 @@ TEST(CliConfig, RefusalsNameLineKeyAndReason) {
       {Co2 + "[Host]\nPwmPort = \"yes\"\n", 3, "Host.PwmPort", "boolean"},
       {Co2 + "[Host]\nOutputs = [1, 256]\n", 3, "Host.Outputs", "out of range"},
       {Co2 + "[Host]\nPorts = 1\n", 3, "Host.Ports", "unknown key"},
+      {Co2 + "[Host]\nRealTime = \"fast\"\n", 3, "Host.RealTime", "\"auto\", \"off\""},
+      {Co2 + "[Host]\nRealTime = 0\n", 3, "Host.RealTime", "out of range (1 to 99)"},
+      {Co2 + "[Host]\nRealTime = 100\n", 3, "Host.RealTime", "out of range"},
+      {Co2 + "[Host]\nRealTime = true\n", 3, "Host.RealTime", "got a boolean"},
+      {Co2 + "[Host]\nLockMemory = 1\n", 3, "Host.LockMemory", "boolean"},
       {Co2 + "[Host.SerialPorts]\ncom1 = \"/dev/ttyS0\"\n", 3, "Host.SerialPorts.com1",
        "serial port number"},
       {"LaserType = \"eltDA\"\n", 1, "LaserType", "no laser class"},
@@ -185,6 +190,31 @@ TEST(CliConfig, HostSection) {
   EXPECT_EQ(C.Host.SerialPorts.at(1), "/dev/ttyUSB0");
   EXPECT_EQ(C.Host.SerialPorts.at(7), "/dev/pts/4");
   EXPECT_FALSE(LoadConfigText("LaserType = \"eltCO2\"\n", "t.toml").Host.Outputs.has_value());
+}
+
+TEST(CliConfig, RealTimeIsAutoUnlessTheFileSaysOtherwise) {
+  using hostkit::TRealTimeMode;
+  struct TCase {
+    std::string Host;
+    TRealTimeMode Mode;
+    int Priority;
+    bool Lock;
+    bool Given;
+  };
+  const TCase Cases[] = {
+      {"", TRealTimeMode::Auto, 0, false, false},
+      {"RealTime = \"auto\"\n", TRealTimeMode::Auto, 0, false, true},
+      {"RealTime = \"off\"\nLockMemory = true\n", TRealTimeMode::Off, 0, true, true},
+      {"RealTime = 35\n", TRealTimeMode::Fixed, 35, false, true},
+  };
+  for (const auto& C : Cases) {
+    SCOPED_TRACE(C.Host);
+    const auto H = LoadConfigText("LaserType = \"eltCO2\"\n[Host]\n" + C.Host, "t.toml").Host;
+    EXPECT_EQ(H.RealTime.Mode, C.Mode);
+    EXPECT_EQ(H.RealTime.Priority, C.Priority);
+    EXPECT_EQ(H.RealTime.LockMemory, C.Lock);
+    EXPECT_EQ(H.RealTimeGiven, C.Given);
+  }
 }
 
 TEST(CliConfig, EveryClassHasAnExampleThatLoads) {
