@@ -36,9 +36,14 @@ double ProcessCpuSeconds() {
 int Serve(TFamily F, int N, bool Silent) {
   std::vector<std::unique_ptr<sim::TYLRSim>> Ylr;
   std::vector<std::unique_ptr<sim::TJKSim>> Jk;
+  std::vector<std::unique_ptr<sim::TSimEndpoint>> Spi;
   std::vector<std::unique_ptr<sim::TSimEndpoint>> Yls;
   for (int I = 0; I < N; ++I) {
-    if (F == TFamily::YlsTcp) {
+    if (IsSpi(F)) {
+      Spi.push_back(StartSpiSim(F));
+      Spi.back()->SetSilent(Silent);
+      std::printf("%s\n", Spi.back()->DevicePath().c_str());
+    } else if (F == TFamily::YlsTcp) {
       auto S = std::make_unique<sim::TSim<sim::TYLSModel>>();
       std::string Error;
       if (!S->StartTcp(TcpAddress(I), 5100, &Error)) {
@@ -127,7 +132,8 @@ int main(int argc, char** argv) {
   const std::string Filter = argc > 2 ? argv[2] : "";
   std::printf("# CPU of idle lasers over %.0f s, fraction of one core (simulators in a child)\n",
               Window);
-  for (const TFamily F : {TFamily::YlrSerial, TFamily::YlrTcp, TFamily::Jk, TFamily::YlsTcp}) {
+  for (const TFamily F : {TFamily::YlrSerial, TFamily::YlrTcp, TFamily::Jk, TFamily::Spi,
+                          TFamily::Spi1000, TFamily::YlsTcp}) {
     if (!Filter.empty() && std::string(FamilyName(F)).find(Filter) == std::string::npos) {
       continue;
     }

@@ -31,10 +31,14 @@ double ResidentKiB() {
 void Family(TFamily F, int Count) {
   std::vector<std::unique_ptr<sim::TYLRSim>> Ylr;
   std::vector<std::unique_ptr<sim::TJKSim>> Jk;
+  std::vector<std::unique_ptr<sim::TSimEndpoint>> Spi;
   std::vector<std::unique_ptr<sim::TSimEndpoint>> Yls;
   std::vector<std::string> Endpoints;
   for (int I = 0; I <= Count; ++I) {
-    if (F == TFamily::YlsTcp) {
+    if (IsSpi(F)) {
+      Spi.push_back(StartSpiSim(F));
+      Endpoints.push_back(Spi.back()->DevicePath());
+    } else if (F == TFamily::YlsTcp) {
       Yls.push_back(std::make_unique<sim::TSim<sim::TYLSModel>>());
       Yls.back()->StartTcp(TcpAddress(100 + I), 5100);
       Endpoints.push_back(TcpAddress(100 + I));
@@ -76,7 +80,8 @@ int main(int argc, char** argv) {
   const int Count = argc > 1 ? std::atoi(argv[1]) : 32;
   std::printf("# resident set growth per additional laser\n");
   const std::string Filter = argc > 2 ? argv[2] : "";
-  for (const TFamily F : {TFamily::YlrSerial, TFamily::YlrTcp, TFamily::Jk, TFamily::YlsTcp}) {
+  for (const TFamily F : {TFamily::YlrSerial, TFamily::YlrTcp, TFamily::Jk, TFamily::Spi,
+                          TFamily::Spi1000, TFamily::YlsTcp}) {
     if (std::string(FamilyName(F)).find(Filter) == std::string::npos) {
       continue;
     }

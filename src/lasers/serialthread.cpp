@@ -82,7 +82,7 @@ template <class TElem> bool TQueuedCommThread<TElem>::TakeOnce() {
 }
 
 template <class TElem> bool TQueuedCommThread<TElem>::SendCommand(const TElem& Cmd) {
-  if (FComm == nullptr || WriteCommand(*FComm, Cmd) <= 0) {
+  if (FComm == nullptr || !WriteDone(WriteCommand(*FComm, Cmd))) {
     return false;
   }
   if (FDebugMode) {

@@ -61,6 +61,9 @@ public:
   // The once-flag: set at most once per thread life, when the make's connected (or
   // port-open) message is due. Readable from any thread.
   bool OnceTaken() const { return FOnce.load(); }
+  // Drops every queued command for which Pred holds (a command not yet written can be
+  // withdrawn); returns how many.
+  template <class P> int LockRemoveIf(P&& Pred);
 
 protected:
   // The make's rows.
@@ -76,7 +79,10 @@ protected:
   virtual void InputPhase() {}
   // Under the lock with a non-empty queue: true keeps the head queued for this cycle.
   virtual bool HoldBack(const TElem& /*Head*/) { return false; }
-  // Under the lock, right after a write that reported bytes.
+  // Whether the count a write reported means the command went out (and so is logged and
+  // followed by the pause). Most makes want a positive count.
+  virtual bool WriteDone(int Count) const { return Count > 0; }
+  // Under the lock, right after a write that WriteDone accepted.
   virtual void PauseAfterWrite() {}
   // Under the lock, when the queue is empty.
   virtual void IdleRequest() {}
@@ -93,7 +99,8 @@ protected:
 
   // ShowMsg in colour 0, for the input templates of this header.
   static void ShowDrained(const std::string& Line);
-  // Writes one command; on a positive count logs it (debug flag) and pauses. Lock held.
+  // Writes one command; when WriteDone accepts the count, logs it (debug flag) and pauses.
+  // Lock held.
   bool SendCommand(const TElem& Cmd);
   // True the first time it is called in the thread's life (the once-flag).
   bool TakeOnce();
@@ -125,6 +132,16 @@ template <class T, class... A> TThreadPtr<T> StartCommThread(A&&... Args) {
   TThreadPtr<T> P(new T(std::forward<A>(Args)...));
   P->Start();
   return P;
+}
+
+template <class TElem> template <class P> int TQueuedCommThread<TElem>::LockRemoveIf(P&& Pred) {
+  std::lock_guard<TCriticalSection> L(FCmdLock);
+  if (FCmdQueue == nullptr) {
+    return 0;
+  }
+  const auto Before = FCmdQueue->size();
+  std::erase_if(*FCmdQueue, Pred);
+  return static_cast<int>(Before - FCmdQueue->size());
 }
 
 template <class TElem> template <class F> void TQueuedCommThread<TElem>::DrainBytes(F&& OnChunk) {

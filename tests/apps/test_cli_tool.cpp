@@ -285,6 +285,17 @@ TEST_F(CliTool, JkDemoConnectsAndShowsTheAlarmCode) {
   EXPECT_NE(R.Out.find("GetIsEmissionOn = true"), std::string::npos) << R.Out;
 }
 
+TEST_F(CliTool, SpiDemosConnectRaiseAndClearTheAlarm) {
+  for (const char* Demo : {"spi", "spi1000"}) {
+    const auto R = Tool({"demo", Demo});
+    EXPECT_EQ(R.Status, 0) << R.Err;
+    EXPECT_NE(R.Out.find("log: Laser serial port/network connected."), std::string::npos) << R.Out;
+    const auto Alarm = R.Out.find("] alarm ");
+    ASSERT_NE(Alarm, std::string::npos) << R.Out;
+    EXPECT_NE(R.Out.find(" cleared", Alarm), std::string::npos) << R.Out;
+  }
+}
+
 // The simulator prints a stable path to its pty, takes fault commands on standard input
 // (answering a bad one on standard error and going on) and stops cleanly on SIGTERM.
 TEST_F(CliTool, SimOnAPtyTakesFaultCommandsAndStopsOnTerm) {
