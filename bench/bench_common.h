@@ -14,7 +14,7 @@
 
 namespace nclaser::bench {
 
-enum class TFamily { YlrSerial, YlrTcp, Jk, Spi, Spi1000 };
+enum class TFamily { YlrSerial, YlrTcp, Jk, Spi, Spi1000, YlsTcp };
 
 inline const char* FamilyName(TFamily F) {
   switch (F) {
@@ -28,11 +28,13 @@ inline const char* FamilyName(TFamily F) {
     return "spi_serial";
   case TFamily::Spi1000:
     return "spi1000_serial";
+  case TFamily::YlsTcp:
+    return "yls_tcp";
   }
   return "?";
 }
 
-// The I-th simulator's TCP address (YLR over TCP listens on port 10001 of it).
+// The I-th simulator's TCP address (YLR over TCP listens on port 10001 of it, YLS on 5100).
 inline std::string TcpAddress(int I) {
   return "127.0.50." + std::to_string(I + 1);
 }
@@ -60,6 +62,12 @@ inline TNcLaserPtr BuildLaser(hostkit::THost& Host, TFamily F, int I, const std:
     P.CfgSPI.Comm.CommPort = Port;
     Utf8ToTextBuf("115200,n,8,1", P.CfgSPI.Comm.CommSettings);
     Host.SerialPorts->Set(Port, Endpoint);
+  } else if (F == TFamily::YlsTcp) {
+    Class = "TIPGYLSLaser";
+    P.LaserType = eltIPG;
+    P.CfgIPG.Initialize();
+    P.CfgIPG.IPGType = ltYLSGemNet;
+    Utf8ToTextBuf(Endpoint, P.CfgIPG.YLS.Net.TcpHost);
   } else {
     Class = "TIPG500Laser";
     P.LaserType = eltIPG;

@@ -1,10 +1,11 @@
 // Latency from a host call (SetDiodeCurrent, EmissionOn) to the command's arrival at the
 // far end of the pty or socket, p50/p99, set against the least time the family's pacing
-// allows. Usage: bench_latency [runs]
+// allows. Usage: bench_latency [runs] [family-filter]
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <future>
+#include <string>
 #include <thread>
 
 #include "bench/bench_common.h"
@@ -13,6 +14,7 @@
 #include "protocols/spi.h"
 #include "sim/jk_sim.h"
 #include "sim/ylr_sim.h"
+#include "sim/yls/yls_model.h"
 
 using namespace nclaser;
 using namespace nclaser::bench;
@@ -80,6 +82,55 @@ void Ylr(TFamily F, int Runs) {
   const std::string Name = FamilyName(F);
   ReportVs(Name + ".SetDiodeCurrent", Diode, KYlrDrainMs, "one 20 ms drain");
   ReportVs(Name + ".EmissionOn", Emission, KYlrDrainMs, "one 20 ms drain");
+}
+
+// YLS: every command first drains the link for 20 ms (the monitor's own exchange may hold
+// the link for up to 40 ms more).
+constexpr double KYlsDrainMs = 20.0;
+
+void Yls(int Runs) {
+  sim::TSim<sim::TYLSModel> Sim;
+  std::string Error;
+  const std::string Address = TcpAddress(201);
+  if (!Sim.StartTcp(Address, 5100, &Error)) {
+    std::fprintf(stderr, "simulator: %s\n", Error.c_str());
+    return;
+  }
+  hostkit::THost Host;
+  Host.Install();
+  auto L = BuildLaser(Host, TFamily::YlsTcp, 0, Address);
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  // The arrival time of the first request with Code and first data word Value.
+  const auto Arrival = [&Sim](std::uint16_t Code, std::uint16_t Value) {
+    double At = -1;
+    Sim.WaitRequests(
+        [&](const std::vector<sim::TSimRequest>& R) {
+          for (const auto& X : R) {
+            if (X.Bytes.size() >= 12 && (X.Bytes[0] | (X.Bytes[1] << 8)) == Code &&
+                (X.Bytes[8] | (X.Bytes[9] << 8)) == Value) {
+              At = X.TimeMs;
+              return true;
+            }
+          }
+          return false;
+        },
+        3000);
+    return At;
+  };
+  std::vector<double> Diode;
+  std::vector<double> Emission;
+  for (int I = 0; I < Runs; ++I) {
+    const double V = I % 2 == 0 ? 40.0 : 60.0;
+    Sim.ClearRequests();
+    Diode.push_back(Measure([&] { L->SetDiodeCurrent(V); },
+                            [&] { return Arrival(2501, I % 2 == 0 ? 4000 : 6000); }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100 + (I * 53) % 130));
+    Sim.ClearRequests();
+    Emission.push_back(Measure([&] { L->EmissionOff(); }, [&] { return Arrival(2503, 0); }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100 + (I * 37) % 130));
+  }
+  ReportVs("yls_tcp.SetDiodeCurrent", Diode, KYlsDrainMs, "one 20 ms drain");
+  ReportVs("yls_tcp.EmissionOff", Emission, KYlsDrainMs, "one 20 ms drain");
 }
 
 void Jk(int Runs) {
@@ -178,14 +229,14 @@ void Spi(TFamily F, int Runs) {
   for (int I = 0; I < Runs; ++I) {
     Sim->ClearRequests();
     const double V = I % 2 == 0 ? 40.0 : 60.0;
-    Diode.push_back(
-        Measure([&] { L->SetDiodeCurrent(V); },
-                [&] { return FirstOf(K ? int{spi::cmd1000DiodeCurrent} : int{spi::cmdDiodeCurrent}); }));
+    Diode.push_back(Measure(
+        [&] { L->SetDiodeCurrent(V); },
+        [&] { return FirstOf(K ? int{spi::cmd1000DiodeCurrent} : int{spi::cmdDiodeCurrent}); }));
     std::this_thread::sleep_for(std::chrono::milliseconds(150 + (I * 7) % 30));
     Sim->ClearRequests();
-    Emission.push_back(
-        Measure([&] { L->EmissionOn(); },
-                [&] { return FirstOf(K ? int{spi::cmd1000EmissionMode} : int{spi::cmdEmissionStart}); }));
+    Emission.push_back(Measure(
+        [&] { L->EmissionOn(); },
+        [&] { return FirstOf(K ? int{spi::cmd1000EmissionMode} : int{spi::cmdEmissionStart}); }));
     // Three packets follow the first; then back to idle polling.
     std::this_thread::sleep_for(std::chrono::milliseconds(250 + (I * 11) % 30));
   }
@@ -198,11 +249,26 @@ void Spi(TFamily F, int Runs) {
 
 int main(int argc, char** argv) {
   const int Runs = argc > 1 ? std::atoi(argv[1]) : 200;
+  const std::string Filter = argc > 2 ? argv[2] : "";
+  const auto Wanted = [&Filter](TFamily F) {
+    return std::string(FamilyName(F)).find(Filter) != std::string::npos;
+  };
   std::printf("# host call to the command's arrival at the far end, %d runs each\n", Runs);
-  Ylr(TFamily::YlrSerial, Runs);
-  Ylr(TFamily::YlrTcp, Runs);
-  Jk(Runs);
-  Spi(TFamily::Spi, Runs);
-  Spi(TFamily::Spi1000, Runs);
+  for (const TFamily F : {TFamily::YlrSerial, TFamily::YlrTcp}) {
+    if (Wanted(F)) {
+      Ylr(F, Runs);
+    }
+  }
+  if (Wanted(TFamily::Jk)) {
+    Jk(Runs);
+  }
+  for (const TFamily F : {TFamily::Spi, TFamily::Spi1000}) {
+    if (Wanted(F)) {
+      Spi(F, Runs);
+    }
+  }
+  if (Wanted(TFamily::YlsTcp)) {
+    Yls(Runs);
+  }
   return 0;
 }
