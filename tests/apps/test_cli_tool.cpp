@@ -220,6 +220,9 @@ TEST_F(CliTool, DemosShowTheInjectedFaultsAlarmAndEndWithinFifteenSeconds) {
        {"GetAlarmDesc = Rofin FL", "GetIsEmissionOn = true", "] done"}},
       {{"demo", "spi"}, {"] alarm ", " cleared"}, {Connected}},
       {{"demo", "spi1000"}, {"] alarm ", " cleared"}, {Connected}},
+      {{"demo", "yls"},
+       {"] alarm ", "YLS-2000Laser: Overheating of the laser(2_1)", " cleared"},
+       {"GetIsEmissionOn = true"}},
       {{"demo", "mars"}, {"] alarm ", "RerId laser alarm Des: Fault", " cleared"}, {Connected}},
   };
   for (const auto& C : Cases) {

@@ -1,5 +1,6 @@
-// The shipped examples of the text-protocol lasers, run with `nclaser run` against their
-// simulators on a pty: each builds its laser and its commands reach the simulator.
+// The shipped examples of the lasers with a simulator, run with `nclaser run` against it
+// (on a pty, or on a loopback address of this process for the network lasers): each builds
+// its laser and its commands reach the simulator.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -22,8 +23,9 @@ std::string Read(const fs::path& P) {
   return S.str();
 }
 
-TEST(CliText, ExamplesRunAgainstTheirSimulators) {
+TEST(CliExamples, RunAgainstTheirSimulators) {
   struct Row {
+    const char* Example;
     const char* Make;
     const char* Script;
     const char* Printed;
@@ -31,31 +33,51 @@ TEST(CliText, ExamplesRunAgainstTheirSimulators) {
   };
   const Row Rows[] = {
       {"mars",
+       "mars",
        "EmissionOn; SetAimingOn true; wait 2000; GetIsEmissionOn",
        "GetIsEmissionOn = true",
        {"OUT=003200000000\r\n", "ENABLE=1FF\r\n", "PILOT_EN=1\r\n"}},
       {"nlight",
+       "nlight",
        "SetAimingOn true; wait 400; GetIsAimingOn",
        "GetIsAimingOn = true",
        {"get maxpower\r", "set aimingon 1\r"}},
       {"cas",
+       "cas",
        "EmissionOn; wait 200; GetIsEmissionOn",
        "GetIsEmissionOn = true",
        {"EMIS:1\r", "SCUS:100\r"}},
-      {"qinghua", "LaserOn; wait 400; GetIsLaserOn", "GetIsLaserOn = true", {"w60 1\r\n"}},
+      {"qinghua",
+       "qinghua",
+       "LaserOn; wait 400; GetIsLaserOn",
+       "GetIsLaserOn = true",
+       {"w60 1\r\n"}},
+      {"ipg-yls-net",
+       "yls",
+       "EmissionOn; wait 300; GetIsEmissionOn; GetDeviceDesc",
+       "GetDeviceDesc = IPG-YLS  SN: YLS-SIM-0042",
+       {}},
+      {"jk", "jk", "EmissionOn; wait 1500; GetIsEmissionOn", "GetIsEmissionOn = true", {}},
   };
   char Tmpl[] = "/tmp/nclaser-text-XXXXXX";
   ASSERT_NE(mkdtemp(Tmpl), nullptr);
   const fs::path Dir = Tmpl;
   for (const auto& R : Rows) {
     SCOPED_TRACE(R.Make);
-    auto Sim = nclaser::sim::StartSim(*nclaser::sim::FindSimFamily(R.Make), false, "", {});
+    const auto& Family = *nclaser::sim::FindSimFamily(R.Make);
+    const bool Tcp = !Family.Pty;
+    // A loopback address of this process's own, so suites can run side by side.
+    const int Pid = static_cast<int>(::getpid());
+    const std::string Address =
+        "127.48." + std::to_string(Pid / 250 % 250 + 1) + "." + std::to_string(Pid % 250 + 1);
+    auto Sim = nclaser::sim::StartSim(Family, Tcp, Tcp ? Address : "", {});
     std::string Text =
-        Read(fs::path(NCLASER_SOURCE_DIR) / "examples" / (std::string(R.Make) + ".toml"));
-    const auto At = Text.find("/dev/ttyUSB0");
+        Read(fs::path(NCLASER_SOURCE_DIR) / "examples" / (std::string(R.Example) + ".toml"));
+    const std::string Where = Tcp ? "\"127.0.0.1\"" : "\"/dev/ttyUSB0\"";
+    const auto At = Text.find(Where);
     ASSERT_NE(At, std::string::npos);
-    Text.replace(At, 12, Sim->DevicePath());
-    const fs::path Cfg = Dir / (std::string(R.Make) + ".toml");
+    Text.replace(At, Where.size(), "\"" + (Tcp ? Address : Sim->DevicePath()) + "\"");
+    const fs::path Cfg = Dir / (std::string(R.Example) + ".toml");
     std::ofstream(Cfg) << Text;
     const std::string Cmd = std::string(NCLASER_TOOL) + " run " + Cfg.string() + " -e '" +
                             R.Script + "' </dev/null >" + (Dir / "out").string() + " 2>&1";
