@@ -4,6 +4,7 @@
 
 #include "host/appsys.h"
 #include "host/clock.h"
+#include "host/threadreap.h"
 
 namespace nclaser {
 
@@ -41,10 +42,11 @@ TThread::TThread() : FCtl(std::make_shared<TThreadControl>()) {}
 TThread::~TThread() {
   if (FThread.joinable()) {
     if (FThread.get_id() == std::this_thread::get_id()) {
-      FThread.detach();
+      HandOverEndingThread(std::move(FThread));
     } else {
       Terminate();
       FThread.join();
+      NoteThreadJoined();
     }
   }
 }
@@ -57,12 +59,11 @@ void TThread::Start() {
   // The new thread waits for the lock so that FThread is assigned before it may detach it.
   std::lock_guard<std::mutex> L(FCtl->M);
   FThread = std::thread(&TThread::Run, this, FCtl);
+  NoteThreadStarted();
 }
 
 void TThread::Run(TThread* Self, const std::shared_ptr<TThreadControl>& Ctl) {
-  {
-    std::lock_guard<std::mutex> L(Ctl->M);
-  }
+  { std::lock_guard<std::mutex> L(Ctl->M); }
   try {
     Self->Execute();
   } catch (...) {
@@ -73,7 +74,7 @@ void TThread::Run(TThread* Self, const std::shared_ptr<TThreadControl>& Ctl) {
   } catch (...) {
   }
   if (Self->FFreeOnTerminate) {
-    Self->FThread.detach();
+    HandOverEndingThread(std::move(Self->FThread));
     delete Self;
   }
   std::lock_guard<std::mutex> L(Ctl->M);
@@ -88,6 +89,7 @@ void TThread::Terminate() {
 void TThread::WaitFor() {
   if (FThread.joinable() && FThread.get_id() != std::this_thread::get_id()) {
     FThread.join();
+    NoteThreadJoined();
   }
 }
 
