@@ -1,6 +1,7 @@
 // libnclaser.so as a host sees it: loaded with dlopen, entered through its one exported
 // function, its class table walked, lasers built and freed, unloaded and loaded again.
 #include <dlfcn.h>
+#include <unistd.h>
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -155,9 +156,13 @@ TEST_F(PluginLibraryTest, LoadedTwiceUnloadedAndLoadedAgainWithThreadsRunning) {
       EXPECT_EQ(L->GetAlarmDesc(), "Rofin 激光器报警");
       Host.App.LoadLocaleText("[Device_Strs]\nSLaserAlarm=\" laser alarm\"\n");
       EXPECT_EQ(L->GetAlarmDesc(), "Rofin laser alarm");
-      // Power-on runs on a thread of the library's that frees itself.
-      L->PowerOn();
-      L->LaserOn();
+      // Emission on runs the power-on sequence on a thread of the library's that frees
+      // itself; the laser goes while it runs.
+      L->EmissionOn();
+      for (int I = 0; I < 200 && Host.App.ThreadNames().size() <= std::size_t(Round); ++I) {
+        usleep(5000);
+      }
+      EXPECT_EQ(Host.App.ThreadNames().size(), std::size_t(Round) + 1);
       L.reset();
     }
     EXPECT_FALSE(Loaded());
