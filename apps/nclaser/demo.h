@@ -28,6 +28,9 @@ struct TDemoSetup {
   std::function<void()> Stop; // stops the simulator; may be empty
   std::function<void(hostkit::THost&)> InjectFault;
   std::function<void(hostkit::THost&)> Recover;
+  // Holds once the laser's own start-up after EmissionOn is over (a power-on thread that
+  // sets the configured current last); the demo changes the current only then. May be empty.
+  std::function<bool()> StartupDone;
   std::string FaultText; // what the injected fault is, for the step line
   double Power = 60.0;   // the power change, percent
 };

@@ -1,6 +1,7 @@
 // The built nclaser program run as a subprocess: exit statuses, messages, output, trace.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -284,27 +285,47 @@ TEST_F(CliTool, JkDemoConnectsAndShowsTheAlarmCode) {
   EXPECT_NE(R.Out.find("GetIsEmissionOn = true"), std::string::npos) << R.Out;
 }
 
-TEST_F(CliTool, SimOnAPtyPrintsItsDeviceAndStopsOnTerm) {
+// The simulator prints a stable path to its pty, takes fault commands on standard input
+// (answering a bad one on standard error and going on) and stops cleanly on SIGTERM.
+TEST_F(CliTool, SimOnAPtyTakesFaultCommandsAndStopsOnTerm) {
   const auto Out = (Dir / "sim.out").string();
+  const auto Err = (Dir / "sim.err").string();
+  int In[2];
+  ASSERT_EQ(pipe(In), 0);
   const pid_t Pid = fork();
   ASSERT_GE(Pid, 0);
   if (Pid == 0) {
-    const int Fd = open(Out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    dup2(Fd, 1);
-    execl(NCLASER_TOOL, "nclaser", "sim", "ylr", "--pty", static_cast<char*>(nullptr));
+    dup2(In[0], 0);
+    close(In[1]);
+    dup2(open(Out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
+    dup2(open(Err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
+    execl(NCLASER_TOOL, "nclaser", "sim", "jk", "--pty", static_cast<char*>(nullptr));
     _exit(127);
   }
-  std::string Path;
-  for (int I = 0; I < 100 && Path.empty(); ++I) {
+  close(In[0]);
+  std::string Text;
+  for (int I = 0; I < 100 && Text.find('\n') == std::string::npos; ++I) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    Path = Read(Out);
+    Text = Read(Out);
+  }
+  const std::string Path = Text.substr(0, Text.find('\n'));
+  struct stat St {};
+  EXPECT_EQ(stat(Path.c_str(), &St), 0) << Path;
+  EXPECT_TRUE(S_ISCHR(St.st_mode)) << Path;
+  const std::string Cmds = "bogus\nalarm 0102\nsilence on\nstate\n";
+  ASSERT_EQ(write(In[1], Cmds.data(), Cmds.size()), static_cast<ssize_t>(Cmds.size()));
+  for (int I = 0; I < 100 && Read(Out).find("requests") == std::string::npos; ++I) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   kill(Pid, SIGTERM);
   int Raw = 0;
   waitpid(Pid, &Raw, 0);
+  close(In[1]);
   ASSERT_TRUE(WIFEXITED(Raw));
   EXPECT_EQ(WEXITSTATUS(Raw), 0);
-  EXPECT_EQ(Path.rfind("/dev/pts/", 0), 0u) << Path;
+  EXPECT_NE(Read(Err).find("unknown command \"bogus\""), std::string::npos) << Read(Err);
+  EXPECT_NE(Read(Out).find("alarm code 258; link up"), std::string::npos) << Read(Out);
+  EXPECT_FALSE(std::filesystem::exists(Path)) << Path;
 }
 
 } // namespace

@@ -16,9 +16,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-enum class TLink { Pty, Tcp };
-
-class CliYlr : public ::testing::TestWithParam<TLink> {
+// Over TCP: the serial side of the configuration is what the JK demo test goes through.
+class CliYlr : public ::testing::Test {
 protected:
   void SetUp() override {
     char Tmpl[] = "/tmp/nclaser-ylr-XXXXXX";
@@ -41,20 +40,13 @@ protected:
     std::string Text = "Class = \"TIPG500Laser\"\n[DefParams]\nModel = \"YLR-500\"\n"
                        "CtrlPort = 3\n[DefParams.PWM]\nDiodeCurrent = 50.0\n"
                        "[CfgIPG]\nMaxCurrent = 100.0\n";
-    if (GetParam() == TLink::Pty) {
-      EXPECT_TRUE(Sim.StartPty(&Err)) << Err;
-      Text += "IPGType = \"ltYLRComm\"\n[CfgIPG.YLR.Comm]\nCommPort = 2\n"
-              "IgnoreCommResult = false\n[Host.SerialPorts]\n2 = \"" +
-              Sim.DevicePath() + "\"\n";
-    } else {
-      const int Pid = static_cast<int>(::getpid());
-      const std::string Address =
-          "127.47." + std::to_string(Pid / 250 % 250 + 1) + "." + std::to_string(Pid % 250 + 1);
-      EXPECT_TRUE(Sim.StartTcp(Address, 10001, &Err)) << Err;
-      Text += "IPGType = \"ltYLRNet\"\n[CfgIPG.YLR.Comm]\nIgnoreCommResult = false\n"
-              "[CfgIPG.YLR.Net]\nTcpHost = \"" +
-              Address + "\"\nTcpPort = 10001\n";
-    }
+    const int Pid = static_cast<int>(::getpid());
+    const std::string Address =
+        "127.47." + std::to_string(Pid / 250 % 250 + 1) + "." + std::to_string(Pid % 250 + 1);
+    EXPECT_TRUE(Sim.StartTcp(Address, 10001, &Err)) << Err;
+    Text += "IPGType = \"ltYLRNet\"\n[CfgIPG.YLR.Comm]\nIgnoreCommResult = false\n"
+            "[CfgIPG.YLR.Net]\nTcpHost = \"" +
+            Address + "\"\nTcpPort = 10001\n";
     const auto P = (Dir / "ylr.toml").string();
     std::ofstream(P) << Text;
     return P;
@@ -71,7 +63,7 @@ protected:
   fs::path Dir;
 };
 
-TEST_P(CliYlr, ScriptReachesTheLaserAndGettersAnswer) {
+TEST_F(CliYlr, ScriptReachesTheLaserAndGettersAnswer) {
   const auto Cfg = Config();
   const int Rc = Tool(Cfg, "LaserOn; EmissionOn; wait 300; SetDiodeCurrent 75; wait 300;"
                            "GetIsLaserOn; GetIsEmissionOn; GetDeviceDesc; SetAimingOn true; "
@@ -92,8 +84,5 @@ TEST_P(CliYlr, ScriptReachesTheLaserAndGettersAnswer) {
   ASSERT_NE(At("EMOFF"), Cmds.end());
   EXPECT_GT(std::find(Cmds.rbegin(), Cmds.rend(), "EMOFF").base(), At("SDC 75"));
 }
-
-INSTANTIATE_TEST_SUITE_P(Links, CliYlr, ::testing::Values(TLink::Pty, TLink::Tcp),
-                         [](const auto& I) { return I.param == TLink::Pty ? "Pty" : "Tcp"; });
 
 } // namespace
