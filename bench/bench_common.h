@@ -2,6 +2,7 @@
 #pragma once
 
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -9,10 +10,11 @@
 #include "hostkit/serial_port.h"
 #include "lasers/factory.h"
 #include "params/params.h"
+#include "sim/spi/spi_model.h"
 
 namespace nclaser::bench {
 
-enum class TFamily { YlrSerial, YlrTcp, Jk };
+enum class TFamily { YlrSerial, YlrTcp, Jk, Spi, Spi1000 };
 
 inline const char* FamilyName(TFamily F) {
   switch (F) {
@@ -22,6 +24,10 @@ inline const char* FamilyName(TFamily F) {
     return "ylr_tcp";
   case TFamily::Jk:
     return "jk_serial";
+  case TFamily::Spi:
+    return "spi_serial";
+  case TFamily::Spi1000:
+    return "spi1000_serial";
   }
   return "?";
 }
@@ -47,6 +53,13 @@ inline TNcLaserPtr BuildLaser(hostkit::THost& Host, TFamily F, int I, const std:
     Utf8ToTextBuf("9600,n,8,1", P.CfgGSI.Comm.CommSettings);
     P.CfgGSI.Address = 1;
     Host.SerialPorts->Set(Port, Endpoint);
+  } else if (F == TFamily::Spi || F == TFamily::Spi1000) {
+    Class = F == TFamily::Spi ? "TSPILaser" : "TSPI1000Laser";
+    P.LaserType = eltSPI;
+    P.CfgSPI.Initialize();
+    P.CfgSPI.Comm.CommPort = Port;
+    Utf8ToTextBuf("115200,n,8,1", P.CfgSPI.Comm.CommSettings);
+    Host.SerialPorts->Set(Port, Endpoint);
   } else {
     Class = "TIPG500Laser";
     P.LaserType = eltIPG;
@@ -62,6 +75,21 @@ inline TNcLaserPtr BuildLaser(hostkit::THost& Host, TFamily F, int I, const std:
   }
   const TLaserClassInfo* Info = FindLaserClass(Class);
   return Info != nullptr ? Info->Factory(nullptr, P) : nullptr;
+}
+
+// A simulator of an SPI family on a pty (the layout the class speaks).
+inline std::unique_ptr<sim::TSimEndpoint> StartSpiSim(TFamily F) {
+  auto S = std::make_unique<sim::TSim<sim::TSPIModel>>(
+      F == TFamily::Spi1000 ? sim::TSPIModel::TLayout::SPI1000 : sim::TSPIModel::TLayout::Standard);
+  std::string Error;
+  if (!S->StartPty(&Error)) {
+    throw std::runtime_error("simulator: " + Error);
+  }
+  return S;
+}
+
+inline bool IsSpi(TFamily F) {
+  return F == TFamily::Spi || F == TFamily::Spi1000;
 }
 
 } // namespace nclaser::bench

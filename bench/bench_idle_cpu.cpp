@@ -35,8 +35,13 @@ double ProcessCpuSeconds() {
 int Serve(TFamily F, int N, bool Silent) {
   std::vector<std::unique_ptr<sim::TYLRSim>> Ylr;
   std::vector<std::unique_ptr<sim::TJKSim>> Jk;
+  std::vector<std::unique_ptr<sim::TSimEndpoint>> Spi;
   for (int I = 0; I < N; ++I) {
-    if (F == TFamily::Jk) {
+    if (IsSpi(F)) {
+      Spi.push_back(StartSpiSim(F));
+      Spi.back()->SetSilent(Silent);
+      std::printf("%s\n", Spi.back()->DevicePath().c_str());
+    } else if (F == TFamily::Jk) {
       auto S = std::make_unique<sim::TJKSim>();
       S->Start();
       S->SetState(2);
@@ -115,7 +120,8 @@ int main(int argc, char** argv) {
   const std::string Filter = argc > 2 ? argv[2] : "";
   std::printf("# CPU of idle lasers over %.0f s, fraction of one core (simulators in a child)\n",
               Window);
-  for (const TFamily F : {TFamily::YlrSerial, TFamily::YlrTcp, TFamily::Jk}) {
+  for (const TFamily F :
+       {TFamily::YlrSerial, TFamily::YlrTcp, TFamily::Jk, TFamily::Spi, TFamily::Spi1000}) {
     if (!Filter.empty() && std::string(FamilyName(F)).find(Filter) == std::string::npos) {
       continue;
     }

@@ -10,6 +10,7 @@
 #include "bench/bench_common.h"
 #include "bench/bench_util.h"
 #include "host/clock.h"
+#include "protocols/spi.h"
 #include "sim/jk_sim.h"
 #include "sim/ylr_sim.h"
 
@@ -135,6 +136,64 @@ void Jk(int Runs) {
   ReportVs("jk_serial.EmissionOn", Emission, Cycle, "one idle cycle, p99");
 }
 
+// SPI: a command waits for the next send step of the thread; while idle the thread polls
+// once a cycle, so the floor is the idle cycle (the gap between two polls).
+void Spi(TFamily F, int Runs) {
+  const auto Sim = StartSpiSim(F);
+  hostkit::THost Host;
+  Host.Install();
+  auto L = BuildLaser(Host, F, 0, Sim->DevicePath());
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  Sim->ClearRequests();
+  std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+  std::vector<double> Gaps;
+  double Last = -1;
+  for (const auto& R : Sim->Requests()) {
+    if (R.Bytes.size() > 2 && R.Bytes[2] == spi::cmdStatus) {
+      if (Last >= 0) {
+        Gaps.push_back(R.TimeMs - Last);
+      }
+      Last = R.TimeMs;
+    }
+  }
+  const double Cycle = Summarize(Gaps).P99;
+  auto FirstOf = [&](std::uint8_t Code) {
+    double At = -1;
+    Sim->WaitRequests(
+        [&](const std::vector<sim::TSimRequest>& Rs) {
+          for (const auto& R : Rs) {
+            if (R.Bytes.size() > 2 && R.Bytes[2] == Code) {
+              At = R.TimeMs;
+              return true;
+            }
+          }
+          return false;
+        },
+        3000);
+    return At;
+  };
+  const bool K = F == TFamily::Spi1000;
+  std::vector<double> Diode;
+  std::vector<double> Emission;
+  for (int I = 0; I < Runs; ++I) {
+    Sim->ClearRequests();
+    const double V = I % 2 == 0 ? 40.0 : 60.0;
+    Diode.push_back(
+        Measure([&] { L->SetDiodeCurrent(V); },
+                [&] { return FirstOf(K ? int{spi::cmd1000DiodeCurrent} : int{spi::cmdDiodeCurrent}); }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(150 + (I * 7) % 30));
+    Sim->ClearRequests();
+    Emission.push_back(
+        Measure([&] { L->EmissionOn(); },
+                [&] { return FirstOf(K ? int{spi::cmd1000EmissionMode} : int{spi::cmdEmissionStart}); }));
+    // Three packets follow the first; then back to idle polling.
+    std::this_thread::sleep_for(std::chrono::milliseconds(250 + (I * 11) % 30));
+  }
+  const std::string Name = FamilyName(F);
+  ReportVs(Name + ".SetDiodeCurrent", Diode, Cycle, "one idle cycle, p99");
+  ReportVs(Name + ".EmissionOn", Emission, Cycle, "one idle cycle, p99");
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -143,5 +202,7 @@ int main(int argc, char** argv) {
   Ylr(TFamily::YlrSerial, Runs);
   Ylr(TFamily::YlrTcp, Runs);
   Jk(Runs);
+  Spi(TFamily::Spi, Runs);
+  Spi(TFamily::Spi1000, Runs);
   return 0;
 }

@@ -17,12 +17,23 @@ THost::THost(THostOptions Options) : Comm(std::make_unique<TLinuxCommFactory>(Se
   }
 }
 
+void THost::SetRealTime(TRealTimeOptions Options) {
+  if (FPlugin == nullptr) {
+    RealTime = std::make_unique<TRealTimePolicy>(std::move(Options));
+  }
+}
+
 THost::~THost() {
   Uninstall();
 }
 
 TNcHostServices THost::Services() {
-  return {&IO.Outputs(), &IO.Inputs(), &IO.DA(), Pwm.get(), &Alarms, &App, &Semaphores, Comm.get()};
+  if (RealTime && !FRealTimeLogged) {
+    FRealTimeLogged = true;
+    App.ShowMsg(RealTime->Decide(), clBlack);
+  }
+  return {&IO.Outputs(), &IO.Inputs(), &IO.DA(),   Pwm.get(),     &Alarms,
+          &App,          &Semaphores,  Comm.get(), RealTime.get()};
 }
 
 void THost::Install() {

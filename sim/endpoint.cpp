@@ -524,12 +524,15 @@ void TSimEndpoint::Answer(TBytes Bytes, double Now) {
 }
 
 void TSimEndpoint::Flush(double Now) {
-  std::size_t Done = 0;
-  while (Done < FLate.size() && FLate[Done].Due <= Now) {
-    WriteAll(FLate[Done].Bytes);
-    ++Done;
+  // Taken out first: a write that finds the client gone clears what is still queued.
+  std::vector<TOut> Due;
+  while (!FLate.empty() && FLate.front().Due <= Now) {
+    Due.push_back(std::move(FLate.front()));
+    FLate.erase(FLate.begin());
   }
-  FLate.erase(FLate.begin(), FLate.begin() + static_cast<std::ptrdiff_t>(Done));
+  for (const auto& O : Due) {
+    WriteAll(O.Bytes);
+  }
 }
 
 void TSimEndpoint::WriteAll(std::span<const std::uint8_t> Bytes) {

@@ -109,6 +109,10 @@ public:
     if (Locale.empty()) {
       Locale = DefaultLocaleFile();
     }
+    if (C.Host.RealTimeGiven && FHost->RealTime) {
+      // Asked for in the file: say what it got (the message log keeps the line either way).
+      Error(FHost->RealTime->Decide());
+    }
     if (!Locale.empty()) {
       std::string Why;
       if (!FHost->App.LoadLocale(Locale, &Why)) {

@@ -28,6 +28,8 @@ bool SameTextAscii(const std::string& A, const std::string& B) {
 
 TIPG1000PowerOnThread::TIPG1000PowerOnThread(TIPG1000Laser* AOwner) : FOwner(AOwner) {
   SetFreeOnTerminate(true);
+  // Timed power-on steps: the host may give the thread real-time scheduling.
+  SetTimingCritical(true);
 }
 
 void TIPG1000PowerOnThread::Execute() {

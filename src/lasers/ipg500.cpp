@@ -37,6 +37,8 @@ bool SameTextIgnoringCase(std::string_view A, std::string_view B) {
 
 TIPG500PowerOnThread::TIPG500PowerOnThread(TIPG500Laser* AOwner) : FOwner(AOwner) {
   SetFreeOnTerminate(true);
+  // Timed power-on steps: the host may give the thread real-time scheduling.
+  SetTimingCritical(true);
 }
 
 void TIPG500PowerOnThread::Execute() {

@@ -57,6 +57,7 @@ void Install(const TNcHostServices* S) {
   AppSys = S != nullptr ? S->App : nullptr;
   SemaphoreApi = S != nullptr ? S->Semaphores : nullptr;
   CommFactory = S != nullptr ? S->Comm : nullptr;
+  ThreadScheduler = S != nullptr ? S->Scheduler : nullptr;
 }
 
 TNcLaser* NewLaser(const TNcPluginClass* Self, TComponent* AOwner, const TLaserParams* AParams,

@@ -32,6 +32,7 @@
 #include "host/appsys.h"
 #include "host/comm.h"
 #include "host/io.h"
+#include "host/sched.h"
 #include "host/sync.h"
 #include "lasers/laser.h"
 #include "params/params.h"
@@ -44,7 +45,8 @@ namespace nclaser {
 // that a host built against the old one would misread.
 constexpr std::uint32_t NcPluginInterfaceVersion = 1;
 
-// What the host lends the plug-in. Every pointer but PwmPort and Comm is required.
+// What the host lends the plug-in. Every pointer but PwmPort, Comm and Scheduler is
+// required.
 struct TNcHostServices {
   TNcOutputGroup* Outputs;
   TNcInputGroup* Inputs;
@@ -54,6 +56,7 @@ struct TNcHostServices {
   TAppSystem* App;
   TSemaphoreApi* Semaphores;
   TCommFactory* Comm; // null: no serial, TCP or ping (the lasers that need them fail to build)
+  TThreadScheduler* Scheduler; // null: the plug-in's threads run as they are
 };
 
 // Which records a class is selected by. SubTypes is a bit set:

@@ -243,6 +243,22 @@ TEST_F(JKEndToEnd, SurvivesSilenceGarbageShortAnswersAndAPulledCable) {
 
 TEST_F(JKEndToEnd, EmissionOffSendsTheStandbyFrame) {
   TJKLaser& L = Make();
+  // Off before the laser got ready: the waiting emission frame never goes out.
+  ASSERT_TRUE(Host->App.WaitForLine(SLaserConnectedOk.Get(), 3000));
+  L.EmissionOn();
+  L.EmissionOff();
+  // The rest of the sequence goes out (its last frame is the second 50 query), well past
+  // the laser's ready delay.
+  ASSERT_TRUE(Sim.WaitFrames(
+      [](const Frames& F) {
+        return std::count_if(F.begin(), F.end(),
+                             [](const auto& X) { return X.FunctionCode() == jk::fcParams; }) >= 2;
+      },
+      5000));
+  Sleep(300);
+  EXPECT_EQ(Sim.CountFunction(jk::fcEmission), 0);
+  EXPECT_NE(Sim.State(), 3);
+  Sim.ClearFrames();
   Sim.SetState(3);
   ASSERT_TRUE(Until([&] { return L.GetIsEmissionOn(); }, 3000));
   L.EmissionOff();
