@@ -41,6 +41,11 @@ void THostAppSystem::RegisterLocaleProc(TLocaleProc Proc) {
   }
 }
 
+void THostAppSystem::UnregisterLocaleProc(TLocaleProc Proc) {
+  std::lock_guard<std::mutex> L(FLock);
+  std::erase(FLocaleProcs, Proc);
+}
+
 void THostAppSystem::SetThreadName(const std::string& Name) {
   // The kernel keeps 15 bytes of a thread's name.
   pthread_setname_np(pthread_self(), Name.substr(0, 15).c_str());

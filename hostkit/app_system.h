@@ -29,6 +29,7 @@ public:
   void ShowMsg(const std::string& Text, TColor Color) override;
   void ShowMsg(const std::string& Text, int MessageType, TColor Color) override;
   void RegisterLocaleProc(TLocaleProc Proc) override;
+  void UnregisterLocaleProc(TLocaleProc Proc) override;
   void SetThreadName(const std::string& Name) override;
   TKdLocaleResource* GetLocale() override;
   void OutputDebugString(const std::string& Text) override;

@@ -4,6 +4,7 @@
 
 #include <memory>
 
+#include "host/appsys.h"
 #include "host/comm.h"
 #include "hostkit/serial_port.h"
 
@@ -11,8 +12,10 @@ namespace nclaser::hostkit {
 
 class TLinuxCommFactory : public TCommFactory {
 public:
-  explicit TLinuxCommFactory(std::shared_ptr<const TSerialPortMap> SerialPorts)
-      : FSerialPorts(std::move(SerialPorts)) {}
+  // Debug lines of the components (the ping method) go to App when given.
+  explicit TLinuxCommFactory(std::shared_ptr<const TSerialPortMap> SerialPorts,
+                             TAppSystem* App = nullptr)
+      : FSerialPorts(std::move(SerialPorts)), FApp(App) {}
 
   std::unique_ptr<TCommCtrl> NewCommCtrl() override;
   std::unique_ptr<TKdTcpClient> NewTcpClient() override;
@@ -20,6 +23,7 @@ public:
 
 private:
   std::shared_ptr<const TSerialPortMap> FSerialPorts;
+  TAppSystem* FApp;
 };
 
 } // namespace nclaser::hostkit

@@ -1,23 +1,24 @@
 #include "hostkit/host.h"
 
-#include "host/alarms.h"
-#include "host/appsys.h"
-#include "host/io.h"
-#include "host/sched.h"
-#include "host/sync.h"
+#include <stdexcept>
+#include <string>
+
 #include "hostkit/comm_factory.h"
-#include "strings/messages.h"
+
+// Weak: a host that loads the plug-in with dlopen links no entry point, and Install then
+// says so instead of the program failing to link or load.
+#pragma weak NcLaserPluginEntry
 
 namespace nclaser::hostkit {
 
-THost::THost(THostOptions Options) : Comm(std::make_unique<TLinuxCommFactory>(SerialPorts)) {
+THost::THost(THostOptions Options) : Comm(std::make_unique<TLinuxCommFactory>(SerialPorts, &App)) {
   if (Options.PwmPort) {
     Pwm = std::make_unique<TVirtualPwmPort>(IO);
   }
 }
 
 void THost::SetRealTime(TRealTimeOptions Options) {
-  if (!FInstalled) {
+  if (FPlugin == nullptr) {
     RealTime = std::make_unique<TRealTimePolicy>(std::move(Options));
   }
 }
@@ -26,42 +27,38 @@ THost::~THost() {
   Uninstall();
 }
 
-void THost::Install() {
-  if (FInstalled) {
-    return;
-  }
-  FInstalled = true;
+TNcHostServices THost::Services() {
   if (RealTime && !FRealTimeLogged) {
     FRealTimeLogged = true;
     App.ShowMsg(RealTime->Decide(), clBlack);
   }
-  GPOutput = &IO.Outputs();
-  GPInput = &IO.Inputs();
-  GPDA = &IO.DA();
-  GLaserPwmPort = Pwm.get();
-  NcAlarms = &Alarms;
-  AppSys = &App;
-  SemaphoreApi = &Semaphores;
-  CommFactory = Comm.get();
-  ThreadScheduler = RealTime.get();
-  InitializeDeviceStrs();
+  return {&IO.Outputs(), &IO.Inputs(), &IO.DA(),   Pwm.get(),     &Alarms,
+          &App,          &Semaphores,  Comm.get(), RealTime.get()};
+}
+
+void THost::Install() {
+  if (FPlugin != nullptr) {
+    return;
+  }
+  if (&NcLaserPluginEntry == nullptr) {
+    throw std::logic_error("this program links no plug-in; load one with TPluginLibrary");
+  }
+  const TNcHostServices S = Services();
+  char Error[256] = "";
+  const TNcPlugin* P = NcLaserPluginEntry(NcPluginInterfaceVersion, &S, Error, sizeof(Error));
+  if (P == nullptr) {
+    throw std::logic_error(Error);
+  }
+  FPlugin = P;
 }
 
 void THost::Uninstall() {
-  if (!FInstalled) {
+  if (FPlugin == nullptr) {
     return;
   }
-  FInstalled = false;
-  FinalizeDeviceStrs();
-  GPOutput = nullptr;
-  GPInput = nullptr;
-  GPDA = nullptr;
-  GLaserPwmPort = nullptr;
-  NcAlarms = nullptr;
-  AppSys = nullptr;
-  SemaphoreApi = nullptr;
-  CommFactory = nullptr;
-  ThreadScheduler = nullptr;
+  const TNcPlugin* P = FPlugin;
+  FPlugin = nullptr;
+  P->Finalize();
 }
 
 } // namespace nclaser::hostkit

@@ -1,6 +1,6 @@
 // The stand-in host: owns the machine I/O, PWM port, alarm list, application services,
-// semaphores and communication components, and installs them as the globals the plug-in
-// reaches. One host is installed at a time.
+// semaphores and communication components, and lends them to the plug-in through its entry
+// point. One host is bound to a plug-in at a time.
 #pragma once
 
 #include <memory>
@@ -12,6 +12,7 @@
 #include "hostkit/realtime.h"
 #include "hostkit/semaphores.h"
 #include "hostkit/serial_port.h"
+#include "plugin/plugin.h"
 
 namespace nclaser::hostkit {
 
@@ -26,15 +27,22 @@ public:
   THost& operator=(const THost&) = delete;
   ~THost();
 
-  // Sets the plug-in's globals to this host's services and initialises the message
-  // catalogue (which registers its locale procedure), as loading the package does. With a
-  // real-time policy, decides it first (once per host) and logs its line.
+  // What the plug-in's entry point takes (valid while this host lives). With a real-time
+  // policy, decides it first (once per host) and logs its line.
+  TNcHostServices Services();
+
+  // For programs that link the plug-in itself (its objects, or libnclaser.so at link
+  // time): enters it with this host's services, as loading the package does; Uninstall
+  // finalises it. Throws std::logic_error when the program has no plug-in linked or the
+  // plug-in refuses. Hosts that load the plug-in with dlopen use TPluginLibrary instead.
   void Install();
   // Scheduling of the plug-in's timing-critical threads; call before Install. Without it
   // every thread is left as it is and nothing is logged; with it the policy is decided when
   // the host installs itself and one message-log line says what is in effect.
   void SetRealTime(TRealTimeOptions Options);
   void Uninstall();
+  // The table of the plug-in entered by Install; null when not installed.
+  const TNcPlugin* Plugin() const { return FPlugin; }
 
   TMachineIO IO;
   std::unique_ptr<TVirtualPwmPort> Pwm; // null on a machine without a PWM port
@@ -48,7 +56,7 @@ public:
   std::unique_ptr<TRealTimePolicy> RealTime; // null until SetRealTime
 
 private:
-  bool FInstalled = false;
+  const TNcPlugin* FPlugin = nullptr;
   bool FRealTimeLogged = false;
 };
 

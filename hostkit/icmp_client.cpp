@@ -264,9 +264,11 @@ std::unique_ptr<TPingProber> NewBestPingProber() {
 
 // --- TPingClient ---------------------------------------------------------------------------
 
-TPingClient::TPingClient(std::unique_ptr<TPingProber> Prober)
+TPingClient::TPingClient(std::unique_ptr<TPingProber> Prober, TAppSystem* App)
     : FProber(Prober ? std::move(Prober) : NewBestPingProber()) {
-  OutputDebugString("Ping client: " + FProber->Describe());
+  if (App != nullptr) {
+    App->OutputDebugString("Ping client: " + FProber->Describe());
+  }
 }
 
 TPingClient::~TPingClient() {

@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "host/appsys.h"
 #include "host/comm.h"
 
 namespace nclaser::hostkit {
@@ -41,8 +42,8 @@ std::unique_ptr<TPingProber> NewBestPingProber();
 
 class TPingClient : public TIcmpClient {
 public:
-  // Without a prober the best allowed method is used; one debug line names it.
-  explicit TPingClient(std::unique_ptr<TPingProber> Prober = nullptr);
+  // Without a prober the best allowed method is used; one debug line to App names it.
+  explicit TPingClient(std::unique_ptr<TPingProber> Prober = nullptr, TAppSystem* App = nullptr);
   TPingClient(const TPingClient&) = delete;
   TPingClient& operator=(const TPingClient&) = delete;
   ~TPingClient() override;

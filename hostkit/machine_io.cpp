@@ -1,26 +1,42 @@
 #include "hostkit/machine_io.h"
 
+#include <charconv>
 #include <chrono>
 
 #include "host/clock.h"
-#include "host/format1033.h"
 
 namespace nclaser::hostkit {
 
+namespace {
+
+// Up to 15 significant digits with a point, as the host's FloatToStr shows a value.
+std::string Num(double V) {
+  char Buf[64];
+  const auto R = std::to_chars(Buf, Buf + sizeof(Buf), V, std::chars_format::general, 15);
+  return std::string(Buf, R.ptr);
+}
+
+std::string Bit(double V) {
+  return V != 0.0 ? "1" : "0";
+}
+
+} // namespace
+
 std::string ToString(const TIoEvent& E) {
+  const std::string Port = std::to_string(E.Port);
   switch (E.Kind) {
   case TIoKind::Output:
-    return Format1033("out%d=%d", E.Port, E.Value != 0.0 ? 1 : 0);
+    return "out" + Port + "=" + Bit(E.Value);
   case TIoKind::Input:
-    return Format1033("in%d=%d", E.Port, E.Value != 0.0 ? 1 : 0);
+    return "in" + Port + "=" + Bit(E.Value);
   case TIoKind::DA:
-    return Format1033("da%d=%s", E.Port, FloatToStr1033(E.Value));
+    return "da" + Port + "=" + Num(E.Value);
   case TIoKind::PwmOn:
-    return Format1033("pwm_on=%d", E.Value != 0.0 ? 1 : 0);
+    return "pwm_on=" + Bit(E.Value);
   case TIoKind::PwmFreq:
-    return "pwm_freq=" + FloatToStr1033(E.Value);
+    return "pwm_freq=" + Num(E.Value);
   case TIoKind::PwmRatio:
-    return "pwm_ratio=" + FloatToStr1033(E.Value);
+    return "pwm_ratio=" + Num(E.Value);
   }
   return {};
 }

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <limits>
@@ -13,6 +15,7 @@
 
 #include "apps/nclaser/classes.h"
 #include "hostkit/host.h"
+#include "plugin/select.h"
 
 namespace nclaser::cli {
 
@@ -107,7 +110,15 @@ void Add(TSchema& S, const std::string& P, std::uint8_t& F) {
 void Add(TSchema& S, const std::string& P, double& F) {
   S.Fields[P] = [&F](const toml::node& N) -> std::optional<std::string> {
     if (N.is_floating_point()) {
-      F = N.as_floating_point()->get();
+      const double V = N.as_floating_point()->get();
+      if (!std::isfinite(V)) {
+        return "value " +
+               std::string(std::isnan(V) ? "nan"
+                           : V > 0       ? "inf"
+                                         : "-inf") +
+               " is out of range (a finite number)";
+      }
+      F = V;
     } else if (N.is_integer()) {
       F = static_cast<double>(N.as_integer()->get());
     } else {
@@ -689,56 +700,7 @@ TConfig TLoader::Load(std::string_view Text) {
 } // namespace
 
 void InitializeDefaults(TLaserParams& Params, TEnumLaserType LaserType) {
-  Params.Initialize();
-  Params.DefParams.PWM.Initialize();
-  Params.DefParams.DA.Initialize();
-  Params.LaserType = LaserType;
-  switch (LaserType) {
-  case eltCO2:
-    Params.CfgCO2.Initialize();
-    break;
-  case eltDA:
-    Params.CfgDA.Initialize();
-    break;
-  case eltIPG:
-    Params.CfgIPG.Initialize();
-    break;
-  case eltRay:
-    Params.CfgRay.Initialize();
-    break;
-  case eltGSI:
-    Params.CfgGSI.Initialize();
-    break;
-  case eltMaxSZ:
-    Params.CfgMaxSZ.Initialize();
-    break;
-  case eltMeiMan:
-    Params.CfgMeiMan.Initialize();
-    break;
-  case eltQingHua:
-    Params.CfgQingHua.Initialize();
-    break;
-  case eltSPI:
-    Params.CfgSPI.Initialize();
-    break;
-  case eltRofin:
-    Params.CfgRofin.Initialize();
-    break;
-  case eltCAS:
-    Params.CfgCAS.Initialize();
-    break;
-  case eltMars:
-    Params.CfgMars.Initialize();
-    break;
-  case CfgNLight:
-    Params.CfgNLight.Initialize();
-    break;
-  case CfgOther:
-    Params.CfgOther.Initialize();
-    break;
-  default: // eltNone and eltQYZ: no member defaults
-    break;
-  }
+  InitializeHostDefaults(Params, LaserType);
 }
 
 TConfig LoadConfigText(std::string_view Text, const std::string& Name) {
@@ -753,6 +715,17 @@ TConfig LoadConfigFile(const std::string& Path) {
   std::ostringstream S;
   S << In.rdbuf();
   return LoadConfigText(S.str(), Path);
+}
+
+std::vector<std::pair<int, std::string>> MissingSerialDevices(const THostConfig& Config) {
+  std::vector<std::pair<int, std::string>> Missing;
+  for (const auto& [Port, Device] : Config.SerialPorts) {
+    std::error_code Ec;
+    if (!std::filesystem::exists(Device, Ec)) {
+      Missing.emplace_back(Port, Device);
+    }
+  }
+  return Missing;
 }
 
 std::unique_ptr<hostkit::THost> MakeHost(const THostConfig& Config) {

@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "hostkit/realtime.h"
@@ -62,6 +63,9 @@ TConfig LoadConfigText(std::string_view Text, const std::string& Name);
 // The record's defaults as the host gives them: TLaserParams::Initialize, then the PWM and
 // DA records' Initialize and that of the member LaserType selects.
 void InitializeDefaults(TLaserParams& Params, TEnumLaserType LaserType);
+
+// The serial ports whose device does not exist (port number, device), in port order.
+std::vector<std::pair<int, std::string>> MissingSerialDevices(const THostConfig& Config);
 
 // A host built the way the [Host] section says (not yet installed).
 std::unique_ptr<hostkit::THost> MakeHost(const THostConfig& Config);

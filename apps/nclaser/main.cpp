@@ -23,11 +23,13 @@
 #include "apps/nclaser/classes.h"
 #include "apps/nclaser/config.h"
 #include "apps/nclaser/demo.h"
+#include "apps/nclaser/locale.h"
 #include "apps/nclaser/script.h"
 #include "apps/nclaser/session.h"
 #include "apps/nclaser/vcd.h"
 #include "host/clock.h"
 #include "hostkit/host.h"
+#include "hostkit/plugin_library.h"
 #include "sim/table.h"
 
 using namespace nclaser;
@@ -77,9 +79,10 @@ public:
   TSession(TPrinter& Out) : FOut(Out) {}
   ~TSession() { TearDown(); }
 
-  // 0, or the exit status to leave with (the message is printed).
-  int Open(const std::string& ConfigPath, const std::string& Locale, const std::string& Trace,
-           std::function<void(const hostkit::TLogLine&)> Sink = {}) {
+  // 0, or the exit status to leave with (the message is printed). With a plug-in path the
+  // laser comes from that library instead of the linked one.
+  int Open(const std::string& ConfigPath, std::string Locale, const std::string& Trace,
+           const std::string& Plugin, std::function<void(const hostkit::TLogLine&)> Sink = {}) {
     TConfig C;
     try {
       C = LoadConfigFile(ConfigPath);
@@ -89,7 +92,23 @@ public:
     }
     FTrace = Trace;
     FHost = MakeHost(C.Host);
-    FHost->Install();
+    for (const auto& [Port, Device] : MissingSerialDevices(C.Host)) {
+      Error("warning: serial port " + std::to_string(Port) + " is " + Device +
+            ", which does not exist; the laser keeps retrying until it appears");
+    }
+    if (Plugin.empty()) {
+      FHost->Install();
+    } else {
+      try {
+        FPlugin = std::make_unique<hostkit::TPluginLibrary>(Plugin, *FHost);
+      } catch (const std::exception& E) {
+        Error(E.what());
+        return 2;
+      }
+    }
+    if (Locale.empty()) {
+      Locale = DefaultLocaleFile();
+    }
     if (C.Host.RealTimeGiven && FHost->RealTime) {
       // Asked for in the file: say what it got (the message log keeps the line either way).
       Error(FHost->RealTime->Decide());
@@ -111,8 +130,14 @@ public:
     FHost->App.SetSink(std::move(Sink));
     FStartMs = NowMs();
     try {
-      FLaser = BuildLaser(C);
-    } catch (const EBuildError& E) {
+      if (FPlugin) {
+        FLaser = FPlugin->NewLaser(C.ClassName, C.Params);
+        FLaser->RegisterAlarms();
+      } else {
+        FLaser = hostkit::TLaserHandle(BuildLaser(C).release(),
+                                       {[](TNcLaser* L) { TNcLaserDeleter()(L); }});
+      }
+    } catch (const std::exception& E) {
       Error(E.what());
       return 1;
     }
@@ -145,6 +170,7 @@ public:
         }
         FTrace.clear();
       }
+      FPlugin.reset();
       FHost->Uninstall();
       FHost.reset();
     }
@@ -157,13 +183,15 @@ public:
 private:
   TPrinter& FOut;
   std::unique_ptr<hostkit::THost> FHost;
-  TNcLaserPtr FLaser;
+  std::unique_ptr<hostkit::TPluginLibrary> FPlugin;
+  hostkit::TLaserHandle FLaser;
   std::string FTrace;
   double FStartMs = 0;
 };
 
 int CmdRun(TPrinter& Out, const std::string& Config, const std::string& ScriptPath,
-           const std::string& Exec, const std::string& Trace, const std::string& Locale) {
+           const std::string& Exec, const std::string& Trace, const std::string& Locale,
+           const std::string& Plugin) {
   std::string Text;
   std::string Name = "-e";
   if (!ScriptPath.empty() && !Exec.empty()) {
@@ -181,7 +209,7 @@ int CmdRun(TPrinter& Out, const std::string& Config, const std::string& ScriptPa
   }
   const auto Ops = SplitScript(Text);
   TSession S(Out);
-  if (const int Rc = S.Open(Config, Locale, Trace)) {
+  if (const int Rc = S.Open(Config, Locale, Trace, Plugin)) {
     S.TearDown();
     return Rc;
   }
@@ -300,7 +328,7 @@ void PrintAbovePrompt(TPrinter& Out, const std::vector<std::string>& Lines) {
 }
 
 int CmdConsole(TPrinter& Out, const std::string& Config, const std::string& Trace,
-               const std::string& Locale) {
+               const std::string& Locale, const std::string& Plugin) {
   TConsoleState St;
   St.Out = &Out;
   if (pipe(St.Wake) != 0) {
@@ -308,7 +336,7 @@ int CmdConsole(TPrinter& Out, const std::string& Config, const std::string& Trac
     return 1;
   }
   TSession S(Out);
-  const int Rc0 = S.Open(Config, Locale, Trace, [&St](const hostkit::TLogLine& L) {
+  const int Rc0 = S.Open(Config, Locale, Trace, Plugin, [&St](const hostkit::TLogLine& L) {
     if (L.Debug) {
       return;
     }
@@ -406,7 +434,7 @@ int CmdDemo(TPrinter& Out, std::string Family, bool List, std::string Locale) {
     return 2;
   }
   if (Locale.empty()) {
-    Locale = DefaultLocale();
+    Locale = DefaultLocaleFile();
   }
   TDemoContext Ctx{Out, GStop, Locale};
   const int Rc = RunDemo(*F, Ctx);
@@ -547,7 +575,24 @@ int CmdPorts(TPrinter& Out) {
   return 0;
 }
 
-int CmdClasses(TPrinter& Out) {
+int CmdClasses(TPrinter& Out, const std::string& Plugin) {
+  // With a plug-in, BUILT says what that library holds.
+  std::unique_ptr<hostkit::THost> Host;
+  std::unique_ptr<hostkit::TPluginLibrary> Lib;
+  if (!Plugin.empty()) {
+    try {
+      Host = std::make_unique<hostkit::THost>();
+      Lib = std::make_unique<hostkit::TPluginLibrary>(Plugin, *Host);
+    } catch (const std::exception& E) {
+      Error(E.what());
+      return 2;
+    }
+    Out.Line("plug-in " + Plugin + ": version " + Lib->Table().PluginVersion + ", " +
+             std::to_string(Lib->Table().ClassCount) + " classes");
+  }
+  auto Built = [&](const std::string& Name) {
+    return Lib ? Lib->Find(Name) != nullptr : FindLaserClass(Name) != nullptr;
+  };
   std::ostringstream H;
   H << std::left << std::setw(21) << "CLASS" << std::setw(11) << "READS" << std::setw(7) << "BUILT"
     << "DEFAULT FOR";
@@ -559,7 +604,7 @@ int CmdClasses(TPrinter& Out) {
       Default = ReadsDefParamsOnly(R) ? "(Class only; any LaserType)" : "(Class only)";
     }
     L << std::left << std::setw(21) << R.Name << std::setw(11) << R.Reads << std::setw(7)
-      << (FindLaserClass(R.Name) != nullptr ? "yes" : "no") << Default;
+      << (Built(R.Name) ? "yes" : "no") << Default;
     Out.Line(L.str());
   }
   return 0;
@@ -570,9 +615,10 @@ int CmdClasses(TPrinter& Out) {
 int main(int argc, char** argv) {
   CLI::App App{"nclaser: build a laser from a configuration file, run it, watch it"};
   App.require_subcommand(1);
+  App.set_version_flag("--version", "nclaser " NCLASER_VERSION, "print the version and leave");
   App.fallthrough(false);
 
-  std::string Config, Script, Exec, Trace, Locale, Family, Tcp;
+  std::string Config, Script, Exec, Trace, Locale, Family, Tcp, Plugin;
   bool List = false;
   bool Pty = false;
 
@@ -581,12 +627,16 @@ int main(int argc, char** argv) {
   Run->add_option("SCRIPT", Script, "script file: one operation per line or per ';'");
   Run->add_option("-e,--exec", Exec, "the script inline (';' or newlines separate operations)");
   Run->add_option("--trace", Trace, "record the machine I/O and PWM timeline as VCD");
-  Run->add_option("--locale", Locale, "load message texts from an INI file (locale/en.ini)");
+  Run->add_option("--locale", Locale,
+                  "load message texts from an INI file (default: the shipped file of the "
+                  "environment's language, else English)");
+  Run->add_option("--plugin", Plugin, "take the laser classes from this plug-in (PATH.so)");
 
   auto* Console = App.add_subcommand("console", "the same operations typed at a prompt");
   Console->add_option("CONFIG", Config, "configuration file (TOML)")->required();
   Console->add_option("--trace", Trace, "record the machine I/O and PWM timeline as VCD");
   Console->add_option("--locale", Locale, "load message texts from an INI file");
+  Console->add_option("--plugin", Plugin, "take the laser classes from this plug-in (PATH.so)");
 
   auto* Demo = App.add_subcommand("demo", "run a laser against its built-in simulator");
   Demo->add_option("FAMILY", Family, "the laser family (default: IPG YLR over TCP)");
@@ -605,6 +655,7 @@ int main(int argc, char** argv) {
 
   auto* Ports = App.add_subcommand("ports", "list the serial ports of this machine");
   auto* Classes = App.add_subcommand("classes", "list the laser classes and what each reads");
+  Classes->add_option("--plugin", Plugin, "list what this plug-in (PATH.so) holds");
 
   try {
     App.parse(argc, argv);
@@ -616,10 +667,10 @@ int main(int argc, char** argv) {
   InstallSignals();
   TPrinter Out(std::cout, isatty(STDOUT_FILENO) == 1);
   if (Run->parsed()) {
-    return CmdRun(Out, Config, Script, Exec, Trace, Locale);
+    return CmdRun(Out, Config, Script, Exec, Trace, Locale, Plugin);
   }
   if (Console->parsed()) {
-    return CmdConsole(Out, Config, Trace, Locale);
+    return CmdConsole(Out, Config, Trace, Locale, Plugin);
   }
   if (Demo->parsed()) {
     return CmdDemo(Out, Family, List, Locale);
@@ -634,7 +685,7 @@ int main(int argc, char** argv) {
     return CmdPorts(Out);
   }
   if (Classes->parsed()) {
-    return CmdClasses(Out);
+    return CmdClasses(Out, Plugin);
   }
   return 2;
 }

@@ -1,7 +1,8 @@
 // The host's application services: message log, locale resource, thread naming and the
 // debugger output.
 // Threads: every call may come from any thread; implementations are thread-safe.
-// RegisterLocaleProc is called at package load, on the host's main thread.
+// RegisterLocaleProc is called at package load and UnregisterLocaleProc at unload, on the
+// host's main thread.
 #pragma once
 
 #include <string>
@@ -30,6 +31,8 @@ public:
   // Appends a line of a message type; type 5 (mtProminent) is the prominent message.
   virtual void ShowMsg(const std::string& Text, int MessageType, TColor Color) = 0;
   virtual void RegisterLocaleProc(TLocaleProc Proc) = 0;
+  // The host forgets Proc (its code goes away with the plug-in).
+  virtual void UnregisterLocaleProc(TLocaleProc Proc) = 0;
   // Names the calling thread (for debuggers and traces).
   virtual void SetThreadName(const std::string& Name) = 0;
   // The host's locale resource, or null when there is none.

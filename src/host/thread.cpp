@@ -5,6 +5,7 @@
 #include "host/appsys.h"
 #include "host/clock.h"
 #include "host/sched.h"
+#include "host/threadreap.h"
 
 namespace nclaser {
 
@@ -42,10 +43,11 @@ TThread::TThread() : FCtl(std::make_shared<TThreadControl>()) {}
 TThread::~TThread() {
   if (FThread.joinable()) {
     if (FThread.get_id() == std::this_thread::get_id()) {
-      FThread.detach();
+      HandOverEndingThread(std::move(FThread));
     } else {
       Terminate();
       FThread.join();
+      NoteThreadJoined();
     }
   }
 }
@@ -60,6 +62,7 @@ void TThread::Start() {
   // The scheduler is taken here, on the starting thread, so the new thread never reads the
   // host's global while the host may be changing it.
   FThread = std::thread(&TThread::Run, this, FCtl, FTimingCritical ? ThreadScheduler : nullptr);
+  NoteThreadStarted();
 }
 
 void TThread::Run(TThread* Self, const std::shared_ptr<TThreadControl>& Ctl,
@@ -82,7 +85,7 @@ void TThread::Run(TThread* Self, const std::shared_ptr<TThreadControl>& Ctl,
   } catch (...) {
   }
   if (Self->FFreeOnTerminate) {
-    Self->FThread.detach();
+    HandOverEndingThread(std::move(Self->FThread));
     delete Self;
   }
   std::lock_guard<std::mutex> L(Ctl->M);
@@ -97,6 +100,7 @@ void TThread::Terminate() {
 void TThread::WaitFor() {
   if (FThread.joinable() && FThread.get_id() != std::this_thread::get_id()) {
     FThread.join();
+    NoteThreadJoined();
   }
 }
 

@@ -173,6 +173,9 @@ void FinalizeDeviceStrs() {
     for (const TDeviceStr& S : KDeviceStrs) {
       S.Str->Set({});
     }
+    if (AppSys != nullptr) {
+      AppSys->UnregisterLocaleProc(&LoadDeviceStrs);
+    }
   }
 }
 

@@ -109,7 +109,7 @@ void LoadDeviceStrs();
 
 // The unit's initialisation and finalisation, called by the host at package load and
 // unload (it may call them more than once: only the first initialisation registers
-// LoadDeviceStrs, only the last finalisation releases the texts).
+// LoadDeviceStrs, only the last finalisation releases the texts and unregisters it).
 void InitializeDeviceStrs();
 void FinalizeDeviceStrs();
 

@@ -276,3 +276,91 @@ TEST_F(CliTool, SimOnAPtyTakesFaultCommandsAndStopsOnTerm) {
 }
 
 } // namespace
+
+// The environment's language picks the shipped locale file; restored afterwards.
+class TEnv {
+public:
+  TEnv(const char* Name, const char* Value) : FName(Name) {
+    const char* Old = std::getenv(Name);
+    FHad = Old != nullptr;
+    FOld = FHad ? Old : "";
+    if (Value != nullptr) {
+      setenv(Name, Value, 1);
+    } else {
+      unsetenv(Name);
+    }
+  }
+  ~TEnv() {
+    if (FHad) {
+      setenv(FName.c_str(), FOld.c_str(), 1);
+    } else {
+      unsetenv(FName.c_str());
+    }
+  }
+
+private:
+  std::string FName;
+  std::string FOld;
+  bool FHad;
+};
+
+TEST_F(CliTool, WithoutLocaleTheEnvironmentsLanguageIsSpokenElseEnglish) {
+  const auto Cfg = Write("co2.toml", Co2);
+  const TEnv All("LC_ALL", nullptr);
+  const TEnv Messages("LC_MESSAGES", nullptr);
+  const std::pair<const char*, const char*> Cases[] = {
+      {"C", "GetAlarmDesc = CO2 test laser alarm\n"},
+      {"fr_FR.UTF-8", "GetAlarmDesc = CO2 test laser alarm\n"}, // no French file: English
+      {"zh_CN.UTF-8", "GetAlarmDesc = CO2 test 激光器报警\n"},  // the built-in texts
+  };
+  for (const auto& [Lang, Out] : Cases) {
+    const TEnv L("LANG", Lang);
+    const auto R = Tool({"run", Cfg, "-e", "GetAlarmDesc"});
+    EXPECT_EQ(R.Status, 0) << R.Err;
+    EXPECT_EQ(R.Out, Out) << Lang;
+  }
+  // --locale still decides.
+  const auto Zh = Write("zh.ini", "[Device_Strs]\nSLaserAlarm=\" 告警\"\n");
+  const TEnv L("LANG", "C");
+  EXPECT_EQ(Tool({"run", Cfg, "--locale", Zh, "-e", "GetAlarmDesc"}).Out,
+            "GetAlarmDesc = CO2 test 告警\n");
+}
+
+TEST_F(CliTool, AMissingSerialDeviceIsNamedOnceAtStartAndTheLaserStillRuns) {
+  const auto Cfg = Write("ylr.toml", "LaserType = \"eltIPG\"\n[CfgIPG]\nIPGType = \"ltYLRComm\"\n"
+                                     "[CfgIPG.YLR.Comm]\nCommPort = 1\n"
+                                     "[Host.SerialPorts]\n1 = \"/dev/does-not-exist\"\n");
+  const auto R = Tool({"run", Cfg, "-e", "wait 300; GetIsEmissionOn"});
+  EXPECT_EQ(R.Status, 0) << R.Err;
+  EXPECT_NE(R.Out.find("GetIsEmissionOn = false\n"), std::string::npos) << R.Out;
+  EXPECT_EQ(R.Err, "nclaser: warning: serial port 1 is /dev/does-not-exist, which does not "
+                   "exist; the laser keeps retrying until it appears\n");
+}
+
+TEST_F(CliTool, PluginOptionTakesTheLasersFromTheLoadedLibrary) {
+  const auto Cfg = Write("co2.toml", Co2);
+  const std::vector<std::string> Script = {"-e", "LaserOn; GetIsLaserOn; GetPwmFreq; LaserOff"};
+  auto Args = std::vector<std::string>{"run", Cfg};
+  Args.insert(Args.end(), Script.begin(), Script.end());
+  const auto Linked = Tool(Args);
+  Args.insert(Args.end(), {"--plugin", NCLASER_PLUGIN_FILE});
+  const auto Loaded = Tool(Args);
+  EXPECT_EQ(Loaded.Status, 0) << Loaded.Err;
+  EXPECT_EQ(Loaded.Out, Linked.Out);
+  EXPECT_EQ(Loaded.Out, "GetIsLaserOn = true\nGetPwmFreq = 20000\n");
+
+  auto R = Tool({"classes", "--plugin", NCLASER_PLUGIN_FILE});
+  EXPECT_EQ(R.Status, 0) << R.Err;
+  EXPECT_EQ(R.Out.rfind(std::string("plug-in ") + NCLASER_PLUGIN_FILE + ": version 1.0.0, ", 0), 0U)
+      << R.Out;
+  EXPECT_EQ(R.Out.substr(R.Out.find('\n') + 1), Tool({"classes"}).Out);
+
+  R = Tool({"run", Cfg, "-e", "LaserOn", "--plugin", (Dir / "co2.toml").string()});
+  EXPECT_EQ(R.Status, 2);
+  EXPECT_EQ(std::count(R.Err.begin(), R.Err.end(), '\n'), 1) << R.Err;
+  EXPECT_EQ(R.Out, "");
+
+  R = Tool({"--version"});
+  EXPECT_EQ(R.Status, 0);
+  EXPECT_EQ(R.Out, "nclaser 1.0.0\n");
+}

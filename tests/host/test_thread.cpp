@@ -7,6 +7,7 @@
 
 #include "host/clock.h"
 #include "host/thread.h"
+#include "host/threadreap.h"
 #include "tests/support/host_fixture.h"
 
 namespace nclaser {
@@ -133,6 +134,34 @@ TEST_F(ThreadTest, AnExceptionEndsTheThreadButStillRunsDoTerminate) {
   T->Start();
   T->WaitFor();
   EXPECT_TRUE(T->Cleaned);
+}
+
+} // namespace
+} // namespace nclaser
+
+namespace nclaser {
+namespace {
+
+// Before the plug-in may be unloaded every thread it started is joined: a self-freeing
+// thread is waited for even after its ref reports it finished, and a thread still running
+// keeps the wait from succeeding until it is stopped.
+TEST_F(ThreadTest, EveryStartedThreadIsJoinedBeforeUnloadMayGoOn) {
+  std::atomic<int> Alive{0};
+  auto* Quick = new TSelfFreeing(Alive, 1);
+  Quick->Start();
+  auto* Long = new TSelfFreeing(Alive, 60000);
+  const TThreadRef LongRef = Long->Ref();
+  Long->Start();
+  TThreadPtr<TSleeper> Owned(new TSleeper(60000));
+  Owned->Start();
+
+  EXPECT_FALSE(JoinEveryThread(50));
+  LongRef.Terminate();
+  EXPECT_FALSE(JoinEveryThread(50)); // the owned one still runs
+  Owned.reset();
+  EXPECT_TRUE(JoinEveryThread(2000));
+  EXPECT_EQ(Alive, 0);
+  EXPECT_TRUE(JoinEveryThread(0)); // nothing left: no wait
 }
 
 } // namespace
