@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
 #include <thread>
 
 #include "host/clock.h"
@@ -112,16 +111,6 @@ const std::vector<TDemoFamily>& DemoFamilies() {
 
 const TDemoFamily* FindDemo(const std::string& Name) {
   return TDemoTable::Find(Name);
-}
-
-std::string DefaultLocale() {
-#ifdef NCLASER_LOCALE_FILE
-  std::error_code Ec;
-  if (std::filesystem::is_regular_file(NCLASER_LOCALE_FILE, Ec)) {
-    return NCLASER_LOCALE_FILE;
-  }
-#endif
-  return {};
 }
 
 std::string DefaultDemo() {

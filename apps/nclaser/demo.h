@@ -18,9 +18,6 @@ struct TDemoContext {
   std::string Locale; // an INI locale file to load; empty for the built-in texts
 };
 
-// The project's English locale file when the tool runs from its build tree, else empty.
-std::string DefaultLocale();
-
 // A family's part of the scenario: its configuration, how to bring its simulator up (and
 // down), how to break the laser and how to mend it. The scenario itself is shared.
 struct TDemoSetup {
