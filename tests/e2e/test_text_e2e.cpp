@@ -18,6 +18,7 @@
 #include "sim/table.h"
 #include "strings/messages.h"
 #include "tests/support/host_fixture.h"
+#include "tests/support/text_params.h"
 
 namespace nclaser {
 namespace {
@@ -37,34 +38,6 @@ const TMake NLight{"nlight", "TNLightLaser", CfgNLight, 200, {"get maxpower\r"}}
 const TMake CAS{"cas", "TCASLaser", eltCAS, 30, {}};
 const TMake QingHua{"qinghua", "TQingHuaLaser", eltQingHua, 200, {}};
 
-TLaserParams Params(const TMake& M, double DiodeCurrent) {
-  TLaserParams P;
-  P.Initialize();
-  P.DefParams.PWM.Initialize();
-  P.DefParams.DA.Initialize();
-  P.DefParams.Model = "TXT";
-  P.DefParams.PWM.DiodeCurrent = DiodeCurrent;
-  P.LaserType = M.Type;
-  TLaserCommParam C;
-  C.Initialize();
-  C.Comm.CommPort = 1;
-  switch (M.Type) {
-  case eltMars:
-    P.CfgMars = C;
-    break;
-  case CfgNLight:
-    P.CfgNLight = C;
-    break;
-  case eltCAS:
-    P.CfgCAS = C;
-    break;
-  default:
-    P.CfgQingHua = C;
-    break;
-  }
-  return P;
-}
-
 class TextEndToEnd : public testing::HostTest {
 protected:
   void TearDown() override {
@@ -78,7 +51,8 @@ protected:
     Make = M;
     Sim = sim::StartSim(*sim::FindSimFamily(M.Family), false, "", O);
     Host->SerialPorts->Set(1, Sim->DevicePath());
-    Laser = FindLaserClass(M.Class)->Factory(nullptr, Params(M, DiodeCurrent));
+    Laser = FindLaserClass(M.Class)->Factory(nullptr,
+                                             testing::TextLaserParams(M.Type, 1, DiodeCurrent));
     Laser->RegisterAlarms();
     return *Laser;
   }

@@ -9,14 +9,13 @@
 #include <vector>
 
 #include "host/clock.h"
-#include "hostkit/comm_factory.h"
-#include "hostkit/icmp_client.h"
 #include "lasers/factory.h"
 #include "lasers/ipg500.h"
 #include "params/textbuf.h"
 #include "sim/ylr_sim.h"
 #include "strings/messages.h"
 #include "tests/support/host_fixture.h"
+#include "tests/support/sim_links.h"
 
 namespace nclaser {
 namespace {
@@ -25,37 +24,7 @@ using sim::TYLRSim;
 
 enum class TLink { Pty, Tcp };
 
-// On loopback every address answers a ping; a pulled cable is told by the simulator.
-class TSimProber : public hostkit::TPingProber {
-public:
-  explicit TSimProber(const TYLRSim* Sim) : FSim(Sim) {}
-  hostkit::TPingResult Probe(const std::string& /*Host*/, int TimeoutMs) const override {
-    if (FSim->Running() && !FSim->Unreachable()) {
-      return hostkit::TPingResult::Answered;
-    }
-    Sleep(std::min(TimeoutMs, 100));
-    return hostkit::TPingResult::NoAnswer;
-  }
-  std::string Describe() const override { return "simulator reachability"; }
-
-private:
-  const TYLRSim* FSim;
-};
-
-class TSimCommFactory : public TCommFactory {
-public:
-  TSimCommFactory(std::shared_ptr<const hostkit::TSerialPortMap> Ports, const TYLRSim* Sim)
-      : FInner(std::move(Ports)), FSim(Sim) {}
-  std::unique_ptr<TCommCtrl> NewCommCtrl() override { return FInner.NewCommCtrl(); }
-  std::unique_ptr<TKdTcpClient> NewTcpClient() override { return FInner.NewTcpClient(); }
-  std::unique_ptr<TIcmpClient> NewIcmpClient() override {
-    return std::make_unique<hostkit::TPingClient>(std::make_unique<TSimProber>(FSim));
-  }
-
-private:
-  hostkit::TLinuxCommFactory FInner;
-  const TYLRSim* FSim;
-};
+using testing::TSimCommFactory;
 
 constexpr int PowerCtrlPort = 9;
 constexpr int CtrlPort = 3;

@@ -11,8 +11,6 @@
 #include <vector>
 
 #include "host/clock.h"
-#include "hostkit/comm_factory.h"
-#include "hostkit/icmp_client.h"
 #include "lasers/factory.h"
 #include "lasers/ipgyls.h"
 #include "params/textbuf.h"
@@ -20,6 +18,7 @@
 #include "sim/yls/yls_model.h"
 #include "strings/messages.h"
 #include "tests/support/host_fixture.h"
+#include "tests/support/sim_links.h"
 
 namespace nclaser {
 namespace {
@@ -35,37 +34,7 @@ std::uint16_t Value16(const sim::TBytes& B, std::size_t At = 0) {
   return static_cast<std::uint16_t>(B[yls::HeaderSize + At] | (B[yls::HeaderSize + At + 1] << 8));
 }
 
-// On loopback every address answers a ping; a pulled cable is told by the simulator.
-class TSimProber : public hostkit::TPingProber {
-public:
-  explicit TSimProber(const TYLSSim* Sim) : FSim(Sim) {}
-  hostkit::TPingResult Probe(const std::string& /*Host*/, int TimeoutMs) const override {
-    if (FSim->Running() && !FSim->Unreachable()) {
-      return hostkit::TPingResult::Answered;
-    }
-    Sleep(std::min(TimeoutMs, 100));
-    return hostkit::TPingResult::NoAnswer;
-  }
-  std::string Describe() const override { return "simulator reachability"; }
-
-private:
-  const TYLSSim* FSim;
-};
-
-class TSimCommFactory : public TCommFactory {
-public:
-  TSimCommFactory(std::shared_ptr<const hostkit::TSerialPortMap> Ports, const TYLSSim* Sim)
-      : FInner(std::move(Ports)), FSim(Sim) {}
-  std::unique_ptr<TCommCtrl> NewCommCtrl() override { return FInner.NewCommCtrl(); }
-  std::unique_ptr<TKdTcpClient> NewTcpClient() override { return FInner.NewTcpClient(); }
-  std::unique_ptr<TIcmpClient> NewIcmpClient() override {
-    return std::make_unique<hostkit::TPingClient>(std::make_unique<TSimProber>(FSim));
-  }
-
-private:
-  hostkit::TLinuxCommFactory FInner;
-  const TYLSSim* FSim;
-};
+using testing::TSimCommFactory;
 
 class YlsEndToEnd : public testing::HostTest {
 protected:

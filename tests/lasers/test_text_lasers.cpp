@@ -17,6 +17,7 @@
 #include "lasers/nlight.h"
 #include "strings/messages.h"
 #include "tests/support/fake_comm_test.h"
+#include "tests/support/text_params.h"
 
 namespace nclaser {
 namespace {
@@ -28,32 +29,7 @@ TBytes B(const std::string& S) {
 }
 
 TLaserParams CommParams(TEnumLaserType Type, int Port, bool Debug = false) {
-  TLaserParams P;
-  P.Initialize();
-  P.DefParams.PWM.Initialize();
-  P.DefParams.DA.Initialize();
-  P.DefParams.Model = "TXT-1000";
-  P.DefParams.PWM.DiodeCurrent = 40.0;
-  P.LaserType = Type;
-  TLaserCommParam C;
-  C.Initialize();
-  C.Comm.CommPort = Port;
-  C.Comm.DebugMode = Debug;
-  switch (Type) {
-  case eltMars:
-    P.CfgMars = C;
-    break;
-  case CfgNLight:
-    P.CfgNLight = C;
-    break;
-  case eltCAS:
-    P.CfgCAS = C;
-    break;
-  default:
-    P.CfgQingHua = C;
-    break;
-  }
-  return P;
+  return testing::TextLaserParams(Type, Port, 40.0, Debug);
 }
 
 class TextLaserTest : public testing::FakeCommTest {
