@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <cmath>
 #include <cstring>
 #include <limits>
 #include <sstream>
@@ -116,6 +117,30 @@ std::optional<TBytes> ParseHex(std::string_view Text) {
     }
   }
   return Out;
+}
+
+long ParseSimInt(const std::string& Text, const char* What, int Base) {
+  try {
+    std::size_t End = 0;
+    const long V = std::stol(Text, &End, Base);
+    if (End == Text.size()) {
+      return V;
+    }
+  } catch (const std::exception&) {
+  }
+  throw std::invalid_argument(std::string("bad ") + What + ": " + Text);
+}
+
+double ParseSimNumber(const std::string& Text, const char* What) {
+  try {
+    std::size_t End = 0;
+    const double V = std::stod(Text, &End);
+    if (End == Text.size() && std::isfinite(V)) {
+      return V;
+    }
+  } catch (const std::exception&) {
+  }
+  throw std::invalid_argument(std::string("bad ") + What + ": " + Text);
 }
 
 std::string TSimModel::Describe(std::span<const std::uint8_t> Request) const {

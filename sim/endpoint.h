@@ -90,6 +90,11 @@ void SplitRequests(TSimModel& Model, TBytes& Pending, std::span<const std::uint8
 // The model without a link, for tests and fuzzing: the answers to In, in order, joined.
 TBytes FeedModel(TSimModel& Model, TBytes& Pending, std::span<const std::uint8_t> In, double NowMs);
 
+// A number given to a simulator's command or option (decimal, or hex with 0x); throws
+// std::invalid_argument naming What when Text is not one.
+long ParseSimInt(const std::string& Text, const char* What, int Base = 0);
+double ParseSimNumber(const std::string& Text, const char* What);
+
 struct TSimRequest {
   double TimeMs; // on the monotonic clock (NowMs), when the request was complete
   TBytes Bytes;

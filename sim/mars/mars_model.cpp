@@ -27,27 +27,7 @@ std::string Hex(std::uint64_t V, int Digits) {
 }
 
 int ParseInt(const std::string& S, const char* What) {
-  try {
-    std::size_t End = 0;
-    const int V = std::stoi(S, &End, 0);
-    if (End == S.size()) {
-      return V;
-    }
-  } catch (const std::exception&) {
-  }
-  throw std::invalid_argument(std::string("bad ") + What + ": " + S);
-}
-
-double ParseDouble(const std::string& S, const char* What) {
-  try {
-    std::size_t End = 0;
-    const double V = std::stod(S, &End);
-    if (End == S.size() && std::isfinite(V)) {
-      return V;
-    }
-  } catch (const std::exception&) {
-  }
-  throw std::invalid_argument(std::string("bad ") + What + ": " + S);
+  return static_cast<int>(ParseSimInt(S, What));
 }
 
 const bool GRegistered = RegisterSimFamily(
@@ -62,7 +42,7 @@ const bool GRegistered = RegisterSimFamily(
              throw std::invalid_argument("format is 101 or 102");
            }
          } else if (K == "maxpower") {
-           Max = ParseDouble(V, "maxpower");
+           Max = ParseSimNumber(V, "maxpower");
          } else {
            throw std::invalid_argument("mars takes format and maxpower, not " + K);
          }
@@ -169,7 +149,7 @@ std::optional<std::string> TMarsModel::Command(const std::vector<std::string>& W
     if (Words.size() != 2) {
       throw std::invalid_argument("usage: maxpower WATTS");
     }
-    SetMaxPower(ParseDouble(Words[1], "power"));
+    SetMaxPower(ParseSimNumber(Words[1], "power"));
     return std::string();
   }
   if (C == "garble") {

@@ -11,18 +11,6 @@ namespace nclaser::sim {
 
 namespace {
 
-double ParseDouble(const std::string& S, const char* What) {
-  try {
-    std::size_t End = 0;
-    const double V = std::stod(S, &End);
-    if (End == S.size() && std::isfinite(V)) {
-      return V;
-    }
-  } catch (const std::exception&) {
-  }
-  throw std::invalid_argument(std::string("bad ") + What + ": " + S);
-}
-
 const bool GRegistered = RegisterSimFamily(
     {"nlight", "NLight text protocol (maximum power, system, enable, aiming)", true, "", 0,
      [](const TSimOptions& O) {
@@ -30,9 +18,9 @@ const bool GRegistered = RegisterSimFamily(
        double Warmup = 2500;
        for (const auto& [K, V] : O) {
          if (K == "maxpower") {
-           Max = ParseDouble(V, "maxpower");
+           Max = ParseSimNumber(V, "maxpower");
          } else if (K == "warmup") {
-           Warmup = ParseDouble(V, "warmup");
+           Warmup = ParseSimNumber(V, "warmup");
          } else {
            throw std::invalid_argument("nlight takes maxpower and warmup, not " + K);
          }
@@ -91,7 +79,7 @@ std::optional<std::string> TNLightModel::Command(const std::vector<std::string>&
     if (Words.size() != 2) {
       throw std::invalid_argument("usage: maxpower WATTS");
     }
-    SetMaxPower(ParseDouble(Words[1], "power"));
+    SetMaxPower(ParseSimNumber(Words[1], "power"));
     return std::string();
   }
   if (Words[0] == "garble") {
