@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -102,8 +103,9 @@ public:
   std::string GetSerialNumber();
   std::string GetSoftwareRevision();
 
-  // Set-points; values outside their range are ignored.
-  void SetDiodeCurrent(double Value);
+  // Set-points; values outside their range are ignored. SetDiodeCurrent repeats its
+  // command (up to a second); it stops repeating as soon as Cancelled answers true.
+  void SetDiodeCurrent(double Value, const std::function<bool()>& Cancelled = {});
   void SetFilterWndSz(double Value);
   void SetPulseRate(std::int32_t Value);
   void SetPulseWidth(double Value);

@@ -7,7 +7,7 @@
 
 #include "host/clock.h"
 #include "ipgdrv/ylrdriver.h"
-#include "lasers/error.h"
+#include "host/errors.h"
 #include "params/textbuf.h"
 #include "sim/ylr/ylr_model.h"
 #include "strings/messages.h"
