@@ -14,7 +14,7 @@ std::unique_ptr<TKdTcpClient> TLinuxCommFactory::NewTcpClient() {
 }
 
 std::unique_ptr<TIcmpClient> TLinuxCommFactory::NewIcmpClient() {
-  return std::make_unique<TPingClient>();
+  return std::make_unique<TPingClient>(nullptr, FPingProbePort);
 }
 
 } // namespace nclaser::hostkit

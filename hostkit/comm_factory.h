@@ -11,8 +11,11 @@ namespace nclaser::hostkit {
 
 class TLinuxCommFactory : public TCommFactory {
 public:
-  explicit TLinuxCommFactory(std::shared_ptr<const TSerialPortMap> SerialPorts)
-      : FSerialPorts(std::move(SerialPorts)) {}
+  // PingProbePort: the port the ping's TCP fallback knocks on whatever the laser names
+  // (0: the laser's own).
+  explicit TLinuxCommFactory(std::shared_ptr<const TSerialPortMap> SerialPorts,
+                             int PingProbePort = 0)
+      : FSerialPorts(std::move(SerialPorts)), FPingProbePort(PingProbePort) {}
 
   std::unique_ptr<TCommCtrl> NewCommCtrl() override;
   std::unique_ptr<TKdTcpClient> NewTcpClient() override;
@@ -20,6 +23,7 @@ public:
 
 private:
   std::shared_ptr<const TSerialPortMap> FSerialPorts;
+  int FPingProbePort;
 };
 
 } // namespace nclaser::hostkit

@@ -9,7 +9,8 @@
 
 namespace nclaser::hostkit {
 
-THost::THost(THostOptions Options) : Comm(std::make_unique<TLinuxCommFactory>(SerialPorts)) {
+THost::THost(THostOptions Options)
+    : Comm(std::make_unique<TLinuxCommFactory>(SerialPorts, Options.PingProbePort)) {
   if (Options.PwmPort) {
     Pwm = std::make_unique<TVirtualPwmPort>(IO);
   }

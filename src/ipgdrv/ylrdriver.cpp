@@ -16,6 +16,7 @@ namespace {
 
 // The laser always listens on this port; the configured TcpPort is not used.
 constexpr const char* YLRRemotePort = "10001";
+constexpr int YLRPortNumber = 10001;
 constexpr int PingWatchdogMs = 5000;
 constexpr int AsyncPingTimeoutMs = 1000;
 constexpr int SyncPingTimeoutMs = 100;
@@ -45,6 +46,7 @@ TIPGYLRDriver::TIPGYLRDriver(TComponent* /*Owner*/, const TIPGLaserParams& CfgIP
     if (FIcmpClient) {
       FIcmpClient->SetHost(To8Bit(FTcpHost));
       FIcmpClient->SetTimeout(AsyncPingTimeoutMs);
+      FIcmpClient->SetProbePort(YLRPortNumber);
       FIcmpClient->OnTimeout = [this](TIcmpClient* Sender) { IcmpTimeout(Sender); };
       FIcmpClient->OnError = [this](TIcmpClient* Sender) { IcmpTimeout(Sender); };
     }

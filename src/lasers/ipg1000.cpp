@@ -32,8 +32,14 @@ void TIPG1000PowerOnThread::Execute() {
 }
 
 void TIPG1000PowerOnThread::SetPulse(std::int32_t Port, bool On) {
-  FPulsePort = On ? Port : -1;
+  // Counted as raised before the write and as lowered only after it.
+  if (On) {
+    FPulsePort = Port;
+  }
   ioport::SetOutput(Port, On);
+  if (!On) {
+    FPulsePort = -1;
+  }
 }
 
 // However the thread ends, a pulse it started ends too.

@@ -54,8 +54,8 @@ void TIPG500PowerOnThread::Execute() {
 }
 
 void TIPG500PowerOnThread::EndPulse() {
-  FPulseEnded = true;
   ioport::SetOutput(FOwner->FCfgIPG.PowerCtrlPort, false);
+  FPulseEnded = true;
 }
 
 // However the thread ends (stopped, or a failing call), the power-control pulse ends too.
