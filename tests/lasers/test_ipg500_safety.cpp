@@ -151,6 +151,10 @@ TEST_F(IPG500SafetyTest, APowerOnThreadThatFailsEndsItsPulseAndTheNextPowerOnRun
   GPOutput = &Failing;
   Laser->PowerOn(); // the thread's end of the pulse fails: the thread ends there
   EXPECT_TRUE(Host->IO.WaitOutput(KPowerCtrl, false, 2500)) << "pulse left high";
+  const double T0 = NowMs();
+  while (Ipg().HasPowerOnThread() && ElapsedMs(T0) < 500) { // it ends just after the pulse
+    Sleep(1);
+  }
   EXPECT_FALSE(Ipg().HasPowerOnThread());
   EXPECT_EQ(Sim.CountCommand("DEC"), 0);
   GPOutput = &Host->IO.Outputs();
