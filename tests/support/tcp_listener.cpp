@@ -156,4 +156,29 @@ void TTcpListener::Drop(bool Reset) {
   FClient = -1;
 }
 
+bool TBacklogFiller::Fill(const std::string& Address, std::uint16_t Port) {
+  sockaddr_in A{};
+  if (!MakeAddress(Address, Port, A)) {
+    return false;
+  }
+  for (int I = 0; I < 16; ++I) {
+    const int Fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    FFds.push_back(Fd);
+    if (::connect(Fd, reinterpret_cast<const sockaddr*>(&A), sizeof A) == 0) {
+      continue;
+    }
+    pollfd P{Fd, POLLOUT, 0};
+    if (::poll(&P, 1, 200) == 0) {
+      return true;
+    }
+  }
+  return false;
+}
+
+TBacklogFiller::~TBacklogFiller() {
+  for (const int Fd : FFds) {
+    ::close(Fd);
+  }
+}
+
 } // namespace nclaser::testing
