@@ -43,9 +43,10 @@ int Lookup(const std::string& Host, const std::string& Port, int Family, bool Nu
   Hints.ai_flags = NumericOnly ? AI_NUMERICHOST : 0;
   addrinfo* List = nullptr;
   const TLookupFn Fn = NumericOnly ? nullptr : GLookup.load();
-  const int Rc = Fn != nullptr ? Fn(Host.c_str(), Port.empty() ? nullptr : Port.c_str(), &Hints, &List)
-                               : ::getaddrinfo(Host.c_str(), Port.empty() ? nullptr : Port.c_str(),
-                                               &Hints, &List);
+  const int Rc =
+      Fn != nullptr
+          ? Fn(Host.c_str(), Port.empty() ? nullptr : Port.c_str(), &Hints, &List)
+          : ::getaddrinfo(Host.c_str(), Port.empty() ? nullptr : Port.c_str(), &Hints, &List);
   if (Rc != 0) {
     return Rc;
   }

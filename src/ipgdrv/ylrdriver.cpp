@@ -4,8 +4,8 @@
 
 #include "host/appsys.h"
 #include "host/clock.h"
-#include "host/format1033.h"
 #include "host/errors.h"
+#include "host/format1033.h"
 #include "params/textbuf.h"
 #include "protocols/ylr.h"
 #include "strings/messages.h"

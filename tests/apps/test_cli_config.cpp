@@ -174,10 +174,11 @@ TEST(CliConfig, SyntaxErrorsAndMissingFilesAreConfigurationErrors) {
 }
 
 TEST(CliConfig, HostSection) {
-  const auto C = LoadConfigText("LaserType = \"eltCO2\"\n[Host]\nPwmPort = false\nPingProbePort = 23\n"
-                                "Outputs = [1, 2, 3]\nInputs = []\n"
-                                "[Host.SerialPorts]\n1 = \"/dev/ttyUSB0\"\n7 = \"/dev/pts/4\"\n",
-                                "t.toml");
+  const auto C =
+      LoadConfigText("LaserType = \"eltCO2\"\n[Host]\nPwmPort = false\nPingProbePort = 23\n"
+                     "Outputs = [1, 2, 3]\nInputs = []\n"
+                     "[Host.SerialPorts]\n1 = \"/dev/ttyUSB0\"\n7 = \"/dev/pts/4\"\n",
+                     "t.toml");
   EXPECT_FALSE(C.Host.PwmPort);
   EXPECT_EQ(C.Host.PingProbePort, 23);
   ASSERT_TRUE(C.Host.Outputs.has_value());

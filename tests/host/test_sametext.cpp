@@ -13,8 +13,8 @@ namespace {
 TEST(SameText, FoldsAsciiLettersOnlyUnderAnyLocale) {
   const std::string Saved = std::setlocale(LC_ALL, nullptr);
   const char* Used = nullptr;
-  for (const char* Name : {"tr_TR.ISO-8859-9", "tr_TR.UTF-8", "de_DE.ISO-8859-1", "de_DE.UTF-8",
-                           "de_DE.utf8"}) {
+  for (const char* Name :
+       {"tr_TR.ISO-8859-9", "tr_TR.UTF-8", "de_DE.ISO-8859-1", "de_DE.UTF-8", "de_DE.utf8"}) {
     if (std::setlocale(LC_ALL, Name) != nullptr) {
       Used = Name;
       break;
@@ -29,12 +29,16 @@ TEST(SameText, FoldsAsciiLettersOnlyUnderAnyLocale) {
     const char* B;
     bool Same;
   } Rows[] = {
-      {"ResetErrors", "RESETERRORS", true},  {"ResetErrors", "reseterrors", true},
-      {"Trumpf", "tRUMPF", true},            {"IPG", "ipg", true},
-      {"ResetErrors", "ResetError", false},  {"Trumpf", "Trumpf ", false},
-      {"I", "\xC4\xB1", false},              // dotless i
-      {"\xC3\x84", "\xC3\xA4", false},       // A and a with diaeresis: not ASCII
-      {"[", "{", false},                     {"@", "`", false},
+      {"ResetErrors", "RESETERRORS", true},
+      {"ResetErrors", "reseterrors", true},
+      {"Trumpf", "tRUMPF", true},
+      {"IPG", "ipg", true},
+      {"ResetErrors", "ResetError", false},
+      {"Trumpf", "Trumpf ", false},
+      {"I", "\xC4\xB1", false},        // dotless i
+      {"\xC3\x84", "\xC3\xA4", false}, // A and a with diaeresis: not ASCII
+      {"[", "{", false},
+      {"@", "`", false},
       {"", "", true},
   };
   for (const auto& R : Rows) {

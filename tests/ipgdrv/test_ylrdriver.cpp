@@ -6,12 +6,12 @@
 #include <thread>
 
 #include "host/clock.h"
-#include "ipgdrv/ylrdriver.h"
 #include "host/errors.h"
-#include "params/textbuf.h"
-#include "sim/ylr/ylr_model.h"
 #include "hostkit/comm_factory.h"
 #include "hostkit/icmp_client.h"
+#include "ipgdrv/ylrdriver.h"
+#include "params/textbuf.h"
+#include "sim/ylr/ylr_model.h"
 #include "strings/messages.h"
 #include "tests/support/fake_links.h"
 #include "tests/support/host_fixture.h"
@@ -20,8 +20,8 @@
 namespace nclaser {
 namespace {
 
-using testing::TFakeLinkFactory;
 using testing::TFakeLink;
+using testing::TFakeLinkFactory;
 
 class YlrDriver : public testing::HostTest {
 protected:

@@ -352,17 +352,16 @@ TEST_P(RofinCutTest, NothingOfTheSequenceFollowsTheCallAndThePowerOnWorksAgain) 
   EXPECT_FALSE(Host->IO.GetOutput(KReset));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cuts, RofinCutTest,
-    ::testing::Values(TRofinCut{"AtOnce", "", 0, false},
-                      TRofinCut{"InMainsDelay", "out30=1", 100, false},
-                      TRofinCut{"InResetPulse", "out31=1", 0, false},
-                      TRofinCut{"AfterResetPulse", "out31=0", 0, false},
-                      TRofinCut{"InStandbyDelay", "out32=1", 0, false},
-                      TRofinCut{"Completed", "out32=1", 300, false},
-                      TRofinCut{"DestroyInResetPulse", "out31=1", 0, true},
-                      TRofinCut{"DestroyInStandbyDelay", "out32=1", 0, true}),
-    [](const auto& I) { return std::string(I.param.Name); });
+INSTANTIATE_TEST_SUITE_P(Cuts, RofinCutTest,
+                         ::testing::Values(TRofinCut{"AtOnce", "", 0, false},
+                                           TRofinCut{"InMainsDelay", "out30=1", 100, false},
+                                           TRofinCut{"InResetPulse", "out31=1", 0, false},
+                                           TRofinCut{"AfterResetPulse", "out31=0", 0, false},
+                                           TRofinCut{"InStandbyDelay", "out32=1", 0, false},
+                                           TRofinCut{"Completed", "out32=1", 300, false},
+                                           TRofinCut{"DestroyInResetPulse", "out31=1", 0, true},
+                                           TRofinCut{"DestroyInStandbyDelay", "out32=1", 0, true}),
+                         [](const auto& I) { return std::string(I.param.Name); });
 
 // The host polls alarms and reads the emission state on one thread while another toggles
 // emission: the toggle must find emission on (not start the sequence again), and standby
