@@ -81,6 +81,14 @@ TIPGYLRDriver::~TIPGYLRDriver() {
   FIcmpClient.reset();
 }
 
+void TIPGYLRDriver::Shutdown() {
+  FClosing = true;
+  std::lock_guard<std::mutex> L(FIcmpLock);
+  if (FTcpClient && !FTcpClient->GetConnected()) {
+    FTcpClient->Disconnect(); // ends a connect another thread is waiting in
+  }
+}
+
 void TIPGYLRDriver::LockComm() {
   FCommLock.lock();
 }
@@ -253,6 +261,9 @@ bool TIPGYLRDriver::CheckConnection() {
   }
   if (!FTcpClient) {
     return false;
+  }
+  if (FClosing) {
+    return FTcpClient->GetConnected();
   }
   if (FTcpClient->GetConnected()) {
     if (ElapsedMs(FLastPingTime) > PingWatchdogMs) {

@@ -53,6 +53,10 @@ public:
 
   void LockComm();
   void UnlockComm();
+  // The owner is being torn down: from now on no new connection is made (commands still go
+  // out over a link that is up) and a connect in progress is given up, so that the last
+  // commands and the monitor's end do not wait for an unreachable laser.
+  void Shutdown();
 
   void SendCmd(const std::string& Cmd);
   void SendNoReply(const std::string& Cmd);
@@ -140,6 +144,7 @@ private:
   std::atomic<bool> FQCWMode{false};
   TThreadPtr<TIPGMonThread> FThread;
   std::atomic<bool> FIsImdState{false};
+  std::atomic<bool> FClosing{false};
   TIPGLaserParams FCfgIPG;
   // Guards FTcpClient's lifetime against a late ping notification on the ping thread.
   std::mutex FIcmpLock;

@@ -28,7 +28,7 @@ void TIPG1000PowerOnThread::Execute() {
     return; // asked to stop: the laser is left alone
   }
   FOwner->SetDiodeCurrent(FOwner->FCfgLaserDef.PWM.DiodeCurrent);
-  FOwner->ClearPowerOnThread();
+  FOwner->ClearPowerOnThread(Ref());
 }
 
 void TIPG1000PowerOnThread::SetPulse(std::int32_t Port, bool On) {
@@ -123,9 +123,12 @@ void TIPG1000Laser::RaiseProgramStart() {
   }
 }
 
-void TIPG1000Laser::ClearPowerOnThread() {
+void TIPG1000Laser::ClearPowerOnThread(const TThreadRef& Thread) {
   std::lock_guard<std::mutex> L(FThreadLock);
-  FPowerOnThread.Reset();
+  // A thread stopped by EmissionOff is no longer the record; a newer one may be.
+  if (FPowerOnThread == Thread) {
+    FPowerOnThread.Reset();
+  }
 }
 
 void TIPG1000Laser::PowerOn() {

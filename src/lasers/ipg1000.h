@@ -72,7 +72,8 @@ private:
   // ProgramStartPort high, but on a "Trumpf" model only when the emission status input
   // exists and is on.
   void RaiseProgramStart();
-  void ClearPowerOnThread();
+  // Forgets Thread as the running power-on thread, unless a newer one has taken its place.
+  void ClearPowerOnThread(const TThreadRef& Thread);
   // Stops a running power-on thread and waits until it has ended.
   void StopPowerOnThread();
 

@@ -50,7 +50,7 @@ void TIPG500PowerOnThread::Execute() {
   }
   Drv->SetDiodeCurrent(FOwner->FCfgLaserDef.PWM.DiodeCurrent, [this] { return Terminated(); });
   Terminate();
-  FOwner->ClearPowerOnThread();
+  FOwner->ClearPowerOnThread(Ref());
 }
 
 void TIPG500PowerOnThread::EndPulse() {
@@ -79,7 +79,11 @@ void TIPG500Laser::Create(TComponent* AOwner, const TLaserParams& AParams) {
 }
 
 void TIPG500Laser::Destroy() {
-  // EmissionOff (in the fiber base's step) still reaches the laser through the driver.
+  // EmissionOff (in the fiber base's step) still reaches the laser through the driver,
+  // over the link as it is: tear-down does not wait for an unreachable laser.
+  if (FIPGYLRDriver) {
+    FIPGYLRDriver->Shutdown();
+  }
   TFiberLaser::Destroy();
   StopPowerOnThread();
   FIPGYLRDriver.reset();
@@ -103,9 +107,12 @@ bool TIPG500Laser::HasPowerOnThread() {
   return FPowerOnThread.Assigned() && !FPowerOnThread.Finished();
 }
 
-void TIPG500Laser::ClearPowerOnThread() {
+void TIPG500Laser::ClearPowerOnThread(const TThreadRef& Thread) {
   std::lock_guard<std::mutex> L(FPowerOnLock);
-  FPowerOnThread.Reset();
+  // A thread stopped by EmissionOff is no longer the record; a newer one may be.
+  if (FPowerOnThread == Thread) {
+    FPowerOnThread.Reset();
+  }
 }
 
 bool TIPG500Laser::GetIsQCW() {

@@ -62,7 +62,8 @@ public:
 
 private:
   friend class TIPG500PowerOnThread;
-  void ClearPowerOnThread();
+  // Forgets Thread as the running power-on thread, unless a newer one has taken its place.
+  void ClearPowerOnThread(const TThreadRef& Thread);
   // Stops a running power-on thread and waits until it has ended.
   void StopPowerOnThread();
 

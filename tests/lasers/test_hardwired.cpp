@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <ostream>
 #include <thread>
 
 #include "lasers/hardwired.h"
@@ -314,6 +315,9 @@ struct TRofinCut {
   int ThenMs;
   bool Destroy; // else EmissionOff
 };
+void PrintTo(const TRofinCut& C, std::ostream* Os) {
+  *Os << C.Name;
+}
 
 class RofinCutTest : public RofinLaserTest, public ::testing::WithParamInterface<TRofinCut> {};
 

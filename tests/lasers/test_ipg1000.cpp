@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <ostream>
 #include <thread>
 
 #include "lasers/ipg1000.h"
@@ -197,6 +198,9 @@ struct TYlsCut {
   int ThenMs;
   TCutBy By;
 };
+void PrintTo(const TYlsCut& C, std::ostream* Os) {
+  *Os << C.Name;
+}
 
 class IPG1000CutTest : public IPG1000LaserTest, public ::testing::WithParamInterface<TYlsCut> {};
 

@@ -9,14 +9,17 @@
 #include <atomic>
 #include <cstdio>
 #include <fstream>
+#include <ostream>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "host/clock.h"
 #include "lasers/ipg500.h"
+#include "params/textbuf.h"
 #include "sim/ylr_sim.h"
 #include "tests/lasers/io_laser_support.h"
+#include "tests/support/tcp_listener.h"
 
 namespace nclaser {
 namespace {
@@ -72,6 +75,9 @@ struct TYlrCut {
   int ThenMs;
   bool Destroy; // else EmissionOff
 };
+void PrintTo(const TYlrCut& C, std::ostream* Os) {
+  *Os << C.Name;
+}
 
 class IPG500CutTest : public IPG500SafetyTest, public ::testing::WithParamInterface<TYlrCut> {};
 
@@ -123,6 +129,29 @@ INSTANTIATE_TEST_SUITE_P(Cuts, IPG500CutTest,
                                            TYlrCut{"DestroyInPulse", "", 0, 600, true},
                                            TYlrCut{"DestroyInSwitchOn", "DEABC", 1, 0, true}),
                          [](const auto& I) { return std::string(I.param.Name); });
+
+// A laser that answers pings but whose port drops every handshake: each connect attempt
+// runs to its time-out, under the link's lock. Tear-down must not queue up behind them.
+TEST_F(IPG500SafetyTest, DestroyIsPromptWhenTheLaserAnswersPingsButDropsHandshakes) {
+  const std::string Address = "127.0.9.21";
+  const testing::TTcpListener Port(Address, 10001, 0);
+  testing::TBacklogFiller Filler;
+  ASSERT_TRUE(Filler.Fill(Address, 10001));
+  TLaserParams P = testing::IoParams(eltIPG);
+  P.CfgIPG.Initialize();
+  P.CfgIPG.IPGType = ltYLRNet;
+  P.CfgIPG.PowerCtrlPort = KPowerCtrl;
+  Utf8ToTextBuf(Address, P.CfgIPG.YLR.Net.TcpHost);
+  Laser = NewLaser<TIPG500Laser>(nullptr, P);
+  Laser->PowerOn();
+  Sleep(1300); // the power-on thread and the monitor are both trying to connect
+  const double T0 = NowMs();
+  Laser.reset();
+  std::printf("[ measured ] IPG500 over TCP, handshakes dropped: Destroy took %.1f ms\n",
+              ElapsedMs(T0));
+  EXPECT_LT(ElapsedMs(T0), 100.0 + testing::KLateMs);
+  EXPECT_FALSE(Host->IO.GetOutput(KPowerCtrl));
+}
 
 // The host's outputs, failing once when one port is switched to one level.
 class TFailOnceOutputs : public TNcOutputGroup {
