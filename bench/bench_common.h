@@ -2,6 +2,7 @@
 #pragma once
 
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -9,10 +10,11 @@
 #include "hostkit/serial_port.h"
 #include "lasers/factory.h"
 #include "params/params.h"
+#include "sim/spi/spi_model.h"
 
 namespace nclaser::bench {
 
-enum class TFamily { YlrSerial, YlrTcp, Jk };
+enum class TFamily { YlrSerial, YlrTcp, Jk, Spi, Spi1000, YlsTcp };
 
 inline const char* FamilyName(TFamily F) {
   switch (F) {
@@ -22,11 +24,17 @@ inline const char* FamilyName(TFamily F) {
     return "ylr_tcp";
   case TFamily::Jk:
     return "jk_serial";
+  case TFamily::Spi:
+    return "spi_serial";
+  case TFamily::Spi1000:
+    return "spi1000_serial";
+  case TFamily::YlsTcp:
+    return "yls_tcp";
   }
   return "?";
 }
 
-// The I-th simulator's TCP address (YLR over TCP listens on port 10001 of it).
+// The I-th simulator's TCP address (YLR over TCP listens on port 10001 of it, YLS on 5100).
 inline std::string TcpAddress(int I) {
   return "127.0.50." + std::to_string(I + 1);
 }
@@ -47,6 +55,19 @@ inline TNcLaserPtr BuildLaser(hostkit::THost& Host, TFamily F, int I, const std:
     Utf8ToTextBuf("9600,n,8,1", P.CfgGSI.Comm.CommSettings);
     P.CfgGSI.Address = 1;
     Host.SerialPorts->Set(Port, Endpoint);
+  } else if (F == TFamily::Spi || F == TFamily::Spi1000) {
+    Class = F == TFamily::Spi ? "TSPILaser" : "TSPI1000Laser";
+    P.LaserType = eltSPI;
+    P.CfgSPI.Initialize();
+    P.CfgSPI.Comm.CommPort = Port;
+    Utf8ToTextBuf("115200,n,8,1", P.CfgSPI.Comm.CommSettings);
+    Host.SerialPorts->Set(Port, Endpoint);
+  } else if (F == TFamily::YlsTcp) {
+    Class = "TIPGYLSLaser";
+    P.LaserType = eltIPG;
+    P.CfgIPG.Initialize();
+    P.CfgIPG.IPGType = ltYLSGemNet;
+    Utf8ToTextBuf(Endpoint, P.CfgIPG.YLS.Net.TcpHost);
   } else {
     Class = "TIPG500Laser";
     P.LaserType = eltIPG;
@@ -62,6 +83,21 @@ inline TNcLaserPtr BuildLaser(hostkit::THost& Host, TFamily F, int I, const std:
   }
   const TLaserClassInfo* Info = FindLaserClass(Class);
   return Info != nullptr ? Info->Factory(nullptr, P) : nullptr;
+}
+
+// A simulator of an SPI family on a pty (the layout the class speaks).
+inline std::unique_ptr<sim::TSimEndpoint> StartSpiSim(TFamily F) {
+  auto S = std::make_unique<sim::TSim<sim::TSPIModel>>(
+      F == TFamily::Spi1000 ? sim::TSPIModel::TLayout::SPI1000 : sim::TSPIModel::TLayout::Standard);
+  std::string Error;
+  if (!S->StartPty(&Error)) {
+    throw std::runtime_error("simulator: " + Error);
+  }
+  return S;
+}
+
+inline bool IsSpi(TFamily F) {
+  return F == TFamily::Spi || F == TFamily::Spi1000;
 }
 
 } // namespace nclaser::bench

@@ -19,6 +19,7 @@
 #include "bench/bench_util.h"
 #include "sim/jk_sim.h"
 #include "sim/ylr_sim.h"
+#include "sim/yls/yls_model.h"
 
 using namespace nclaser;
 using namespace nclaser::bench;
@@ -35,8 +36,24 @@ double ProcessCpuSeconds() {
 int Serve(TFamily F, int N, bool Silent) {
   std::vector<std::unique_ptr<sim::TYLRSim>> Ylr;
   std::vector<std::unique_ptr<sim::TJKSim>> Jk;
+  std::vector<std::unique_ptr<sim::TSimEndpoint>> Spi;
+  std::vector<std::unique_ptr<sim::TSimEndpoint>> Yls;
   for (int I = 0; I < N; ++I) {
-    if (F == TFamily::Jk) {
+    if (IsSpi(F)) {
+      Spi.push_back(StartSpiSim(F));
+      Spi.back()->SetSilent(Silent);
+      std::printf("%s\n", Spi.back()->DevicePath().c_str());
+    } else if (F == TFamily::YlsTcp) {
+      auto S = std::make_unique<sim::TSim<sim::TYLSModel>>();
+      std::string Error;
+      if (!S->StartTcp(TcpAddress(I), 5100, &Error)) {
+        std::fprintf(stderr, "simulator: %s\n", Error.c_str());
+        return 1;
+      }
+      S->SetSilent(Silent);
+      std::printf("%s\n", TcpAddress(I).c_str());
+      Yls.push_back(std::move(S));
+    } else if (F == TFamily::Jk) {
       auto S = std::make_unique<sim::TJKSim>();
       S->Start();
       S->SetState(2);
@@ -115,7 +132,8 @@ int main(int argc, char** argv) {
   const std::string Filter = argc > 2 ? argv[2] : "";
   std::printf("# CPU of idle lasers over %.0f s, fraction of one core (simulators in a child)\n",
               Window);
-  for (const TFamily F : {TFamily::YlrSerial, TFamily::YlrTcp, TFamily::Jk}) {
+  for (const TFamily F : {TFamily::YlrSerial, TFamily::YlrTcp, TFamily::Jk, TFamily::Spi,
+                          TFamily::Spi1000, TFamily::YlsTcp}) {
     if (!Filter.empty() && std::string(FamilyName(F)).find(Filter) == std::string::npos) {
       continue;
     }

@@ -1,17 +1,20 @@
 // Latency from a host call (SetDiodeCurrent, EmissionOn) to the command's arrival at the
 // far end of the pty or socket, p50/p99, set against the least time the family's pacing
-// allows. Usage: bench_latency [runs]
+// allows. Usage: bench_latency [runs] [family-filter]
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <future>
+#include <string>
 #include <thread>
 
 #include "bench/bench_common.h"
 #include "bench/bench_util.h"
 #include "host/clock.h"
+#include "protocols/spi.h"
 #include "sim/jk_sim.h"
 #include "sim/ylr_sim.h"
+#include "sim/yls/yls_model.h"
 
 using namespace nclaser;
 using namespace nclaser::bench;
@@ -81,6 +84,55 @@ void Ylr(TFamily F, int Runs) {
   ReportVs(Name + ".EmissionOn", Emission, KYlrDrainMs, "one 20 ms drain");
 }
 
+// YLS: every command first drains the link for 20 ms (the monitor's own exchange may hold
+// the link for up to 40 ms more).
+constexpr double KYlsDrainMs = 20.0;
+
+void Yls(int Runs) {
+  sim::TSim<sim::TYLSModel> Sim;
+  std::string Error;
+  const std::string Address = TcpAddress(201);
+  if (!Sim.StartTcp(Address, 5100, &Error)) {
+    std::fprintf(stderr, "simulator: %s\n", Error.c_str());
+    return;
+  }
+  hostkit::THost Host;
+  Host.Install();
+  auto L = BuildLaser(Host, TFamily::YlsTcp, 0, Address);
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  // The arrival time of the first request with Code and first data word Value.
+  const auto Arrival = [&Sim](std::uint16_t Code, std::uint16_t Value) {
+    double At = -1;
+    Sim.WaitRequests(
+        [&](const std::vector<sim::TSimRequest>& R) {
+          for (const auto& X : R) {
+            if (X.Bytes.size() >= 12 && (X.Bytes[0] | (X.Bytes[1] << 8)) == Code &&
+                (X.Bytes[8] | (X.Bytes[9] << 8)) == Value) {
+              At = X.TimeMs;
+              return true;
+            }
+          }
+          return false;
+        },
+        3000);
+    return At;
+  };
+  std::vector<double> Diode;
+  std::vector<double> Emission;
+  for (int I = 0; I < Runs; ++I) {
+    const double V = I % 2 == 0 ? 40.0 : 60.0;
+    Sim.ClearRequests();
+    Diode.push_back(Measure([&] { L->SetDiodeCurrent(V); },
+                            [&] { return Arrival(2501, I % 2 == 0 ? 4000 : 6000); }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100 + (I * 53) % 130));
+    Sim.ClearRequests();
+    Emission.push_back(Measure([&] { L->EmissionOff(); }, [&] { return Arrival(2503, 0); }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100 + (I * 37) % 130));
+  }
+  ReportVs("yls_tcp.SetDiodeCurrent", Diode, KYlsDrainMs, "one 20 ms drain");
+  ReportVs("yls_tcp.EmissionOff", Emission, KYlsDrainMs, "one 20 ms drain");
+}
+
 void Jk(int Runs) {
   sim::TJKSim Sim;
   Sim.Start();
@@ -135,13 +187,88 @@ void Jk(int Runs) {
   ReportVs("jk_serial.EmissionOn", Emission, Cycle, "one idle cycle, p99");
 }
 
+// SPI: a command waits for the next send step of the thread; while idle the thread polls
+// once a cycle, so the floor is the idle cycle (the gap between two polls).
+void Spi(TFamily F, int Runs) {
+  const auto Sim = StartSpiSim(F);
+  hostkit::THost Host;
+  Host.Install();
+  auto L = BuildLaser(Host, F, 0, Sim->DevicePath());
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  Sim->ClearRequests();
+  std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+  std::vector<double> Gaps;
+  double Last = -1;
+  for (const auto& R : Sim->Requests()) {
+    if (R.Bytes.size() > 2 && R.Bytes[2] == spi::cmdStatus) {
+      if (Last >= 0) {
+        Gaps.push_back(R.TimeMs - Last);
+      }
+      Last = R.TimeMs;
+    }
+  }
+  const double Cycle = Summarize(Gaps).P99;
+  auto FirstOf = [&](std::uint8_t Code) {
+    double At = -1;
+    Sim->WaitRequests(
+        [&](const std::vector<sim::TSimRequest>& Rs) {
+          for (const auto& R : Rs) {
+            if (R.Bytes.size() > 2 && R.Bytes[2] == Code) {
+              At = R.TimeMs;
+              return true;
+            }
+          }
+          return false;
+        },
+        3000);
+    return At;
+  };
+  const bool K = F == TFamily::Spi1000;
+  std::vector<double> Diode;
+  std::vector<double> Emission;
+  for (int I = 0; I < Runs; ++I) {
+    Sim->ClearRequests();
+    const double V = I % 2 == 0 ? 40.0 : 60.0;
+    Diode.push_back(Measure(
+        [&] { L->SetDiodeCurrent(V); },
+        [&] { return FirstOf(K ? int{spi::cmd1000DiodeCurrent} : int{spi::cmdDiodeCurrent}); }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(150 + (I * 7) % 30));
+    Sim->ClearRequests();
+    Emission.push_back(Measure(
+        [&] { L->EmissionOn(); },
+        [&] { return FirstOf(K ? int{spi::cmd1000EmissionMode} : int{spi::cmdEmissionStart}); }));
+    // Three packets follow the first; then back to idle polling.
+    std::this_thread::sleep_for(std::chrono::milliseconds(250 + (I * 11) % 30));
+  }
+  const std::string Name = FamilyName(F);
+  ReportVs(Name + ".SetDiodeCurrent", Diode, Cycle, "one idle cycle, p99");
+  ReportVs(Name + ".EmissionOn", Emission, Cycle, "one idle cycle, p99");
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
   const int Runs = argc > 1 ? std::atoi(argv[1]) : 200;
+  const std::string Filter = argc > 2 ? argv[2] : "";
+  const auto Wanted = [&Filter](TFamily F) {
+    return std::string(FamilyName(F)).find(Filter) != std::string::npos;
+  };
   std::printf("# host call to the command's arrival at the far end, %d runs each\n", Runs);
-  Ylr(TFamily::YlrSerial, Runs);
-  Ylr(TFamily::YlrTcp, Runs);
-  Jk(Runs);
+  for (const TFamily F : {TFamily::YlrSerial, TFamily::YlrTcp}) {
+    if (Wanted(F)) {
+      Ylr(F, Runs);
+    }
+  }
+  if (Wanted(TFamily::Jk)) {
+    Jk(Runs);
+  }
+  for (const TFamily F : {TFamily::Spi, TFamily::Spi1000}) {
+    if (Wanted(F)) {
+      Spi(F, Runs);
+    }
+  }
+  if (Wanted(TFamily::YlsTcp)) {
+    Yls(Runs);
+  }
   return 0;
 }

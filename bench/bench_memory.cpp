@@ -1,6 +1,6 @@
 // Resident memory per additional laser: the resident set after building 1 and then 33
 // lasers of a family (against simulators in this process, built beforehand), divided by
-// the 32 added. Usage: bench_memory [count]
+// the 32 added. Usage: bench_memory [count] [family-filter]
 #include <unistd.h>
 
 #include <chrono>
@@ -13,6 +13,7 @@
 #include "bench/bench_util.h"
 #include "sim/jk_sim.h"
 #include "sim/ylr_sim.h"
+#include "sim/yls/yls_model.h"
 
 using namespace nclaser;
 using namespace nclaser::bench;
@@ -30,9 +31,18 @@ double ResidentKiB() {
 void Family(TFamily F, int Count) {
   std::vector<std::unique_ptr<sim::TYLRSim>> Ylr;
   std::vector<std::unique_ptr<sim::TJKSim>> Jk;
+  std::vector<std::unique_ptr<sim::TSimEndpoint>> Spi;
+  std::vector<std::unique_ptr<sim::TSimEndpoint>> Yls;
   std::vector<std::string> Endpoints;
   for (int I = 0; I <= Count; ++I) {
-    if (F == TFamily::Jk) {
+    if (IsSpi(F)) {
+      Spi.push_back(StartSpiSim(F));
+      Endpoints.push_back(Spi.back()->DevicePath());
+    } else if (F == TFamily::YlsTcp) {
+      Yls.push_back(std::make_unique<sim::TSim<sim::TYLSModel>>());
+      Yls.back()->StartTcp(TcpAddress(100 + I), 5100);
+      Endpoints.push_back(TcpAddress(100 + I));
+    } else if (F == TFamily::Jk) {
       Jk.push_back(std::make_unique<sim::TJKSim>());
       Jk.back()->Start();
       Endpoints.push_back(Jk.back()->DevicePath());
@@ -69,7 +79,12 @@ void Family(TFamily F, int Count) {
 int main(int argc, char** argv) {
   const int Count = argc > 1 ? std::atoi(argv[1]) : 32;
   std::printf("# resident set growth per additional laser\n");
-  for (const TFamily F : {TFamily::YlrSerial, TFamily::YlrTcp, TFamily::Jk}) {
+  const std::string Filter = argc > 2 ? argv[2] : "";
+  for (const TFamily F : {TFamily::YlrSerial, TFamily::YlrTcp, TFamily::Jk, TFamily::Spi,
+                          TFamily::Spi1000, TFamily::YlsTcp}) {
+    if (std::string(FamilyName(F)).find(Filter) == std::string::npos) {
+      continue;
+    }
     Family(F, Count);
   }
   return 0;

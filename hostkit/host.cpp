@@ -3,6 +3,7 @@
 #include "host/alarms.h"
 #include "host/appsys.h"
 #include "host/io.h"
+#include "host/sched.h"
 #include "host/sync.h"
 #include "hostkit/comm_factory.h"
 #include "strings/messages.h"
@@ -16,6 +17,12 @@ THost::THost(THostOptions Options)
   }
 }
 
+void THost::SetRealTime(TRealTimeOptions Options) {
+  if (!FInstalled) {
+    RealTime = std::make_unique<TRealTimePolicy>(std::move(Options));
+  }
+}
+
 THost::~THost() {
   Uninstall();
 }
@@ -25,6 +32,10 @@ void THost::Install() {
     return;
   }
   FInstalled = true;
+  if (RealTime && !FRealTimeLogged) {
+    FRealTimeLogged = true;
+    App.ShowMsg(RealTime->Decide(), clBlack);
+  }
   GPOutput = &IO.Outputs();
   GPInput = &IO.Inputs();
   GPDA = &IO.DA();
@@ -33,6 +44,7 @@ void THost::Install() {
   AppSys = &App;
   SemaphoreApi = &Semaphores;
   CommFactory = Comm.get();
+  ThreadScheduler = RealTime.get();
   InitializeDeviceStrs();
 }
 
@@ -50,6 +62,7 @@ void THost::Uninstall() {
   AppSys = nullptr;
   SemaphoreApi = nullptr;
   CommFactory = nullptr;
+  ThreadScheduler = nullptr;
 }
 
 } // namespace nclaser::hostkit

@@ -9,6 +9,7 @@
 #include "hostkit/alarm_list.h"
 #include "hostkit/app_system.h"
 #include "hostkit/machine_io.h"
+#include "hostkit/realtime.h"
 #include "hostkit/semaphores.h"
 #include "hostkit/serial_port.h"
 
@@ -29,8 +30,13 @@ public:
   ~THost();
 
   // Sets the plug-in's globals to this host's services and initialises the message
-  // catalogue (which registers its locale procedure), as loading the package does.
+  // catalogue (which registers its locale procedure), as loading the package does. With a
+  // real-time policy, decides it first (once per host) and logs its line.
   void Install();
+  // Scheduling of the plug-in's timing-critical threads; call before Install. Without it
+  // every thread is left as it is and nothing is logged; with it the policy is decided when
+  // the host installs itself and one message-log line says what is in effect.
+  void SetRealTime(TRealTimeOptions Options);
   void Uninstall();
 
   TMachineIO IO;
@@ -41,10 +47,12 @@ public:
   // Serial port number -> device path, read by every serial port when it opens (fill it,
   // e.g. Host.SerialPorts->Set(1, "/dev/ttyUSB0"); the object itself stays).
   const std::shared_ptr<TSerialPortMap> SerialPorts = std::make_shared<TSerialPortMap>();
-  std::unique_ptr<TCommFactory> Comm; // the Linux components unless replaced
+  std::unique_ptr<TCommFactory> Comm;        // the Linux components unless replaced
+  std::unique_ptr<TRealTimePolicy> RealTime; // null until SetRealTime
 
 private:
   bool FInstalled = false;
+  bool FRealTimeLogged = false;
 };
 
 } // namespace nclaser::hostkit

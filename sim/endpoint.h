@@ -82,6 +82,14 @@ public:
   virtual std::string StateLine() const { return {}; }
 };
 
+// Splits Pending (after appending In) into whole requests as the endpoint does, handing
+// each to OnRequest in order; noise the model skips is added to Junk. What is left is an
+// incomplete request.
+void SplitRequests(TSimModel& Model, TBytes& Pending, std::span<const std::uint8_t> In,
+                   std::size_t& Junk, const std::function<void(TBytes)>& OnRequest);
+// The model without a link, for tests and fuzzing: the answers to In, in order, joined.
+TBytes FeedModel(TSimModel& Model, TBytes& Pending, std::span<const std::uint8_t> In, double NowMs);
+
 struct TSimRequest {
   double TimeMs; // on the monotonic clock (NowMs), when the request was complete
   TBytes Bytes;
@@ -168,26 +176,38 @@ public:
   std::vector<std::string> CommandHelp() const;
 
 private:
-  struct TImpl;
+  struct TOut {
+    double Due;
+    TBytes Bytes;
+  };
+  // Starts the reader thread once the transport is open; returns Opened.
+  bool Launch(bool Opened);
   void Run();
-  void Serve(std::unique_lock<std::mutex>& L);
-  void Consume(std::span<const std::uint8_t> Data);
-  void Answer(TBytes Bytes);
-  void WriteNow(std::span<const std::uint8_t> Bytes);
+  void Wake();
+  // The rest runs on the reader thread with FLock held.
+  void Apply(double Now);
+  void Consume(std::span<const std::uint8_t> Data, double Now);
+  void Answer(TBytes Bytes, double Now);
   void Flush(double Now);
-  void CloseLink();
-  void OpenPtyLocked();
-  void ClosePtyLocked();
-  void CheckRestore(double Now);
+  void WriteAll(std::span<const std::uint8_t> Bytes);
+  void CloseClient();
+  bool OpenListener(std::string* Error);
+  bool OpenPty(std::string* Error);
+  void ClosePty();
+  bool Down(double Now) const;
+  bool CableOut(double Now) const;
+  // Waits (lock held) until the reader thread has applied a request.
+  void Settle(std::unique_lock<std::mutex>& L);
 
   std::unique_ptr<TSimModel> FModel;
   mutable std::mutex FLock;
   mutable std::condition_variable FChanged;
   std::thread FThread;
   std::atomic<bool> FRunning{false};
-  std::atomic<bool> FStop{false};
+  bool FStop = false;
+  int FWake = -1; // eventfd that cuts the reader's poll short
 
-  // Transport.
+  // Transport, touched only by the reader thread once it runs.
   bool FTcp = false;
   int FMaster = -1;    // pty master
   int FSlaveKeep = -1; // pty slave kept open so the master never sees a hang-up
@@ -197,6 +217,11 @@ private:
   std::string FBindAddr;
   int FPort = 0;
   int FConnects = 0;
+  // Requests from other threads, applied by the reader thread.
+  bool FWantUnplug = false;
+  bool FWantReplug = false;
+  bool FWantDrop = false;
+  std::uint64_t FRequested = 0, FApplied = 0;
 
   // Input and records.
   TBytes FPending;
@@ -211,10 +236,11 @@ private:
   int FChunkPauseMs = 0;
   bool FJoin = false;
   int FDelayMs = 0;
-  TBytes FHeld;                                 // a held-back answer (join)
-  std::vector<std::pair<double, TBytes>> FLate; // answers due later (delay, split)
-  double FDownUntil = -1;                       // link down (drop) until; 0 forever
-  double FCableUntil = -1;                      // cable out until; 0 forever
+  TBytes FHeld;            // an answer held back to go out with the next (join)
+  std::vector<TOut> FLate; // answers not yet written, in due order
+  double FDownUntil = -1;  // link dropped until then; +inf until RestoreLink
+  double FCableUntil = -1; // cable out until then; +inf until RestoreLink
+  bool FCableWasOut = false;
   bool FUnplugged = false;
   std::uint32_t FRandom = 0x12345678;
   TTrace FTrace;

@@ -20,9 +20,9 @@ namespace nclaser::sim {
 using TSimOptions = std::map<std::string, std::string>;
 
 struct TSimFamily {
-  std::string Name;    // "ylr", "jk", "yls"
-  std::string Summary; // one line for `nclaser sim --list`
-  bool Pty = false;    // offers a pty
+  std::string Name;       // "ylr", "jk", "yls"
+  std::string Summary;    // one line for `nclaser sim --list`
+  bool Pty = false;       // offers a pty
   std::string TcpAddress; // the default listening address; empty when there is no TCP side
   int TcpPort = 0;        // the protocol's fixed port
   // Makes a fresh model; throws std::invalid_argument for options it does not take.

@@ -549,6 +549,34 @@ void TLoader::LoadHost(const toml::node& N, THostConfig& H) {
       } else {
         H.PingProbePort = static_cast<int>(*P);
       }
+    } else if (K.str() == "RealTime") {
+      H.RealTimeGiven = true;
+      const std::string Wanted = "\"auto\", \"off\" or a priority from 1 to 99";
+      if (V.is_string()) {
+        const std::string& Text = V.as_string()->get();
+        if (Text == "auto" || Text == "off") {
+          H.RealTime.Mode =
+              Text == "auto" ? hostkit::TRealTimeMode::Auto : hostkit::TRealTimeMode::Off;
+        } else {
+          Fail(Line, Key, "expected " + Wanted + ", got \"" + Text + "\"");
+        }
+      } else if (V.is_integer()) {
+        const auto P = V.as_integer()->get();
+        if (P < 1 || P > 99) {
+          Fail(Line, Key, "priority " + std::to_string(P) + " is out of range (1 to 99)");
+        } else {
+          H.RealTime.Mode = hostkit::TRealTimeMode::Fixed;
+          H.RealTime.Priority = static_cast<int>(P);
+        }
+      } else {
+        Fail(Line, Key, "expected " + Wanted + ", got " + TypeName(V));
+      }
+    } else if (K.str() == "LockMemory") {
+      if (!V.is_boolean()) {
+        Fail(Line, Key, Expected("a boolean (true or false)", V));
+      } else {
+        H.RealTime.LockMemory = V.as_boolean()->get();
+      }
     } else if (K.str() == "Outputs") {
       H.Outputs = PortList(V, Key);
     } else if (K.str() == "Inputs") {
@@ -739,6 +767,7 @@ std::unique_ptr<hostkit::THost> MakeHost(const THostConfig& Config) {
   O.PwmPort = Config.PwmPort;
   O.PingProbePort = Config.PingProbePort;
   auto H = std::make_unique<hostkit::THost>(O);
+  H->SetRealTime(Config.RealTime);
   if (Config.Outputs) {
     H->IO.SetOutputsExist(*Config.Outputs);
   }

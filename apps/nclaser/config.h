@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "hostkit/realtime.h"
 #include "params/params.h"
 
 namespace nclaser::hostkit {
@@ -25,6 +26,10 @@ struct THostConfig {
   std::optional<std::vector<int>> Outputs; // unset: every port 0..255 exists
   std::optional<std::vector<int>> Inputs;
   std::map<int, std::string> SerialPorts; // serial port number -> device path
+  // RealTime: "auto" by default, since precise sequences are what a user running a real
+  // laser wants and a process without the right simply keeps normal scheduling.
+  hostkit::TRealTimeOptions RealTime{hostkit::TRealTimeMode::Auto, 0, false, {}};
+  bool RealTimeGiven = false; // written in the file: the tool shows what it got
 };
 
 struct TConfig {

@@ -28,8 +28,12 @@ struct TDemoSetup {
   std::function<void()> Stop; // stops the simulator; may be empty
   std::function<void(hostkit::THost&)> InjectFault;
   std::function<void(hostkit::THost&)> Recover;
-  std::string FaultText; // what the injected fault is, for the step line
-  double Power = 60.0;   // the power change, percent
+  // Holds once the laser's own start-up after EmissionOn is over (a power-on thread that
+  // sets the configured current last); the demo changes the current only then. May be empty.
+  std::function<bool()> StartupDone;
+  std::string FaultText;   // what the injected fault is, for the step line
+  bool RaisesAlarm = true; // false: the family has no alarm for the fault; none is awaited
+  double Power = 60.0;     // the power change, percent
 };
 
 struct TDemoFamily {

@@ -1,9 +1,8 @@
-// The JK/GSI demo and `nclaser sim jk`, on the JK/GSI simulator (a pty).
+// The JK/GSI demo, on the JK/GSI simulator (a pty).
 #include <memory>
 #include <stdexcept>
 
 #include "apps/nclaser/demo.h"
-#include "apps/nclaser/sims.h"
 #include "sim/jk_sim.h"
 
 namespace nclaser::cli {
@@ -37,23 +36,11 @@ TDemoSetup JkSetup() {
   return S;
 }
 
-class TRunningJk : public TRunningSim {
-public:
-  std::string Where() const override { return FSim.DevicePath(); }
-  sim::TJKSim FSim;
-};
-
 const bool GRegistered = [] {
   RegisterDemo({"jk",
                 "JK/GSI fiber laser (TJKLaser) over a serial line (pty) against the "
                 "JK/GSI simulator",
                 &JkSetup});
-  RegisterSim({"jk", "JK/GSI framed protocol with CRC-16", true, "",
-               [](bool, const std::string&) -> std::unique_ptr<TRunningSim> {
-                 auto R = std::make_unique<TRunningJk>();
-                 R->FSim.Start();
-                 return R;
-               }});
   return true;
 }();
 

@@ -1,11 +1,11 @@
-// The IPG YLR demos (TCP and pty) and `nclaser sim ylr`, on the YLR simulator.
+// The IPG YLR demos (TCP and pty), on the YLR simulator.
 #include <unistd.h>
 
+#include <algorithm>
 #include <memory>
 #include <stdexcept>
 
 #include "apps/nclaser/demo.h"
-#include "apps/nclaser/sims.h"
 #include "sim/ylr_sim.h"
 
 namespace nclaser::cli {
@@ -47,6 +47,12 @@ TDemoSetup YlrSetup(bool Tcp) {
     C.Host.SerialPorts[1] = Sim->DevicePath();
   }
   S.Stop = [Sim] { Sim->Stop(); };
+  // The power-on thread's last step sets the configured current, after the aiming beam.
+  S.StartupDone = [Sim] {
+    const auto C = Sim->Commands();
+    const auto Abn = std::find(C.begin(), C.end(), "ABN");
+    return std::any_of(Abn, C.end(), [](const std::string& X) { return X.starts_with("SDC"); });
+  };
   S.FaultText = "the simulator reports overheating (status bit 1)";
   S.InjectFault = [Sim](hostkit::THost&) { Sim->SetFaultBits(sim::TYLRSim::BitOverheat, true); };
   S.Recover = [Sim](hostkit::THost&) { Sim->SetFaultBits(sim::TYLRSim::BitOverheat, false); };
@@ -54,40 +60,11 @@ TDemoSetup YlrSetup(bool Tcp) {
   return S;
 }
 
-class TRunningYlr : public TRunningSim {
-public:
-  std::string Where() const override {
-    return FSim.DevicePath().empty() ? FSim.Address() : FSim.DevicePath();
-  }
-  sim::TYLRSim FSim;
-};
-
 const bool GRegistered = [] {
   RegisterDemo({"ylr", "IPG YLR (TIPG500Laser) over TCP against the YLR simulator",
                 [] { return YlrSetup(true); }});
   RegisterDemo({"ylr-pty", "IPG YLR (TIPG500Laser) over a serial line (pty) against the simulator",
                 [] { return YlrSetup(false); }});
-  RegisterSim({"ylr", "IPG YLR ASCII protocol", true, "127.0.0.1:10001",
-               [](bool Tcp, const std::string& Address) -> std::unique_ptr<TRunningSim> {
-                 auto R = std::make_unique<TRunningYlr>();
-                 std::string Err;
-                 bool Ok = false;
-                 if (Tcp) {
-                   std::string Host = Address.empty() ? "127.0.0.1" : Address;
-                   int Port = 10001;
-                   if (const auto Colon = Host.rfind(':'); Colon != std::string::npos) {
-                     Port = std::stoi(Host.substr(Colon + 1));
-                     Host = Host.substr(0, Colon);
-                   }
-                   Ok = R->FSim.StartTcp(Host, Port, &Err);
-                 } else {
-                   Ok = R->FSim.StartPty(&Err);
-                 }
-                 if (!Ok) {
-                   throw std::runtime_error(Err);
-                 }
-                 return R;
-               }});
   return true;
 }();
 

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <charconv>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +17,7 @@
 #include <fstream>
 #include <iomanip>
 #include <iostream>
+#include <optional>
 #include <sstream>
 
 #include "apps/nclaser/classes.h"
@@ -23,10 +25,10 @@
 #include "apps/nclaser/demo.h"
 #include "apps/nclaser/script.h"
 #include "apps/nclaser/session.h"
-#include "apps/nclaser/sims.h"
 #include "apps/nclaser/vcd.h"
 #include "host/clock.h"
 #include "hostkit/host.h"
+#include "sim/table.h"
 
 using namespace nclaser;
 using namespace nclaser::cli;
@@ -88,6 +90,10 @@ public:
     FTrace = Trace;
     FHost = MakeHost(C.Host);
     FHost->Install();
+    if (C.Host.RealTimeGiven && FHost->RealTime) {
+      // Asked for in the file: say what it got (the message log keeps the line either way).
+      Error(FHost->RealTime->Decide());
+    }
     if (!Locale.empty()) {
       std::string Why;
       if (!FHost->App.LoadLocale(Locale, &Why)) {
@@ -407,11 +413,46 @@ int CmdDemo(TPrinter& Out, std::string Family, bool List, std::string Locale) {
   return GStop.load() ? Interrupted() : Rc;
 }
 
-int CmdSim(TPrinter& Out, const std::string& Family, bool Pty, const std::string& Tcp) {
-  const TSimFamily* F = FindSim(Family);
+// Reads one line from standard input, waiting at most TimeoutMs; nullopt when none came,
+// Eof set once the input is closed.
+std::optional<std::string> ReadStdinLine(std::string& Buffer, bool& Eof, int TimeoutMs) {
+  for (;;) {
+    if (const auto Nl = Buffer.find('\n'); Nl != std::string::npos) {
+      std::string Line = Buffer.substr(0, Nl);
+      Buffer.erase(0, Nl + 1);
+      return Line;
+    }
+    if (Eof) {
+      return std::nullopt;
+    }
+    fd_set Set;
+    FD_ZERO(&Set);
+    FD_SET(STDIN_FILENO, &Set);
+    timeval Tv{0, TimeoutMs * 1000};
+    if (select(STDIN_FILENO + 1, &Set, nullptr, nullptr, &Tv) <= 0) {
+      return std::nullopt;
+    }
+    char Buf[512];
+    const ssize_t N = read(STDIN_FILENO, Buf, sizeof Buf);
+    if (N <= 0) {
+      Eof = true;
+      if (!Buffer.empty()) {
+        std::string Line;
+        Line.swap(Buffer);
+        return Line;
+      }
+      return std::nullopt;
+    }
+    Buffer.append(Buf, static_cast<std::size_t>(N));
+  }
+}
+
+int CmdSim(TPrinter& Out, const std::string& Family, bool Pty, const std::string& Tcp,
+           const std::vector<std::string>& Options) {
+  const sim::TSimFamily* F = sim::FindSimFamily(Family);
   if (F == nullptr) {
     std::string All;
-    for (const auto& S : SimFamilies()) {
+    for (const auto& S : sim::SimFamilies()) {
       All += (All.empty() ? "" : ", ") + S.Name;
     }
     Error("no simulator \"" + Family +
@@ -419,7 +460,7 @@ int CmdSim(TPrinter& Out, const std::string& Family, bool Pty, const std::string
     return 2;
   }
   const bool UseTcp = !Tcp.empty() || (!Pty && !F->Pty);
-  if (UseTcp && F->TcpDefault.empty()) {
+  if (UseTcp && F->TcpAddress.empty()) {
     Error("the " + Family + " simulator has no TCP side; use --pty");
     return 2;
   }
@@ -427,16 +468,60 @@ int CmdSim(TPrinter& Out, const std::string& Family, bool Pty, const std::string
     Error("the " + Family + " simulator has no pty side; use --tcp ADDRESS");
     return 2;
   }
-  std::unique_ptr<TRunningSim> Sim;
+  sim::TSimOptions SimOptions;
+  for (const auto& O : Options) {
+    const auto Eq = O.find('=');
+    SimOptions[O.substr(0, Eq)] = Eq == std::string::npos ? std::string() : O.substr(Eq + 1);
+  }
+  std::unique_ptr<sim::TSimEndpoint> Sim;
   try {
-    Sim = F->Start(UseTcp, Tcp);
+    std::string Host = Tcp;
+    int Port = F->TcpPort;
+    if (const auto Colon = Host.rfind(':'); Colon != std::string::npos) {
+      int P = 0;
+      const char* End = Host.data() + Host.size();
+      if (auto [Ptr, Ec] = std::from_chars(Host.data() + Colon + 1, End, P);
+          Ec != std::errc() || Ptr != End || P <= 0 || P > 65535) {
+        Error("--tcp: \"" + Tcp + "\" is not ADDRESS or ADDRESS:PORT");
+        return 2;
+      }
+      Port = P;
+      Host.resize(Colon);
+    }
+    sim::TSimFamily Row = *F;
+    Row.TcpPort = Port;
+    Sim = sim::StartSim(Row, UseTcp, Host, SimOptions);
   } catch (const std::exception& E) {
     Error(E.what());
     return 1;
   }
   Out.Line(Sim->Where());
+  if (isatty(STDIN_FILENO) == 1) {
+    Out.Line("type help for the faults it can show; Ctrl-C stops it");
+  }
+  // Fault commands come on standard input; once it is closed the simulator just runs.
+  std::string Buffer;
+  bool Eof = false;
   while (!GStop.load()) {
-    pause();
+    const auto Line = ReadStdinLine(Buffer, Eof, 100);
+    if (!Line) {
+      if (Eof) {
+        pause();
+      }
+      continue;
+    }
+    if (*Line == "quit" || *Line == "exit") {
+      break;
+    }
+    try {
+      const std::string Reply = Sim->Command(*Line);
+      std::istringstream R(Reply);
+      for (std::string L; std::getline(R, L);) {
+        Out.Line(L);
+      }
+    } catch (const std::invalid_argument& E) {
+      Error(E.what());
+    }
   }
   Sim.reset();
   return 0;
@@ -512,7 +597,11 @@ int main(int argc, char** argv) {
   auto* Sim = App.add_subcommand("sim", "run one laser simulator until interrupted");
   Sim->add_option("FAMILY", Family, "the simulator")->required();
   auto* PtyOpt = Sim->add_flag("--pty", Pty, "listen on a pseudo-terminal (prints its path)");
-  Sim->add_option("--tcp", Tcp, "listen on ADDRESS (host:port)")->excludes(PtyOpt);
+  Sim->add_option("--tcp", Tcp, "listen on ADDRESS or ADDRESS:PORT (loopback)")->excludes(PtyOpt);
+  std::vector<std::string> SimOptions;
+  std::string SimModel;
+  Sim->add_option("--model", SimModel, "the laser model the simulator plays (e.g. 1000)");
+  Sim->add_option("--option", SimOptions, "a simulator option NAME=VALUE (repeatable)");
 
   auto* Ports = App.add_subcommand("ports", "list the serial ports of this machine");
   auto* Classes = App.add_subcommand("classes", "list the laser classes and what each reads");
@@ -536,7 +625,10 @@ int main(int argc, char** argv) {
     return CmdDemo(Out, Family, List, Locale);
   }
   if (Sim->parsed()) {
-    return CmdSim(Out, Family, Pty, Tcp);
+    if (!SimModel.empty()) {
+      SimOptions.push_back("model=" + SimModel);
+    }
+    return CmdSim(Out, Family, Pty, Tcp, SimOptions);
   }
   if (Ports->parsed()) {
     return CmdPorts(Out);

@@ -1,5 +1,9 @@
 #include "sim/ylr/ylr_model.h"
 
+#include <algorithm>
+#include <cstdlib>
+#include <stdexcept>
+
 #include "host/format1033.h"
 #include "protocols/ylr.h"
 
@@ -16,25 +20,54 @@ void SplitCmd(const std::string& Cmd, std::string& Mnemonic, std::string& Arg) {
 
 } // namespace
 
-std::string TYLRModel::Feed(std::string_view Bytes) {
-  FInBuf.append(Bytes);
-  std::string Out;
-  std::size_t Pos = 0;
-  for (;;) {
-    const std::size_t Cr = FInBuf.find(ylr::CR, Pos);
-    if (Cr == std::string::npos) {
-      break;
+TSplit TYLRModel::Split(std::span<const std::uint8_t> In) {
+  const auto Cr = std::find(In.begin(), In.end(), static_cast<std::uint8_t>(ylr::CR));
+  return {0, Cr == In.end() ? 0 : static_cast<std::size_t>(Cr - In.begin()) + 1};
+}
+
+TBytes TYLRModel::Handle(std::span<const std::uint8_t> Request, double /*NowMs*/) {
+  const std::string Cmd = ToText(Request.first(Request.size() - 1));
+  return ToBytes(Answer(Cmd));
+}
+
+std::string TYLRModel::Describe(std::span<const std::uint8_t> Request) const {
+  return ToText(Request.first(Request.empty() ? 0 : Request.size() - 1));
+}
+
+std::vector<std::string> TYLRModel::CommandHelp() const {
+  return {"fault BIT on|off     set or clear status bit BIT (1 overheat, 3 back reflection,",
+          "                     9 pulse too short, 19 power supply, 31 average power)",
+          "error MNEMONIC TEXT  answer MNEMONIC with \"ERR: TEXT\" (no TEXT: normal again)"};
+}
+
+std::optional<std::string> TYLRModel::Command(const std::vector<std::string>& W) {
+  if (W[0] == "fault") {
+    int Bit = -1;
+    if (W.size() < 2 || (Bit = std::atoi(W[1].c_str())) < 0 || Bit > 31 ||
+        W[1].find_first_not_of("0123456789") != std::string::npos) {
+      throw std::invalid_argument("fault: give a status bit 0..31");
     }
-    const std::string Cmd = FInBuf.substr(Pos, Cr - Pos);
-    Pos = Cr + 1;
-    FCommands.push_back(Cmd);
-    const std::string A = Answer(Cmd);
-    if (!FSilent) {
-      Out += A;
-    }
+    SetFaultBits(1U << Bit, W.size() < 3 || W[2] != "off");
+    return "status " + std::to_string(Status());
   }
-  FInBuf.erase(0, Pos);
-  return Out;
+  if (W[0] == "error") {
+    if (W.size() < 2) {
+      throw std::invalid_argument("error: give a mnemonic");
+    }
+    std::string Text;
+    for (std::size_t I = 2; I < W.size(); ++I) {
+      Text += (I > 2 ? " " : "") + W[I];
+    }
+    SetErrorReply(W[1], Text);
+    return std::string();
+  }
+  return std::nullopt;
+}
+
+std::string TYLRModel::StateLine() const {
+  return "status " + std::to_string(Status()) + ", emission " + (FEmission ? "on" : "off") +
+         ", aiming " + (FAiming ? "on" : "off") + ", diode current " +
+         FloatToStr1033(FDiodeCurrent);
 }
 
 std::uint32_t TYLRModel::Status() const {

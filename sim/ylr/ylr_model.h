@@ -1,6 +1,6 @@
-// The state model of a simulated IPG YLR laser, without any transport: text in, reply text
-// out. The simulator puts it on a pty or TCP; tests may drive it directly.
-// Not thread-safe: the owner serialises calls.
+// The state model of a simulated IPG YLR laser, without any transport: commands (up to
+// their CR) in, reply text out. The shared endpoint puts it on a pty or TCP.
+// Not thread-safe: the endpoint serialises calls.
 #pragma once
 
 #include <cstdint>
@@ -9,9 +9,11 @@
 #include <string_view>
 #include <vector>
 
+#include "sim/endpoint.h"
+
 namespace nclaser::sim {
 
-class TYLRModel {
+class TYLRModel : public TSimModel {
 public:
   // Status bits the model keeps itself.
   static constexpr std::uint32_t BitEmission = 1U << 2;
@@ -25,13 +27,15 @@ public:
   static constexpr std::uint32_t BitPowerSupplyFailure = 1U << 19;
   static constexpr std::uint32_t BitAveragePowerTooHigh = 1U << 31;
 
-  // Takes received bytes (commands may arrive in pieces) and returns the replies to every
-  // command completed by them, in order; empty while silent.
-  std::string Feed(std::string_view Bytes);
+  TSplit Split(std::span<const std::uint8_t> In) override;
+  TBytes Handle(std::span<const std::uint8_t> Request, double NowMs) override;
+  std::string Describe(std::span<const std::uint8_t> Request) const override;
+  std::optional<std::string> Command(const std::vector<std::string>& Words) override;
+  std::vector<std::string> CommandHelp() const override;
+  std::string StateLine() const override;
+
   // The reply to one command (without its CR).
   std::string Answer(const std::string& Cmd);
-  // Forgets a partly received command (the connection was dropped).
-  void ResetInput() { FInBuf.clear(); }
 
   std::uint32_t Status() const;
   bool Emission() const { return FEmission; }
@@ -40,18 +44,13 @@ public:
   bool PulseMode() const { return FPulseMode; }
   bool Modulation() const { return FModulation; }
   double DiodeCurrent() const { return FDiodeCurrent; }
-  const std::vector<std::string>& Commands() const { return FCommands; }
-  void ClearCommands() { FCommands.clear(); }
 
   void SetSerialNumber(const std::string& SN) { FSerial = SN; }
   void SetFaultBits(std::uint32_t Bits, bool On);
   void SetErrorReply(const std::string& Mnemonic, const std::string& Text);
-  void SetSilent(bool On) { FSilent = On; }
   void SetDiodeEchoOffset(double Offset) { FEchoOffset = Offset; }
 
 private:
-  std::string FInBuf;
-  std::vector<std::string> FCommands;
   std::uint32_t FFaults = 0;
   bool FEmission = false;
   bool FAiming = false;
@@ -62,7 +61,6 @@ private:
   double FEchoOffset = 0.0;
   std::string FSerial = "PL1234567";
   std::map<std::string, std::string> FErrors;
-  bool FSilent = false;
 };
 
 } // namespace nclaser::sim

@@ -4,6 +4,7 @@
 
 #include "host/appsys.h"
 #include "host/clock.h"
+#include "host/sched.h"
 
 namespace nclaser {
 
@@ -56,12 +57,20 @@ void TThread::Start() {
   FStarted = true;
   // The new thread waits for the lock so that FThread is assigned before it may detach it.
   std::lock_guard<std::mutex> L(FCtl->M);
-  FThread = std::thread(&TThread::Run, this, FCtl);
+  // The scheduler is taken here, on the starting thread, so the new thread never reads the
+  // host's global while the host may be changing it.
+  FThread = std::thread(&TThread::Run, this, FCtl, FTimingCritical ? ThreadScheduler : nullptr);
 }
 
-void TThread::Run(TThread* Self, const std::shared_ptr<TThreadControl>& Ctl) {
-  {
-    std::lock_guard<std::mutex> L(Ctl->M);
+void TThread::Run(TThread* Self, const std::shared_ptr<TThreadControl>& Ctl,
+                  TThreadScheduler* Scheduler) {
+  { std::lock_guard<std::mutex> L(Ctl->M); }
+  if (Scheduler != nullptr) {
+    try {
+      Scheduler->EnterTimingCritical();
+    } catch (...) {
+      // Refused or failed: the thread runs as it is.
+    }
   }
   try {
     Self->Execute();
@@ -105,7 +114,9 @@ bool TThread::SleepA(int Ms) {
       return ElapsedMs(Start) > Ms;
     }
   }
-  // The wait ends at or just past the deadline; make "more than Ms" hold.
+  // The wait ends at or just past the deadline; make "more than Ms" hold. Bounded at any
+  // priority: the deadline lies at least Ms after Start, so this turns for microseconds
+  // (a clock tick when Ms is 0) and never holds a core for long at real-time priority.
   while (ElapsedMs(Start) <= Ms) {
     std::this_thread::yield();
   }

@@ -14,6 +14,8 @@
 
 namespace nclaser {
 
+class TThreadScheduler;
+
 struct TThreadControl {
   std::mutex M;
   std::condition_variable CV;
@@ -56,6 +58,9 @@ public:
   void SetFreeOnTerminate(bool Value) { FFreeOnTerminate = Value; }
   bool GetFreeOnTerminate() const { return FFreeOnTerminate; }
   TThreadRef Ref() const { return TThreadRef(FCtl); }
+  // A timed sequence's thread: as it starts, the host's scheduler (host/sched.h) gives it
+  // the scheduling such threads get on this machine. Set before Start().
+  void SetTimingCritical(bool Value) { FTimingCritical = Value; }
 
   // The interruptible sleep of every plug-in thread: waits until more than Ms milliseconds
   // have passed or the thread is asked to terminate (then writes "Terminated" to the
@@ -68,12 +73,14 @@ protected:
   virtual void DoTerminate() {}
 
 private:
-  static void Run(TThread* Self, const std::shared_ptr<TThreadControl>& Ctl);
+  static void Run(TThread* Self, const std::shared_ptr<TThreadControl>& Ctl,
+                  TThreadScheduler* Scheduler);
 
   std::shared_ptr<TThreadControl> FCtl;
   std::thread FThread;
   bool FFreeOnTerminate = false;
   bool FStarted = false;
+  bool FTimingCritical = false;
 };
 
 // Frees a thread the way the runtime does: Terminate, WaitFor, delete.

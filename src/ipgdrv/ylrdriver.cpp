@@ -16,14 +16,9 @@ namespace {
 
 // The laser always listens on this port; the configured TcpPort is not used.
 constexpr const char* YLRRemotePort = "10001";
-constexpr int YLRPortNumber = 10001;
-constexpr int PingWatchdogMs = 5000;
-constexpr int AsyncPingTimeoutMs = 1000;
-constexpr int SyncPingTimeoutMs = 100;
-constexpr int ConnectTimeoutMs = 1000;
+constexpr int PingTimeoutMs = 1000;
 constexpr int DrainMs = 20;
 constexpr int QueryTimeoutMs = 1000;
-constexpr int ReadChunk = 1024;
 
 } // namespace
 
@@ -37,19 +32,8 @@ TIPGYLRDriver::TIPGYLRDriver(TComponent* /*Owner*/, const TIPGLaserParams& CfgIP
   switch (FCfgIPG.IPGType) {
   case ltYLRNet:
     FTcpHost = TextBufToUtf8(FCfgIPG.YLR.Net.TcpHost);
-    FTcpClient = NewTcpClient();
-    if (FTcpClient) {
-      FTcpClient->SetRemoteHost(To8Bit(FTcpHost));
-      FTcpClient->SetRemotePort(YLRRemotePort);
-    }
-    FIcmpClient = NewIcmpClient();
-    if (FIcmpClient) {
-      FIcmpClient->SetHost(To8Bit(FTcpHost));
-      FIcmpClient->SetTimeout(AsyncPingTimeoutMs);
-      FIcmpClient->SetProbePort(YLRPortNumber);
-      FIcmpClient->OnTimeout = [this](TIcmpClient* Sender) { IcmpTimeout(Sender); };
-      FIcmpClient->OnError = [this](TIcmpClient* Sender) { IcmpTimeout(Sender); };
-    }
+    FLink = std::make_unique<TIPGNetLink>(To8Bit(FTcpHost), YLRRemotePort, PingTimeoutMs,
+                                          [this] { IcmpTimeout(nullptr); });
     break;
   case ltYLRComm:
     FComm = NewCommCtrl();
@@ -64,7 +48,7 @@ TIPGYLRDriver::TIPGYLRDriver(TComponent* /*Owner*/, const TIPGLaserParams& CfgIP
   FIgnoreDiodeReply = FCfgIPG.YLR.IgnoreDiodeReply;
   FDebugMode = FCfgIPG.YLR.DebugMode;
   FThread.reset(new TIPGMonThread(this));
-  if (FTcpClient) {
+  if (FLink && FLink->HasTcp()) {
     FThread->SetThreadDelay(100);
   }
   FThread->Start();
@@ -73,19 +57,12 @@ TIPGYLRDriver::TIPGYLRDriver(TComponent* /*Owner*/, const TIPGLaserParams& CfgIP
 TIPGYLRDriver::~TIPGYLRDriver() {
   FThread.reset();
   FComm.reset();
-  {
-    std::lock_guard<std::mutex> L(FIcmpLock);
-    FTcpClient.reset();
-  }
-  // Waits for pending pings, so no notification comes after this.
-  FIcmpClient.reset();
+  FLink.reset();
 }
 
 void TIPGYLRDriver::Shutdown() {
-  FClosing = true;
-  std::lock_guard<std::mutex> L(FIcmpLock);
-  if (FTcpClient && !FTcpClient->GetConnected()) {
-    FTcpClient->Disconnect(); // ends a connect another thread is waiting in
+  if (FLink) {
+    FLink->Shutdown();
   }
 }
 
@@ -107,10 +84,10 @@ void TIPGYLRDriver::SendCmd(const std::string& Cmd) {
   if (!CheckConnection()) {
     return;
   }
-  if (FTcpClient) {
+  if (FLink) {
     const std::vector<std::uint8_t> Bytes = ylr::AsciiEncode(Text);
     if (!Bytes.empty()) {
-      FTcpClient->SendBuf(Bytes.data(), static_cast<int>(Bytes.size()), 0);
+      FLink->Send(Bytes.data(), static_cast<int>(Bytes.size()));
     }
   } else if (FComm) {
     FComm->WriteString(Text);
@@ -145,22 +122,9 @@ void TIPGYLRDriver::SendAndReply(const std::string& Cmd, int Timeout, std::strin
 }
 
 void TIPGYLRDriver::ReceiveTcp(int Timeout, std::string& Reply) {
-  if (!FTcpClient) {
-    return;
-  }
-  const double Start = NowMs();
-  std::uint8_t Buf[ReadChunk];
-  bool ReadReady = false;
-  while (FTcpClient->Select(&ReadReady, nullptr, nullptr, Timeout) && ElapsedMs(Start) < Timeout) {
-    const int N = FTcpClient->ReceiveBuf(Buf, ReadChunk, 0);
-    if (N > 0) {
-      Reply += ylr::AsciiDecode(Buf, static_cast<std::size_t>(N));
-      Sleep(1);
-    } else if (!FTcpClient->GetConnected()) {
-      // The peer closed: readiness would be reported at once, every time, until the end.
-      break;
-    }
-  }
+  FLink->Receive(Timeout, [&Reply](const std::uint8_t* Bytes, int Count) {
+    Reply += ylr::AsciiDecode(Bytes, static_cast<std::size_t>(Count));
+  });
 }
 
 void TIPGYLRDriver::ReceiveSerial(int Timeout, std::string& Reply) {
@@ -195,7 +159,7 @@ void TIPGYLRDriver::ReceiveSerial(int Timeout, std::string& Reply) {
 void TIPGYLRDriver::ReceiveResponse(int Timeout, std::string& Reply) {
   std::lock_guard<TCriticalSection> L(FCommLock);
   Reply.clear();
-  if (FTcpClient) {
+  if (FLink) {
     ReceiveTcp(Timeout, Reply);
   } else {
     ReceiveSerial(Timeout, Reply);
@@ -252,38 +216,24 @@ std::string TIPGYLRDriver::ExtractParam(const std::string& Text) {
 
 bool TIPGYLRDriver::CheckConnection() {
   std::lock_guard<TCriticalSection> L(FCommLock);
-  if (!FIcmpClient) {
+  if (!FLink) {
     if (!FComm) {
       return false;
     }
     FComm->SetActive(true);
     return FComm->GetActive();
   }
-  if (!FTcpClient) {
-    return false;
-  }
-  if (FClosing) {
-    return FTcpClient->GetConnected();
-  }
-  if (FTcpClient->GetConnected()) {
-    if (ElapsedMs(FLastPingTime) > PingWatchdogMs) {
-      FLastPingTime = NowMs();
-      FIcmpClient->PingAsync(To8Bit(FTcpHost), AsyncPingTimeoutMs);
-    }
-  } else if (FIcmpClient->Ping("", SyncPingTimeoutMs)) {
-    FTcpClient->ConnectTimeout(ConnectTimeoutMs);
-  }
-  return FTcpClient->GetConnected();
+  return FLink->Check();
 }
 
 void TIPGYLRDriver::IcmpTimeout(TIcmpClient* /*Sender*/) {
-  std::lock_guard<std::mutex> L(FIcmpLock);
-  if (!FTcpClient || !FTcpClient->GetConnected()) {
+  if (!FLink) {
     return;
   }
-  ShowMsgType("TCP Connection Closed.", mtProminent);
-  FConnected = false;
-  FTcpClient->Disconnect();
+  FLink->DropConnection([this] {
+    ShowMsgType("TCP Connection Closed.", mtProminent);
+    FConnected = false;
+  });
 }
 
 void TIPGYLRDriver::UpdateStatusMsg(const std::string& Line) {

@@ -19,6 +19,7 @@
 #include "host/sync.h"
 #include "host/thread.h"
 #include "host/types.h"
+#include "ipgdrv/ipglink.h"
 #include "params/params.h"
 
 namespace nclaser {
@@ -134,20 +135,16 @@ private:
   bool FDebugMode = false;
   std::atomic<std::uint32_t> FDevStatus{0xFFFFFFFF};
   std::atomic<double> FDiodeCurrent{0.0};
-  std::unique_ptr<TIcmpClient> FIcmpClient;
   bool FIgnoreDiodeReply = false;
-  std::unique_ptr<TKdTcpClient> FTcpClient;
+  // TCP client and ping watchdog (TCP only).
+  std::unique_ptr<TIPGNetLink> FLink;
   std::string FTcpHost;
-  double FLastPingTime = 0.0; // under FCommLock
   std::atomic<double> FLastRecvTime{0.0};
   std::string FResponseBuf; // under FCommLock
   std::atomic<bool> FQCWMode{false};
   TThreadPtr<TIPGMonThread> FThread;
   std::atomic<bool> FIsImdState{false};
-  std::atomic<bool> FClosing{false};
   TIPGLaserParams FCfgIPG;
-  // Guards FTcpClient's lifetime against a late ping notification on the ping thread.
-  std::mutex FIcmpLock;
 };
 
 } // namespace nclaser

@@ -19,6 +19,8 @@ const TLaserClassRegistrar GRegIPG1000{
 
 TIPG1000PowerOnThread::TIPG1000PowerOnThread(TIPG1000Laser* AOwner) : FOwner(AOwner) {
   SetFreeOnTerminate(true);
+  // Timed power-on steps: the host may give the thread real-time scheduling.
+  SetTimingCritical(true);
 }
 
 void TIPG1000PowerOnThread::Execute() {

@@ -21,6 +21,8 @@ const TLaserClassRegistrar GReg{{"TIPG500Laser", &NewLaser<TIPG500Laser>, "CfgIP
 
 TIPG500PowerOnThread::TIPG500PowerOnThread(TIPG500Laser* AOwner) : FOwner(AOwner) {
   SetFreeOnTerminate(true);
+  // Timed power-on steps: the host may give the thread real-time scheduling.
+  SetTimingCritical(true);
 }
 
 void TIPG500PowerOnThread::Execute() {

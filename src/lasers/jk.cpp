@@ -158,6 +158,12 @@ void TJKLaser::EmissionOn() {
 }
 
 void TJKLaser::EmissionOff() {
+  // An emission frame still waiting for the laser to get ready would switch emission on
+  // after this call returned: it is withdrawn first.
+  if (FCommThread != nullptr) {
+    FCommThread->LockRemoveIf(
+        [](const TCommCmd& C) { return C.CmdSize > 2 && C.CmdBuf[2] == jk::fcEmission; });
+  }
   TNcLaser::EmissionOff();
   Standby();
 }

@@ -67,16 +67,22 @@ template <class TElem> int TQueuedCommThread<TElem>::QueueCount() {
   return FCmdQueue != nullptr ? static_cast<int>(FCmdQueue->size()) : 0;
 }
 
-template <class TElem> bool TQueuedCommThread<TElem>::TakeOnce() {
-  if (FOnce) {
-    return false;
+template <class TElem> void TQueuedCommThread<TElem>::OpenPort() {
+  if (FComm != nullptr) {
+    FComm->SetActive(true);
   }
-  FOnce = true;
-  return true;
+}
+
+template <class TElem> void TQueuedCommThread<TElem>::ShowDrained(const std::string& Line) {
+  ShowMsg(Line, clBlack);
+}
+
+template <class TElem> bool TQueuedCommThread<TElem>::TakeOnce() {
+  return !FOnce.exchange(true);
 }
 
 template <class TElem> bool TQueuedCommThread<TElem>::SendCommand(const TElem& Cmd) {
-  if (FComm == nullptr || WriteCommand(*FComm, Cmd) <= 0) {
+  if (FComm == nullptr || !WriteDone(WriteCommand(*FComm, Cmd))) {
     return false;
   }
   if (FDebugMode) {

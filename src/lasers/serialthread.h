@@ -11,6 +11,7 @@
 // everything else runs on the thread itself.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -57,6 +58,12 @@ public:
   void LockAdd(TElem Cmd);
   int QueueCount();
   bool GetDebugMode() const { return FDebugMode; }
+  // The once-flag: set at most once per thread life, when the make's connected (or
+  // port-open) message is due. Readable from any thread.
+  bool OnceTaken() const { return FOnce.load(); }
+  // Drops every queued command for which Pred holds (a command not yet written can be
+  // withdrawn); returns how many.
+  template <class P> int LockRemoveIf(P&& Pred);
 
 protected:
   // The make's rows.
@@ -72,7 +79,10 @@ protected:
   virtual void InputPhase() {}
   // Under the lock with a non-empty queue: true keeps the head queued for this cycle.
   virtual bool HoldBack(const TElem& /*Head*/) { return false; }
-  // Under the lock, right after a write that reported bytes.
+  // Whether the count a write reported means the command went out (and so is logged and
+  // followed by the pause). Most makes want a positive count.
+  virtual bool WriteDone(int Count) const { return Count > 0; }
+  // Under the lock, right after a write that WriteDone accepted.
   virtual void PauseAfterWrite() {}
   // Under the lock, when the queue is empty.
   virtual void IdleRequest() {}
@@ -87,16 +97,25 @@ protected:
   // (which closes it).
   void DoTerminate() override;
 
-  // Writes one command; on a positive count logs it (debug flag) and pauses. Lock held.
+  // ShowMsg in colour 0, for the input templates of this header.
+  static void ShowDrained(const std::string& Line);
+  // Writes one command; when WriteDone accepts the count, logs it (debug flag) and pauses.
+  // Lock held.
   bool SendCommand(const TElem& Cmd);
   // True the first time it is called in the thread's life (the once-flag).
   bool TakeOnce();
   bool PortActive() const { return FComm != nullptr && FComm->GetActive(); }
+  // Opens the port now, for makes that open it while the thread is being built (the
+  // cycle keeps reopening it as usual).
+  void OpenPort();
 
   // Input helpers: reads of at most 1024 bytes until one returns nothing, each non-empty
   // read handed to OnChunk and followed by Sleep(20).
   template <class F> void DrainBytes(F&& OnChunk);
   template <class F> void DrainText(F&& OnText);
+  // DrainText for makes that log their input: every read, the final empty one included, is
+  // shown (colour 0) as Prefix + text when the debug flag is set.
+  template <class F> void DrainTextLogged(const std::string& Prefix, F&& OnText);
 
   TCriticalSection FCmdLock;
   std::unique_ptr<std::deque<TElem>> FCmdQueue;
@@ -105,7 +124,7 @@ protected:
 
 private:
   void Cycle();
-  bool FOnce = false;
+  std::atomic<bool> FOnce{false};
 };
 
 // Builds a make's thread and starts it once the object is complete.
@@ -113,6 +132,16 @@ template <class T, class... A> TThreadPtr<T> StartCommThread(A&&... Args) {
   TThreadPtr<T> P(new T(std::forward<A>(Args)...));
   P->Start();
   return P;
+}
+
+template <class TElem> template <class P> int TQueuedCommThread<TElem>::LockRemoveIf(P&& Pred) {
+  std::lock_guard<TCriticalSection> L(FCmdLock);
+  if (FCmdQueue == nullptr) {
+    return 0;
+  }
+  const auto Before = FCmdQueue->size();
+  std::erase_if(*FCmdQueue, Pred);
+  return static_cast<int>(Before - FCmdQueue->size());
 }
 
 template <class TElem> template <class F> void TQueuedCommThread<TElem>::DrainBytes(F&& OnChunk) {
@@ -133,6 +162,25 @@ template <class TElem> template <class F> void TQueuedCommThread<TElem>::DrainBy
 template <class TElem> template <class F> void TQueuedCommThread<TElem>::DrainText(F&& OnText) {
   for (;;) {
     const std::string Text = FComm->ReadAsString();
+    if (Text.empty()) {
+      return;
+    }
+    OnText(Text);
+    Sleep(20);
+    if (Terminated()) {
+      return;
+    }
+  }
+}
+
+template <class TElem>
+template <class F>
+void TQueuedCommThread<TElem>::DrainTextLogged(const std::string& Prefix, F&& OnText) {
+  for (;;) {
+    const std::string Text = FComm->ReadAsString();
+    if (FDebugMode) {
+      ShowDrained(Prefix + Text);
+    }
     if (Text.empty()) {
       return;
     }

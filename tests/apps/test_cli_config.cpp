@@ -31,6 +31,8 @@ TRefusal Refuse(const std::string& Text) {
   return {};
 }
 
+// What the record types set is their own tests' business; here: the loader starts from
+// the defaults of the configured type's own records, then applies the file.
 TEST(CliConfig, DefaultsComeFromTheRecordsBeforeTheFile) {
   const auto C = LoadConfigText("LaserType = \"eltIPG\"\n"
                                 "[CfgIPG]\nIPGType = \"ltYLRNet\"\n"
@@ -40,23 +42,13 @@ TEST(CliConfig, DefaultsComeFromTheRecordsBeforeTheFile) {
   EXPECT_FALSE(C.ClassFromFile);
   EXPECT_EQ(C.Params.LaserType, eltIPG);
   EXPECT_EQ(C.Params.DefParams.PWM.Frequency, 5000);
-  EXPECT_DOUBLE_EQ(C.Params.DefParams.PWM.DiodeCurrent, 100.0);
   EXPECT_DOUBLE_EQ(C.Params.DefParams.DA.MaxVoltage, 10.0);
   EXPECT_EQ(C.Params.CfgIPG.IPGType, ltYLRNet);
   EXPECT_EQ(C.Params.CfgIPG.YLR.Net.TcpPort, 10001);
   EXPECT_EQ(TextBufToUtf8(C.Params.CfgIPG.YLR.Net.TcpHost), "127.0.0.1");
-  EXPECT_EQ(C.Params.CfgIPG.YLR.Comm.CommPort, 1);
-  EXPECT_EQ(TextBufToUtf8(C.Params.CfgIPG.YLR.Comm.CommSettings), "9600,n,8,1");
-  EXPECT_TRUE(C.Params.CfgIPG.YLR.Comm.IgnoreCommResult);
-  EXPECT_DOUBLE_EQ(C.Params.CfgIPG.YLR.ConnCheck.ConnCheckTimeIntv, 30.0);
-}
-
-TEST(CliConfig, SerialOnlyAndZeroFilledMembersKeepTheirOwnDefaults) {
-  const auto Mars = LoadConfigText("LaserType = \"eltMars\"\n", "t.toml");
-  EXPECT_EQ(Mars.Params.CfgMars.Comm.CommPort, 1);
-  const auto Spi = LoadConfigText("LaserType = \"eltSPI\"\n", "t.toml");
-  EXPECT_EQ(Spi.Params.CfgSPI.Comm.CommPort, 0);
-  EXPECT_EQ(TextBufToUtf8(Spi.Params.CfgSPI.Comm.CommSettings), "");
+  // Serial-only records start on port 1, zero-filled ones on none.
+  EXPECT_EQ(LoadConfigText("LaserType = \"eltMars\"\n", "t.toml").Params.CfgMars.Comm.CommPort, 1);
+  EXPECT_EQ(LoadConfigText("LaserType = \"eltSPI\"\n", "t.toml").Params.CfgSPI.Comm.CommPort, 0);
 }
 
 TEST(CliConfig, EveryKindOfValueIsRead) {
@@ -88,25 +80,19 @@ TEST(CliConfig, SpiModelIsALengthByteAndEightBitCharacters) {
       "CfgSPI.Model");
 }
 
-TEST(CliConfig, ClassImpliesLaserTypeAndRefusesAnother) {
+// A class implies its laser type (another one is refused, see the refusals); classes that
+// read only DefParams accept any.
+TEST(CliConfig, ClassImpliesLaserTypeUnlessItReadsOnlyDefParams) {
   const auto C = LoadConfigText("Class = \"TRofinLaser\"\n[CfgRofin]\nError = 11\n", "t.toml");
   EXPECT_EQ(C.Params.LaserType, eltRofin);
   EXPECT_EQ(C.Params.CfgRofin.Error, 11);
   EXPECT_TRUE(C.ClassFromFile);
-
-  const auto R = Refuse("Class = \"TRofinLaser\"\n\nLaserType = \"eltCO2\"\n");
-  EXPECT_EQ(R.Key, "LaserType");
-  EXPECT_EQ(R.Line, 3);
-  EXPECT_NE(R.Reason.find("CfgRofin"), std::string::npos);
-}
-
-TEST(CliConfig, DefParamsOnlyClassesAcceptAnyLaserType) {
   EXPECT_EQ(LoadConfigText("Class = \"TYAGLaser\"\n", "t.toml").Params.LaserType, eltNone);
-  const auto C = LoadConfigText("Class = \"TMaxLaser\"\nLaserType = \"eltCO2\"\n"
+  const auto M = LoadConfigText("Class = \"TMaxLaser\"\nLaserType = \"eltCO2\"\n"
                                 "[CfgCO2]\nShutterPort = 4\n",
                                 "t.toml");
-  EXPECT_EQ(C.ClassName, "TMaxLaser");
-  EXPECT_EQ(C.Params.CfgCO2.ShutterPort, 4);
+  EXPECT_EQ(M.ClassName, "TMaxLaser");
+  EXPECT_EQ(M.Params.CfgCO2.ShutterPort, 4);
   EXPECT_EQ(LoadConfigText("Class = \"TLPINGLaser\"\nLaserType = \"eltNone\"\n", "t.toml")
                 .Params.LaserType,
             eltNone);
@@ -141,15 +127,24 @@ TEST(CliConfig, RefusalsNameLineKeyAndReason) {
       {"LaserType = \"eltRay\"\n[CfgRay]\nPulseModel = \"" + std::string(256, 'Q') + "\"\n", 3,
        "CfgRay.PulseModel", "255"},
       {"Class = \"TFooLaser\"\n", 1, "Class", "unknown laser class"},
+      {"Class = \"TRofinLaser\"\n\nLaserType = \"eltCO2\"\n", 3, "LaserType", "CfgRofin"},
       {Co2 + "[Host]\nPwmPort = \"yes\"\n", 3, "Host.PwmPort", "boolean"},
       {Co2 + "[Host]\nOutputs = [1, 256]\n", 3, "Host.Outputs", "out of range"},
       {Co2 + "[Host]\nPorts = 1\n", 3, "Host.Ports", "unknown key"},
       {Co2 + "[Host]\nPingProbePort = 70000\n", 3, "Host.PingProbePort", "TCP port"},
+      {Co2 + "[Host]\nRealTime = \"fast\"\n", 3, "Host.RealTime", "\"auto\", \"off\""},
+      {Co2 + "[Host]\nRealTime = 0\n", 3, "Host.RealTime", "out of range (1 to 99)"},
+      {Co2 + "[Host]\nRealTime = 100\n", 3, "Host.RealTime", "out of range"},
+      {Co2 + "[Host]\nRealTime = true\n", 3, "Host.RealTime", "got a boolean"},
+      {Co2 + "[Host]\nLockMemory = 1\n", 3, "Host.LockMemory", "boolean"},
       {Co2 + "[Host.SerialPorts]\ncom1 = \"/dev/ttyS0\"\n", 3, "Host.SerialPorts.com1",
        "serial port number"},
       {"LaserType = \"eltDA\"\n", 1, "LaserType", "no laser class"},
       {"LaserType = \"eltIPG\"\n", 1, "CfgIPG.IPGType", "selects no class"},
       {"[DefParams]\nCtrlPort = 1\n", 0, "LaserType", "missing"},
+      // The first problem in file order is the one reported.
+      {Co2 + "[DefParams]\nZeta = 1\nAlpha = 2\n[CfgCO2]\nShutterPort = true\n", 3,
+       "DefParams.Zeta", "unknown key"},
   };
   for (const auto& C : Cases) {
     SCOPED_TRACE(C.Text);
@@ -158,13 +153,6 @@ TEST(CliConfig, RefusalsNameLineKeyAndReason) {
     EXPECT_EQ(R.Line, C.Line);
     EXPECT_NE(R.Reason.find(C.ReasonPart), std::string::npos) << R.Reason;
   }
-}
-
-TEST(CliConfig, TheFirstProblemInFileOrderIsTheOneReported) {
-  const auto R = Refuse("LaserType = \"eltCO2\"\n[DefParams]\nZeta = 1\nAlpha = 2\n"
-                        "[CfgCO2]\nShutterPort = true\n");
-  EXPECT_EQ(R.Key, "DefParams.Zeta");
-  EXPECT_EQ(R.Line, 3);
 }
 
 TEST(CliConfig, SyntaxErrorsAndMissingFilesAreConfigurationErrors) {
@@ -188,6 +176,31 @@ TEST(CliConfig, HostSection) {
   EXPECT_EQ(C.Host.SerialPorts.at(1), "/dev/ttyUSB0");
   EXPECT_EQ(C.Host.SerialPorts.at(7), "/dev/pts/4");
   EXPECT_FALSE(LoadConfigText("LaserType = \"eltCO2\"\n", "t.toml").Host.Outputs.has_value());
+}
+
+TEST(CliConfig, RealTimeIsAutoUnlessTheFileSaysOtherwise) {
+  using hostkit::TRealTimeMode;
+  struct TCase {
+    std::string Host;
+    TRealTimeMode Mode;
+    int Priority;
+    bool Lock;
+    bool Given;
+  };
+  const TCase Cases[] = {
+      {"", TRealTimeMode::Auto, 0, false, false},
+      {"RealTime = \"auto\"\n", TRealTimeMode::Auto, 0, false, true},
+      {"RealTime = \"off\"\nLockMemory = true\n", TRealTimeMode::Off, 0, true, true},
+      {"RealTime = 35\n", TRealTimeMode::Fixed, 35, false, true},
+  };
+  for (const auto& C : Cases) {
+    SCOPED_TRACE(C.Host);
+    const auto H = LoadConfigText("LaserType = \"eltCO2\"\n[Host]\n" + C.Host, "t.toml").Host;
+    EXPECT_EQ(H.RealTime.Mode, C.Mode);
+    EXPECT_EQ(H.RealTime.Priority, C.Priority);
+    EXPECT_EQ(H.RealTime.LockMemory, C.Lock);
+    EXPECT_EQ(H.RealTimeGiven, C.Given);
+  }
 }
 
 TEST(CliConfig, EveryClassHasAnExampleThatLoads) {

@@ -52,6 +52,8 @@ public:
     FCurrent = V;
   }
   double GetDiodeCurrent() override { return FCurrent; }
+  void EmissionOn() override { Calls.push_back("EmissionOn"); }
+  void EmissionOff() override { Calls.push_back("EmissionOff"); }
   void SetAimingOn(bool On) override { Calls.push_back(On ? "Aim on" : "Aim off"); }
   void SetLaserMode(int M) override { Calls.push_back("Mode " + std::to_string(M)); }
   std::vector<std::string> Calls;
@@ -93,14 +95,16 @@ protected:
 TEST_F(CliRunner, GettersPrintNameEqualsValue) {
   Run("GetIsLaserOn; LaserOn; GetIsLaserOn; GetDiodeCurrent; SetDiodeCurrent 60; "
       "GetDiodeCurrent; GetDeviceDesc; GetLaserMode; SetPwmFreq 2500; GetPwmFreq; "
-      "SetPwmRatio 0.25; GetPwmRatio; GetIsBusy; ExecuteCmd 2102; ExecuteCmd 21 70");
+      "SetPwmRatio 0.25; GetPwmRatio; GetIsBusy; ExecuteCmd 2102; ExecuteCmd 21 70; EmissionOn; "
+      "EmissionOff; LaserOff");
   EXPECT_EQ(Out, (std::vector<std::string>{
                      "GetIsLaserOn = false", "GetIsLaserOn = true", "GetDiodeCurrent = 12.5",
                      "GetDiodeCurrent = 60.0", "GetDeviceDesc = Probe", "GetLaserMode = 0",
                      "GetPwmFreq = 2500", "GetPwmRatio = 0.25", "GetIsBusy = false",
                      "ExecuteCmd = 100", "ExecuteCmd = 0"}));
   EXPECT_EQ(Probe->Calls,
-            (std::vector<std::string>{"LaserOn", "SetDiodeCurrent 60.0", "SetDiodeCurrent 70.0"}));
+            (std::vector<std::string>{"LaserOn", "SetDiodeCurrent 60.0", "SetDiodeCurrent 70.0",
+                                      "EmissionOn", "EmissionOff", "LaserOff"}));
 }
 
 TEST_F(CliRunner, HostActions) {

@@ -1,118 +1,44 @@
-// A small VCD reader for the tests: the variables and every value change with its time.
+// Reads a VCD trace back for the tests: the changes of one signal after its initial value.
 #pragma once
 
-#include <map>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace nclaser::testing {
 
-struct TVcdVar {
-  std::string Type; // "wire" or "real"
-  int Width = 0;
-  std::string Name;
-};
-
-struct TVcdChange {
-  long long Time;
-  std::string Name;
-  double Value;
-};
-
-struct TVcd {
-  std::string Timescale;
-  std::map<std::string, TVcdVar> Vars;   // by identifier
-  std::map<std::string, double> Initial; // by name, from $dumpvars
-  std::vector<TVcdChange> Changes;       // after $dumpvars, in file order
-  std::string Error;                     // empty when the file read cleanly
-
-  std::vector<TVcdChange> Of(const std::string& Name) const {
-    std::vector<TVcdChange> Out;
-    for (const auto& C : Changes) {
-      if (C.Name == Name) {
-        Out.push_back(C);
-      }
-    }
-    return Out;
-  }
-  bool Has(const std::string& Name) const {
-    for (const auto& [Id, V] : Vars) {
-      if (V.Name == Name) {
-        return true;
-      }
-    }
-    return false;
-  }
-};
-
-inline TVcd ReadVcd(const std::string& Text) {
-  TVcd V;
+// (time in the trace's unit, value) of every change of the signal Name, in file order.
+inline std::vector<std::pair<long long, double>> VcdChanges(const std::string& Text,
+                                                            const std::string& Name) {
+  std::vector<std::pair<long long, double>> Out;
   std::istringstream In(Text);
-  std::string Tok;
-  long long Time = -1;
-  bool InDump = false;
+  std::string Tok, Id;
+  long long Time = 0;
   bool Defs = true;
-  auto Value = [&](const std::string& Id, double X) {
-    const auto It = V.Vars.find(Id);
-    if (It == V.Vars.end()) {
-      V.Error = "change of unknown id " + Id;
-      return;
-    }
-    if (InDump) {
-      V.Initial[It->second.Name] = X;
-    } else {
-      V.Changes.push_back({Time, It->second.Name, X});
-    }
-  };
+  bool Dump = false;
   while (In >> Tok) {
     if (Defs) {
-      if (Tok == "$timescale") {
-        std::string T;
-        while (In >> T && T != "$end") {
-          V.Timescale += T;
-        }
-      } else if (Tok == "$var") {
-        TVcdVar Var;
-        std::string Id, End;
-        In >> Var.Type >> Var.Width >> Id >> Var.Name >> End;
-        if (End != "$end") {
-          V.Error = "bad $var";
-        }
-        V.Vars[Id] = Var;
-      } else if (Tok == "$enddefinitions") {
-        In >> Tok;
-        Defs = false;
-      } else if (Tok == "$version" || Tok == "$date" || Tok == "$scope" || Tok == "$upscope" ||
-                 Tok == "$comment") {
-        while (In >> Tok && Tok != "$end") {
-        }
-      } else {
-        V.Error = "unexpected " + Tok;
+      std::string Type, Width, VarId, Var;
+      if (Tok == "$var" && In >> Type >> Width >> VarId >> Var && Var == Name) {
+        Id = VarId;
       }
-      continue;
-    }
-    if (Tok[0] == '#') {
-      const long long T = std::stoll(Tok.substr(1));
-      if (T < Time) {
-        V.Error = "time goes back at " + Tok;
-      }
-      Time = T;
-    } else if (Tok == "$dumpvars") {
-      InDump = true;
-    } else if (Tok == "$end") {
-      InDump = false;
-    } else if (Tok[0] == 'r') {
-      std::string Id;
-      In >> Id;
-      Value(Id, std::stod(Tok.substr(1)));
-    } else if (Tok[0] == '0' || Tok[0] == '1') {
-      Value(Tok.substr(1), Tok[0] == '1' ? 1.0 : 0.0);
+      Defs = Tok != "$enddefinitions";
+    } else if (Tok == "$dumpvars" || Tok == "$end") {
+      Dump = Tok == "$dumpvars";
+    } else if (Tok[0] == '#') {
+      Time = std::stoll(Tok.substr(1));
     } else {
-      V.Error = "unexpected " + Tok;
+      std::string Of = Tok.substr(1);
+      if (Tok[0] == 'r') {
+        In >> Of;
+      }
+      if (!Dump && !Id.empty() && Of == Id) {
+        Out.emplace_back(Time, Tok[0] == 'r' ? std::stod(Tok.substr(1)) : Tok[0] == '1' ? 1 : 0);
+      }
     }
   }
-  return V;
+  return Out;
 }
 
 } // namespace nclaser::testing

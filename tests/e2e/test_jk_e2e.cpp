@@ -241,6 +241,68 @@ TEST_F(JKEndToEnd, SurvivesSilenceGarbageShortAnswersAndAPulledCable) {
   EXPECT_EQ(Connected(), 1);
 }
 
+TEST_F(JKEndToEnd, EmissionOffSendsTheStandbyFrame) {
+  TJKLaser& L = Make();
+  // Off before the laser got ready: the waiting emission frame never goes out.
+  ASSERT_TRUE(Host->App.WaitForLine(SLaserConnectedOk.Get(), 3000));
+  L.EmissionOn();
+  L.EmissionOff();
+  // The rest of the sequence goes out (its last frame is the second 50 query), well past
+  // the laser's ready delay.
+  ASSERT_TRUE(Sim.WaitFrames(
+      [](const Frames& F) {
+        return std::count_if(F.begin(), F.end(),
+                             [](const auto& X) { return X.FunctionCode() == jk::fcParams; }) >= 2;
+      },
+      5000));
+  Sleep(300);
+  EXPECT_EQ(Sim.CountFunction(jk::fcEmission), 0);
+  EXPECT_NE(Sim.State(), 3);
+  Sim.ClearFrames();
+  Sim.SetState(3);
+  ASSERT_TRUE(Until([&] { return L.GetIsEmissionOn(); }, 3000));
+  L.EmissionOff();
+  ASSERT_TRUE(WaitCommands(1));
+  EXPECT_EQ(Sim.Commands().back().Bytes, (Bytes{0x7E, 0x01, 0x01, 0x16, 0x07, 0x7E}));
+  ASSERT_TRUE(Until([&] { return Sim.State() == 2; }, 3000));
+  ASSERT_TRUE(Until([&] { return !L.GetIsEmissionOn(); }, 3000));
+}
+
+// A cycle is at least one 20 ms read pause and the 5 ms sleep when the laser answers, and
+// five read pauses when it is silent: the poll never runs faster than that.
+TEST_F(JKEndToEnd, StatusPollRateHasItsUpperBound) {
+  Make();
+  ASSERT_TRUE(Host->App.WaitForLine(SLaserConnectedOk.Get(), 3000));
+  for (const bool Silent : {false, true}) {
+    Sim.SetFault(Silent ? sim::TJKFault::Silence : sim::TJKFault::None);
+    Sleep(150);
+    const int Before = Sim.CountFunction(jk::fcStatus);
+    const double T0 = NowMs();
+    Sleep(1000);
+    const double Polls = Sim.CountFunction(jk::fcStatus) - Before;
+    const double Ms = ElapsedMs(T0);
+    EXPECT_LE(Polls, Ms / (Silent ? 105.0 : 25.0) + 2) << (Silent ? "silent" : "answering");
+    EXPECT_GE(Polls, 3) << (Silent ? "silent" : "answering");
+  }
+}
+
+// Only the first frame of a read is decoded: two answers in one read still give the state,
+// and so does an answer whose first piece already holds the state byte (the 3-byte tail
+// that follows is too short to be decoded).
+TEST_F(JKEndToEnd, JoinedAndSplitAnswersStillGiveTheState) {
+  TJKLaser& L = Make();
+  for (const bool Join : {true, false}) {
+    Join ? Sim.SetJoin(true) : Sim.SetSplit(4, 30);
+    Sim.SetState(Join ? 2 : 3);
+    ASSERT_TRUE(Until([&] { return L.GetLaserStatus() == (Join ? 2 : 3); }, 3000));
+    for (int I = 0; I < 20; ++I) {
+      ASSERT_EQ(L.GetLaserStatus(), Join ? 2 : 3);
+      Sleep(10);
+    }
+    Sim.SetJoin(false);
+  }
+}
+
 TEST_F(JKEndToEnd, HostThreadsQueueConcurrently) {
   TJKLaser& L = Make();
   constexpr int Threads = 3;

@@ -324,13 +324,13 @@ TEST_P(YlrEndToEnd, DeviceDescriptionAndSpecialCommands) {
 
 TEST_P(YlrEndToEnd, SplitJoinedAndErrorRepliesAndRunawayInput) {
   Up();
-  Sim.SetSplitReplies(3, 2);
+  Sim.SetSplit(3, 2);
   EXPECT_EQ(Ipg->GetDeviceDesc(), "IPG YLR-500-AC SN: PL1234567");
-  Sim.SetSplitReplies(0, 0);
-  Sim.SetJoinReplies(true);
+  Sim.SetSplit(0, 0);
+  Sim.SetJoin(true);
   Ipg->SetAimingOn(true);
   EXPECT_TRUE(Eventually([&] { return Ipg->GetIsAimingOn(); }));
-  Sim.SetJoinReplies(false);
+  Sim.SetJoin(false);
 
   Sim.SetErrorReply("EMON", "Interlock open");
   Ipg->EmissionOn();
@@ -359,7 +359,26 @@ TEST_P(YlrEndToEnd, SilentLaser) {
   EXPECT_GT(Sim.CountCommand("STA"), 0); // polled all the same
 }
 
-TEST_P(YlrEndToEnd, UnreachableLaserIsReportedOnSchedule) {
+TEST_P(YlrEndToEnd, DestroyDuringPowerOnStopsTheThread) {
+  Host->IO.SetOutputsExist({1, 2, CtrlPort, PowerCtrlPort});
+  Up();
+  Ipg->PowerOn();
+  Sleep(300);
+  const double T0 = NowMs();
+  Laser.reset();
+  EXPECT_LT(ElapsedMs(T0), 400.0);
+  Sleep(1100);
+  EXPECT_EQ(Sim.CountCommand("DEC"), 0); // the thread ended without its steps
+}
+
+// What does not depend on the transport runs over the serial line only.
+INSTANTIATE_TEST_SUITE_P(Links, YlrEndToEnd, ::testing::Values(TLink::Pty),
+                         [](const auto&) { return "Pty"; });
+
+// A vanished port and a missing listener, a closing serial line and a closing socket.
+class YlrLinkEnds : public YlrEndToEnd {};
+
+TEST_P(YlrLinkEnds, UnreachableLaserIsReportedOnSchedule) {
   if (GetParam() == TLink::Pty) {
     Host->SerialPorts->Set(1, "/nonexistent/ttyYLR");
   }
@@ -375,7 +394,7 @@ TEST_P(YlrEndToEnd, UnreachableLaserIsReportedOnSchedule) {
   EXPECT_EQ(LinesWith(SLaserConnectedOk.Get()), 0);
 }
 
-TEST_P(YlrEndToEnd, DestroyWhilePollingSendsEmissionOffFirstAndReturnsPromptly) {
+TEST_P(YlrLinkEnds, DestroyWhilePollingSendsEmissionOffFirstAndReturnsPromptly) {
   Up();
   ASSERT_TRUE(Sim.WaitForCommand("STA", 1000, 3));
   Sim.ClearCommands();
@@ -389,19 +408,7 @@ TEST_P(YlrEndToEnd, DestroyWhilePollingSendsEmissionOffFirstAndReturnsPromptly) 
   EXPECT_EQ(Sim.Commands().size(), N);
 }
 
-TEST_P(YlrEndToEnd, DestroyDuringPowerOnStopsTheThread) {
-  Host->IO.SetOutputsExist({1, 2, CtrlPort, PowerCtrlPort});
-  Up();
-  Ipg->PowerOn();
-  Sleep(300);
-  const double T0 = NowMs();
-  Laser.reset();
-  EXPECT_LT(ElapsedMs(T0), 400.0);
-  Sleep(1100);
-  EXPECT_EQ(Sim.CountCommand("DEC"), 0); // the thread ended without its steps
-}
-
-INSTANTIATE_TEST_SUITE_P(Links, YlrEndToEnd, ::testing::Values(TLink::Pty, TLink::Tcp),
+INSTANTIATE_TEST_SUITE_P(Links, YlrLinkEnds, ::testing::Values(TLink::Pty, TLink::Tcp),
                          [](const auto& I) { return I.param == TLink::Pty ? "Pty" : "Tcp"; });
 
 // Link faults that only a network has.
@@ -425,7 +432,7 @@ TEST_P(YlrEndToEndTcp, PulledCableIsFoundByThePingWatchdogAndRecovered) {
 
 TEST_P(YlrEndToEndTcp, ClosedConnectionIsReopened) {
   Up();
-  Sim.DropConnection(400);
+  Sim.DropLink(400);
   ASSERT_TRUE(Eventually([&] { return Sim.ConnectCount() >= 2; }, 4000));
   Sim.ClearCommands();
   ASSERT_TRUE(Sim.WaitForCommand("STA", 2000));

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <numeric>
 #include <thread>
 
@@ -13,8 +14,8 @@
 
 #include "host/comm.h"
 #include "hostkit/serial_port.h"
+#include "sim/endpoint.h"
 #include "tests/support/host_fixture.h"
-#include "tests/support/pty_pair.h"
 
 namespace nclaser::testing {
 namespace {
@@ -65,26 +66,13 @@ TEST(SerialSettings, AcceptsEveryWellFormedVariant) {
 }
 
 TEST(SerialSettings, RefusesMalformedTextAndKeepsTheOldValues) {
-  const std::string Bad[] = {"",
-                             "9600",
-                             "9600,n,8",
-                             "9600,n,8,1,1",
-                             "abc,n,8,1",
-                             "-9600,n,8,1",
-                             "0,n,8,1",
-                             "99999999999999999,n,8,1",
-                             "9600,x,8,1",
-                             "9600,,8,1",
-                             "9600,no,8,1",
-                             "9600,n,9,1",
-                             "9600,n,4,1",
-                             "9600,n,8,3",
-                             "9600,n,8,0",
-                             "9600,n,8,1.5",
-                             "9600;n;8;1",
-                             std::string("\0"
-                                         "9600,n,8,1",
-                                         11)};
+  std::vector<std::string> Bad = {
+      "",           "9600",        "9600,n,8",    "9600,n,8,1,1",
+      "abc,n,8,1",  "-9600,n,8,1", "0,n,8,1",     "99999999999999999,n,8,1",
+      "9600,x,8,1", "9600,,8,1",   "9600,no,8,1", "9600,n,9,1",
+      "9600,n,4,1", "9600,n,8,3",  "9600,n,8,0",  "9600,n,8,1.5",
+      "9600;n;8;1"};
+  Bad.emplace_back("\0009600,n,8,1", 11);
   for (const auto& Text : Bad) {
     SCOPED_TRACE(Text);
     TSerialSettings S;
@@ -112,11 +100,20 @@ TEST(SerialPortMap, DefaultsToTtySAndHonoursOverrides) {
   EXPECT_EQ(Map.DevicePath(1), "/dev/ttyS0");
 }
 
+// The far end of the cable: the simulator endpoint on a pty, with a model that takes every
+// byte as it comes and never answers.
+class TSink : public sim::TSimModel {
+public:
+  sim::TSplit Split(std::span<const std::uint8_t> In) override { return {0, In.size()}; }
+  sim::TBytes Handle(std::span<const std::uint8_t> /*R*/, double /*NowMs*/) override { return {}; }
+};
+
 class SerialPortTest : public HostTest {
 protected:
   void SetUp() override {
     HostTest::SetUp();
-    Host->SerialPorts->Set(3, Pty.DevicePath());
+    ASSERT_TRUE(Far.StartPty());
+    Host->SerialPorts->Set(3, Far.DevicePath());
     Port = NewCommCtrl();
     ASSERT_NE(Port, nullptr);
     Port->SetSettings("115200,n,8,1");
@@ -124,22 +121,47 @@ protected:
   }
   void TearDown() override {
     Port.reset();
+    Far.Stop();
     HostTest::TearDown();
   }
+  // What the far end received since the last call, once Count bytes came or TimeoutMs passed.
+  std::string FarGot(size_t Count, int TimeoutMs) {
+    const auto Join = [](const std::vector<sim::TSimRequest>& Rs) {
+      std::string S;
+      for (const auto& R : Rs) {
+        S += sim::ToText(R.Bytes);
+      }
+      return S;
+    };
+    Far.WaitRequests([&](const auto& Rs) { return Join(Rs).size() >= Count; }, TimeoutMs);
+    const std::string S = Join(Far.Requests());
+    Far.ClearRequests();
+    return S;
+  }
+  void FarSend(const std::string& S) { Far.SendRaw(sim::ToBytes(S)); }
+  // The pty's own /dev/pts/N behind the stable path.
+  std::string TtyPath() const { return std::filesystem::read_symlink(Far.DevicePath()).string(); }
+  termios LineSettings() {
+    termios T{};
+    const int Fd = ::open(TtyPath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    EXPECT_GE(Fd, 0);
+    EXPECT_EQ(::tcgetattr(Fd, &T), 0);
+    ::close(Fd);
+    return T;
+  }
   // Collects what the port receives within TimeoutMs, until Count bytes came.
-  std::vector<std::uint8_t> Receive(size_t Count, int TimeoutMs) {
-    std::vector<std::uint8_t> Got;
+  std::string Receive(size_t Count, int TimeoutMs) {
+    std::string Got;
     const auto T0 = Clock::now();
     std::uint8_t Buf[1024];
     while (Got.size() < Count && MsSince(T0) < TimeoutMs) {
       Port->WaitForInput(50);
-      const int N = Port->Read(Buf, sizeof Buf);
-      Got.insert(Got.end(), Buf, Buf + N);
+      Got.append(reinterpret_cast<char*>(Buf), Port->Read(Buf, sizeof Buf));
     }
     return Got;
   }
 
-  TPtyPair Pty;
+  sim::TSim<TSink> Far;
   std::unique_ptr<TCommCtrl> Port;
 };
 
@@ -147,24 +169,15 @@ TEST_F(SerialPortTest, EveryByteValuePassesUnchangedBothWays) {
   Port->SetActive(true);
   ASSERT_TRUE(Port->GetActive());
   const auto Bytes = AllBytes();
+  const std::string All(Bytes.begin(), Bytes.end());
   EXPECT_EQ(Port->Write(Bytes.data(), 256), 256);
-  EXPECT_EQ(Pty.Read(256, 2000), Bytes);
-
-  ASSERT_TRUE(Pty.Write(Bytes));
-  EXPECT_EQ(Receive(256, 2000), Bytes);
-
+  EXPECT_EQ(FarGot(256, 2000), All);
+  FarSend(All);
+  EXPECT_EQ(Receive(256, 2000), All);
   // Text keeps NULs and high bytes too.
   const std::string Text("A\0\xff\r\n\x11\x13", 7);
   EXPECT_EQ(Port->WriteString(Text), 7);
-  EXPECT_EQ(Pty.ReadText(7, 1000), Text);
-  ASSERT_TRUE(Pty.Write(Text));
-  ASSERT_TRUE(Port->WaitForInput(1000));
-  std::string Got;
-  const auto T0 = Clock::now();
-  while (Got.size() < Text.size() && MsSince(T0) < 1000) {
-    Got += Port->ReadAsString();
-  }
-  EXPECT_EQ(Got, Text);
+  EXPECT_EQ(FarGot(7, 1000), Text);
 }
 
 TEST_F(SerialPortTest, ReadsReturnAtOnceWithWhatIsWaiting) {
@@ -176,19 +189,21 @@ TEST_F(SerialPortTest, ReadsReturnAtOnceWithWhatIsWaiting) {
   EXPECT_EQ(Port->ReadAsString(), "");
   EXPECT_LT(MsSince(T0), 100.0);
 
-  ASSERT_TRUE(Pty.Write("0123456789"));
+  FarSend(std::string("0123\000\3776789", 10));
   ASSERT_TRUE(Port->WaitForInput(1000));
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
   EXPECT_EQ(Port->Read(Buf, 4), 4);
   EXPECT_EQ(std::string(reinterpret_cast<char*>(Buf), 4), "0123");
-  EXPECT_EQ(Port->ReadAsString(), "456789");
+  EXPECT_EQ(Port->ReadAsString(), std::string("\000\3776789", 6)); // NUL and high bytes too
   T0 = Clock::now();
   EXPECT_EQ(Port->Read(Buf, sizeof Buf), 0);
   EXPECT_LT(MsSince(T0), 100.0);
   EXPECT_TRUE(Port->GetActive());
 }
 
-TEST_F(SerialPortTest, WaitForInputHonoursItsTimeOutBothWays) {
+// WaitForInput times out, returns at once when input comes, and ends at once when another
+// thread closes the port.
+TEST_F(SerialPortTest, WaitForInputEndsOnTimeOutInputOrClose) {
   Port->SetActive(true);
   ASSERT_TRUE(Port->GetActive());
   auto T0 = Clock::now();
@@ -196,20 +211,16 @@ TEST_F(SerialPortTest, WaitForInputHonoursItsTimeOutBothWays) {
   EXPECT_GE(MsSince(T0), 140.0);
   EXPECT_LT(MsSince(T0), 500.0);
 
-  std::thread Far([&] {
+  std::thread Late([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(60));
-    Pty.Write("x");
+    FarSend("x");
   });
   T0 = Clock::now();
   EXPECT_TRUE(Port->WaitForInput(3000));
   EXPECT_LT(MsSince(T0), 1000.0);
-  Far.join();
+  Late.join();
   EXPECT_EQ(Port->ReadAsString(), "x");
-}
 
-TEST_F(SerialPortTest, CloseFromAnotherThreadEndsAWaitAtOnce) {
-  Port->SetActive(true);
-  ASSERT_TRUE(Port->GetActive());
   std::atomic<bool> Stop{false};
   std::thread Watcher([&] { // GetActive may be read from anywhere at any time
     while (!Stop.load()) {
@@ -220,7 +231,7 @@ TEST_F(SerialPortTest, CloseFromAnotherThreadEndsAWaitAtOnce) {
     std::this_thread::sleep_for(std::chrono::milliseconds(60));
     Port->Close();
   });
-  const auto T0 = Clock::now();
+  T0 = Clock::now();
   EXPECT_FALSE(Port->WaitForInput(5000));
   EXPECT_LT(MsSince(T0), 1000.0);
   Closer.join();
@@ -234,57 +245,61 @@ TEST_F(SerialPortTest, CloseFromAnotherThreadEndsAWaitAtOnce) {
   EXPECT_FALSE(Port->WaitForInput(1000));
 }
 
-TEST_F(SerialPortTest, UnpluggedDeviceDropsThePortAndReopensOnceBack) {
+TEST_F(SerialPortTest, AHangUpDropsThePortWhichReopensOnceTheDeviceIsBack) {
   Port->SetActive(true);
   ASSERT_TRUE(Port->GetActive());
-  Pty.Unplug();
-  EXPECT_EQ(Port->WriteString("hello"), -1);
+  Far.Unplug();
+  EXPECT_EQ(Port->WriteString("hello"), -1); // a writer notices
   EXPECT_FALSE(Port->GetActive());
-  // Still away: opening fails quietly.
-  Port->SetActive(true);
+  Port->SetActive(true); // still away: opening fails quietly
   EXPECT_FALSE(Port->GetActive());
-
-  Pty.Replug();
+  Far.Replug();
   Port->SetActive(true);
   ASSERT_TRUE(Port->GetActive());
   EXPECT_EQ(Port->WriteString("again"), 5);
-  EXPECT_EQ(Pty.ReadText(5, 1000), "again");
-}
+  EXPECT_EQ(FarGot(5, 1000), "again");
 
-TEST_F(SerialPortTest, AReaderAloneNoticesTheHangUp) {
-  Port->SetActive(true);
-  ASSERT_TRUE(Port->GetActive());
-  Pty.Unplug();
+  Far.Unplug();
   std::uint8_t Buf[16];
-  EXPECT_EQ(Port->Read(Buf, sizeof Buf), 0);
+  EXPECT_EQ(Port->Read(Buf, sizeof Buf), 0); // a reader alone notices too
   EXPECT_FALSE(Port->GetActive());
   EXPECT_EQ(Port->ReadAsString(), "");
 
   // An open call on a port that hung up unnoticed reopens rather than trusting the flag.
-  Pty.Replug();
+  Far.Replug();
   Port->SetActive(true);
   ASSERT_TRUE(Port->GetActive());
-  Pty.Replug();
+  Far.Unplug();
+  Far.Replug();
   Port->Open();
   ASSERT_TRUE(Port->GetActive());
   EXPECT_EQ(Port->WriteString("ok"), 2);
-  EXPECT_EQ(Pty.ReadText(2, 1000), "ok");
+  EXPECT_EQ(FarGot(2, 1000), "ok");
 }
 
-TEST_F(SerialPortTest, MalformedOrUnsupportedSettingsRefuseToOpen) {
+TEST_F(SerialPortTest, BadSettingsMissingDevicesAndBadPortNumbersLeaveThePortClosed) {
   auto* Concrete = dynamic_cast<TSerialPort*>(Port.get());
   ASSERT_NE(Concrete, nullptr);
-  for (const char* Bad : {"fast,n,8,1", "9600,n,8", "9600,q,8,1", "12345,n,8,1"}) {
-    SCOPED_TRACE(Bad);
-    Port->SetSettings(Bad);
+  Host->SerialPorts->Set(5, "/nonexistent/tty");
+  Host->SerialPorts->Set(6, "/dev/null"); // not a terminal
+  const std::pair<int, const char*> Cases[] = {
+      {3, "fast,n,8,1"}, {3, "9600,n,8"},   {3, "9600,q,8,1"}, {3, "12345,n,8,1"},
+      {0, "9600,n,8,1"}, {5, "9600,n,8,1"}, {6, "9600,n,8,1"},
+  };
+  for (const auto& [Number, Settings] : Cases) {
+    SCOPED_TRACE(std::to_string(Number) + " " + Settings);
+    Port->SetCommPort(Number);
+    Port->SetSettings(Settings);
     Port->SetActive(true);
     EXPECT_FALSE(Port->GetActive());
     EXPECT_FALSE(Concrete->LastError().empty());
+    EXPECT_EQ(Port->Write("x", 1), -1);
   }
+  Port->SetCommPort(3);
   Port->SetSettings("9600,n,8,1");
   Port->SetActive(true);
   EXPECT_TRUE(Port->GetActive());
-  EXPECT_EQ(Concrete->DevicePath(), Pty.DevicePath());
+  EXPECT_EQ(Concrete->DevicePath(), Far.DevicePath());
 }
 
 TEST_F(SerialPortTest, LineSettingsReachTheTerminal) {
@@ -309,11 +324,7 @@ TEST_F(SerialPortTest, LineSettingsReachTheTerminal) {
     Port->SetSettings(C.Text);
     Port->SetActive(true);
     ASSERT_TRUE(Port->GetActive());
-    const int Fd = ::open(Pty.TtyPath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    ASSERT_GE(Fd, 0);
-    termios T{};
-    ASSERT_EQ(::tcgetattr(Fd, &T), 0);
-    ::close(Fd);
+    const termios T = LineSettings();
     EXPECT_EQ(::cfgetospeed(&T), C.Speed);
     EXPECT_EQ(::cfgetispeed(&T), C.Speed);
     EXPECT_EQ(T.c_cflag & C.Set, C.Set);
@@ -328,11 +339,7 @@ TEST_F(SerialPortTest, LineSettingsReachTheTerminal) {
   Port->SetActive(true);
   Port->SetSettings("2400,n,8,2");
   EXPECT_TRUE(Port->GetActive());
-  const int Fd = ::open(Pty.TtyPath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-  ASSERT_GE(Fd, 0);
-  termios T{};
-  ASSERT_EQ(::tcgetattr(Fd, &T), 0);
-  ::close(Fd);
+  const termios T = LineSettings();
   EXPECT_EQ(::cfgetospeed(&T), B2400);
   EXPECT_NE(T.c_cflag & CSTOPB, 0U);
 }
@@ -355,8 +362,8 @@ TEST_F(SerialPortTest, AnUnprivilegedUserCanReopenADeviceHeldOpenElsewhere) {
   if (::geteuid() != 0) {
     GTEST_SKIP() << "needs root to hand the pty to another user";
   }
-  ASSERT_EQ(::chown(Pty.TtyPath().c_str(), 65534, 65534), 0);
-  const std::string Tty = Pty.TtyPath();
+  const std::string Tty = TtyPath();
+  ASSERT_EQ(::chown(Tty.c_str(), 65534, 65534), 0);
   const pid_t Pid = ::fork();
   ASSERT_GE(Pid, 0);
   if (Pid == 0) {
@@ -382,22 +389,7 @@ TEST_F(SerialPortTest, AnUnprivilegedUserCanReopenADeviceHeldOpenElsewhere) {
     GTEST_SKIP() << "cannot drop privileges here";
   }
   EXPECT_EQ(WEXITSTATUS(Status), 0);
-  EXPECT_EQ(Pty.ReadText(3, 1000), "rrr");
-}
-
-TEST_F(SerialPortTest, MissingDeviceOrPortNumberLeavesThePortClosed) {
-  Port->SetCommPort(0);
-  Port->SetActive(true);
-  EXPECT_FALSE(Port->GetActive());
-  Host->SerialPorts->Set(5, "/nonexistent/tty");
-  Port->SetCommPort(5);
-  Port->Open();
-  EXPECT_FALSE(Port->GetActive());
-  Host->SerialPorts->Set(6, "/dev/null"); // not a terminal
-  Port->SetCommPort(6);
-  Port->Open();
-  EXPECT_FALSE(Port->GetActive());
-  EXPECT_EQ(Port->Write("x", 1), -1);
+  EXPECT_EQ(FarGot(3, 1000), "rrr");
 }
 
 } // namespace

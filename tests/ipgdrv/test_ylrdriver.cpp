@@ -44,7 +44,9 @@ protected:
   // Lets a laser model answer everything the driver writes.
   void Answer() {
     Link->With([this](TFakeLink& L) {
-      L.Responder = [this](const std::string& T) { return Model.Feed(T); };
+      L.Responder = [this](const std::string& T) {
+        return sim::ToText(sim::FeedModel(Model, ModelInput, sim::ToBytes(T), NowMs()));
+      };
     });
   }
 
@@ -67,7 +69,8 @@ protected:
   std::shared_ptr<TFakeLink> Link;
   TIPGLaserParams Cfg{};
   std::unique_ptr<TIPGYLRDriver> Drv;
-  sim::TYLRModel Model; // used from the driver's threads only through the fake's lock
+  sim::TYLRModel Model;   // used from the driver's threads only through the fake's lock
+  sim::TBytes ModelInput; // a command the model has not seen whole yet
 };
 
 TEST_F(YlrDriver, RefusesTypesThatAreNotYlr) {

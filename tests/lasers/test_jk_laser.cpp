@@ -127,18 +127,6 @@ TEST_F(JKLaserTest, StandbyFrameCarriesTheConfiguredAddress) {
   EXPECT_EQ(L.GetLaserStatus(), 2);
 }
 
-TEST_F(JKLaserTest, EmissionOnWhenReadySendsTheEmissionFrameAlone) {
-  State = 2;
-  TJKLaser& L = Make();
-  ASSERT_TRUE(Line->WaitFor([&] { return L.GetLaserStatus() == 2; }, 2000));
-  L.EmissionOn();
-  const auto S = Sent(4);
-  ASSERT_EQ(S.size(), 4U);
-  EXPECT_EQ(S[0], Frame(1, {0x02}));
-  EXPECT_EQ(S[1], Frame(1, {0x50, 0x01, 0x01}));
-  EXPECT_EQ(S[2], Frame(1, {0x5D, 0x01, 0x05, 0x00, 0x00, 0x01, 0x90}));
-}
-
 TEST_F(JKLaserTest, AimingFramesAndTheAimingAnswer) {
   TJKLaser& L = Make(1, 2);
   L.SetAimingOn(true);
@@ -155,18 +143,6 @@ TEST_F(JKLaserTest, AimingFramesAndTheAimingAnswer) {
   EXPECT_EQ(S[4], Frame(2, {0x11}));
   Line->Feed(Frame(2, {0x11, 0x00, 0xFF}));
   ASSERT_TRUE(Line->WaitFor([&] { return L.GetIsAimingOn(); }, 2000));
-}
-
-TEST_F(JKLaserTest, DiodeSetPointAndParameterQuery) {
-  TJKLaser& L = Make();
-  L.SetDiodeCurrent(55.5);
-  L.SetDiodeCurrent(55.9); // within 0.5 of the last applied value
-  const auto S = Sent(2);
-  ASSERT_EQ(S.size(), 2U);
-  EXPECT_EQ(S[0], Frame(1, {0x5D, 0x01, 0x05, 0x00, 0x00, 0x02, 0x2B}));
-  EXPECT_EQ(S[1], Frame(1, {0x50, 0x01, 0x01}));
-  Sleep(50);
-  EXPECT_EQ(Line->WritesExcept(StatusReq).size(), 2U);
 }
 
 TEST_F(JKLaserTest, NumberedCommands) {

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <clocale>
 #include <cmath>
 #include <limits>
 #include <string>
@@ -18,11 +17,7 @@ TEST(YlrCommand, EndsWithExactlyOneCr) {
   EXPECT_EQ(TerminateCmd("STA"), "STA\r");
   EXPECT_EQ(TerminateCmd("STA\r"), "STA\r");
   EXPECT_EQ(TerminateCmd(""), "");
-  const std::string Emon = TerminateCmd("EMON\rSTA");
-  EXPECT_EQ(Emon, "EMON\rSTA\r");
-  EXPECT_EQ(Emon.size(), 9U);
-  // Never an LF.
-  EXPECT_EQ(TerminateCmd("ABN\rSTA").find('\n'), std::string::npos);
+  EXPECT_EQ(TerminateCmd("EMON\rSTA"), "EMON\rSTA\r"); // a CR, never an LF
 }
 
 TEST(YlrCommand, SetPointsFormatAndRangeChecks) {
@@ -49,24 +44,6 @@ TEST(YlrCommand, SetPointsFormatAndRangeChecks) {
   EXPECT_EQ(CmdSetPulseWidth(1.125), "SPW 1.13"); // exact half: away from zero
   EXPECT_FALSE(CmdSetPulseWidth(50.001));
   EXPECT_FALSE(CmdSetPulseWidth(-0.5));
-}
-
-TEST(YlrCommand, NumbersKeepThePointUnderACommaLocale) {
-  const char* Old = std::setlocale(LC_ALL, nullptr);
-  const std::string Saved = Old != nullptr ? Old : "C";
-  if (std::setlocale(LC_ALL, "de_DE.UTF-8") == nullptr &&
-      std::setlocale(LC_ALL, "de_DE.utf8") == nullptr) {
-    GTEST_SKIP() << "no German locale installed on this machine";
-  }
-  ASSERT_EQ(std::string(std::localeconv()->decimal_point), ",");
-  EXPECT_EQ(CmdSetFilterWndSz(0.2), "SFWS 0.2");
-  EXPECT_EQ(CmdSetPulseWidth(12.5), "SPW 12.50");
-  EXPECT_EQ(CmdSetDiodeCurrent(55.5), "SDC 55");
-  std::string Buf;
-  const TSplitResult R = SplitResponse(Buf, "SDC: 45.5\r");
-  ASSERT_EQ(R.Lines.size(), 1U);
-  EXPECT_EQ(ExtractParam(R.Lines[0]), "45.5");
-  std::setlocale(LC_ALL, Saved.c_str());
 }
 
 TEST(YlrReply, CarriesAnIncompleteLineOver) {
@@ -203,13 +180,9 @@ TEST_F(YlrAlarmText, ListsEverySetBitWithATextAndAClearModulationBit) {
         &SIPGPowerSupplyFailure2, &SIPGCriticalError}) {
     EXPECT_NE(All.find(S->Get()), std::string::npos) << S->Get();
   }
-}
-
-TEST_F(YlrAlarmText, FollowsALanguageChange) {
-  const std::string Old = SIPGOverheat.Get();
+  // The texts are read when asked for: a language change shows at once.
   SIPGOverheat.Set("Overheat!");
   EXPECT_EQ(AlarmDescription(0x1002), "Laser: Overheat!");
-  SIPGOverheat.Set(Old);
 }
 
 } // namespace

@@ -74,6 +74,11 @@ public:
     }
     return true;
   }
+  // Input chunks fed but not read yet.
+  size_t PendingInput() const {
+    std::lock_guard<std::mutex> L(M);
+    return FInput.size();
+  }
   int OpenAttempts() const {
     std::lock_guard<std::mutex> L(M);
     return FOpenAttempts;

@@ -1,6 +1,5 @@
 #include "tests/support/fd_io.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <chrono>
 
@@ -19,67 +18,33 @@ int MsLeft(std::chrono::steady_clock::time_point Deadline) {
   return Left > 0 ? static_cast<int>(Left) : 0;
 }
 
-// Reads what is waiting without blocking; false on end of file or error.
-bool TakeWaiting(int Fd, std::vector<std::uint8_t>& Out) {
-  std::uint8_t Buf[4096];
-  for (;;) {
-    pollfd P{Fd, POLLIN, 0};
-    if (::poll(&P, 1, 0) <= 0) {
-      return true;
-    }
-    if ((P.revents & POLLIN) == 0) {
-      return (P.revents & (POLLHUP | POLLERR | POLLNVAL)) == 0;
-    }
-    const ssize_t N = ::read(Fd, Buf, sizeof Buf);
-    if (N < 0 && (errno == EINTR || errno == EAGAIN)) {
-      continue;
-    }
-    if (N <= 0) {
-      return false;
-    }
-    Out.insert(Out.end(), Buf, Buf + N);
-  }
-}
-
 } // namespace
-
-bool ReadFdUntil(int Fd, std::vector<std::uint8_t>& Out, int TimeoutMs,
-                 const std::function<bool(const std::vector<std::uint8_t>&)>& Done) {
-  if (Fd < 0) {
-    return false;
-  }
-  const auto Deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(TimeoutMs);
-  for (;;) {
-    if (!TakeWaiting(Fd, Out)) {
-      return false;
-    }
-    if (Done(Out)) {
-      return true;
-    }
-    const int Left = MsLeft(Deadline);
-    if (Left == 0) {
-      return true;
-    }
-    pollfd P{Fd, POLLIN, 0};
-    if (::poll(&P, 1, Left) < 0 && errno != EINTR) {
-      return false;
-    }
-  }
-}
 
 bool ReadFdMin(int Fd, std::vector<std::uint8_t>& Out, size_t MinCount, int TimeoutMs) {
   const size_t Start = Out.size();
-  return ReadFdUntil(Fd, Out, TimeoutMs, [&](const std::vector<std::uint8_t>& V) {
-    return V.size() - Start >= MinCount;
-  });
-}
-
-bool ReadFdTerminated(int Fd, std::vector<std::uint8_t>& Out, std::string_view Terminator,
-                      int TimeoutMs) {
-  return ReadFdUntil(Fd, Out, TimeoutMs, [&](const std::vector<std::uint8_t>& V) {
-    return !Terminator.empty() &&
-           std::search(V.begin(), V.end(), Terminator.begin(), Terminator.end()) != V.end();
-  });
+  const auto Deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(TimeoutMs);
+  std::uint8_t Buf[4096];
+  while (Fd >= 0) {
+    // Once enough came (or the time is up) only what is already waiting is taken.
+    pollfd P{Fd, POLLIN, 0};
+    const int R = ::poll(&P, 1, Out.size() - Start >= MinCount ? 0 : MsLeft(Deadline));
+    if (R == 0) {
+      return true;
+    }
+    if (R < 0 && errno == EINTR) {
+      continue;
+    }
+    if (R < 0 || (P.revents & POLLIN) == 0) {
+      return false; // hang-up or error with nothing to read
+    }
+    const ssize_t N = ::read(Fd, Buf, sizeof Buf);
+    if (N > 0) {
+      Out.insert(Out.end(), Buf, Buf + N);
+    } else if (N == 0 || (errno != EINTR && errno != EAGAIN)) {
+      return false;
+    }
+  }
+  return false;
 }
 
 bool WriteFdAll(int Fd, const void* Data, size_t Count, int TimeoutMs) {

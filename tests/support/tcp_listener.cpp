@@ -16,31 +16,41 @@ namespace nclaser::testing {
 
 namespace {
 
-bool MakeAddress(const std::string& Address, std::uint16_t Port, sockaddr_in& A) {
-  A = sockaddr_in{};
+// A TCP socket bound to Address:Port (0: any free port, written back to Port), listening
+// when Backlog >= 0; -1 with errno on failure.
+int Bind(const std::string& Address, std::uint16_t& Port, int Backlog) {
+  sockaddr_in A{};
   A.sin_family = AF_INET;
   A.sin_port = htons(Port);
-  return ::inet_pton(AF_INET, Address.c_str(), &A.sin_addr) == 1;
+  if (::inet_pton(AF_INET, Address.c_str(), &A.sin_addr) != 1) {
+    errno = EINVAL;
+    return -1;
+  }
+  const int Fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  const int One = 1;
+  socklen_t Len = sizeof A;
+  if (Fd < 0 || (Backlog >= 0 && ::setsockopt(Fd, SOL_SOCKET, SO_REUSEADDR, &One, sizeof One)) ||
+      ::bind(Fd, reinterpret_cast<const sockaddr*>(&A), sizeof A) != 0 ||
+      (Backlog >= 0 && ::listen(Fd, Backlog) != 0) ||
+      ::getsockname(Fd, reinterpret_cast<sockaddr*>(&A), &Len) != 0) {
+    const int E = errno;
+    if (Fd >= 0) {
+      ::close(Fd);
+    }
+    errno = E;
+    return -1;
+  }
+  Port = ntohs(A.sin_port);
+  return Fd;
 }
 
 } // namespace
 
-TClosedPort::TClosedPort(const std::string& Address, std::uint16_t Port) {
-  sockaddr_in A{};
-  if (!MakeAddress(Address, Port, A)) {
-    throw std::runtime_error("bad address " + Address);
+TClosedPort::TClosedPort(const std::string& Address, std::uint16_t Port)
+    : FFd(Bind(Address, Port, -1)), FPort(Port) {
+  if (FFd < 0) {
+    throw std::runtime_error("cannot bind " + Address + ": " + std::strerror(errno));
   }
-  FFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  socklen_t Len = sizeof A;
-  if (FFd < 0 || ::bind(FFd, reinterpret_cast<const sockaddr*>(&A), sizeof A) != 0 ||
-      ::getsockname(FFd, reinterpret_cast<sockaddr*>(&A), &Len) != 0) {
-    const std::string Why = std::strerror(errno);
-    if (FFd >= 0) {
-      ::close(FFd);
-    }
-    throw std::runtime_error("cannot bind " + Address + ": " + Why);
-  }
-  FPort = ntohs(A.sin_port);
 }
 
 TClosedPort::~TClosedPort() {
@@ -61,33 +71,10 @@ TTcpListener::~TTcpListener() {
 }
 
 bool TTcpListener::Listen() {
-  if (FListen >= 0) {
-    return true;
+  if (FListen < 0) {
+    FListen = Bind(FAddress, FPort, FBacklog);
   }
-  sockaddr_in A{};
-  if (!MakeAddress(FAddress, FPort, A)) {
-    errno = EINVAL;
-    return false;
-  }
-  const int Fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  if (Fd < 0) {
-    return false;
-  }
-  const int One = 1;
-  ::setsockopt(Fd, SOL_SOCKET, SO_REUSEADDR, &One, sizeof One);
-  if (::bind(Fd, reinterpret_cast<const sockaddr*>(&A), sizeof A) != 0 ||
-      ::listen(Fd, FBacklog) != 0) {
-    const int E = errno;
-    ::close(Fd);
-    errno = E;
-    return false;
-  }
-  socklen_t Len = sizeof A;
-  if (::getsockname(Fd, reinterpret_cast<sockaddr*>(&A), &Len) == 0) {
-    FPort = ntohs(A.sin_port);
-  }
-  FListen = Fd;
-  return true;
+  return FListen >= 0;
 }
 
 void TTcpListener::StopListening() {
@@ -98,11 +85,8 @@ void TTcpListener::StopListening() {
 }
 
 bool TTcpListener::Accept(int TimeoutMs) {
-  if (FListen < 0) {
-    return false;
-  }
   pollfd P{FListen, POLLIN, 0};
-  if (::poll(&P, 1, TimeoutMs) <= 0) {
+  if (FListen < 0 || ::poll(&P, 1, TimeoutMs) <= 0) {
     return false;
   }
   const int C = ::accept4(FListen, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
@@ -118,25 +102,6 @@ bool TTcpListener::Accept(int TimeoutMs) {
 std::vector<std::uint8_t> TTcpListener::Read(size_t MinCount, int TimeoutMs) {
   std::vector<std::uint8_t> Out;
   FPeerClosed = !ReadFdMin(FClient, Out, MinCount, TimeoutMs) && FClient >= 0;
-  return Out;
-}
-
-std::string TTcpListener::ReadText(size_t MinCount, int TimeoutMs) {
-  const auto B = Read(MinCount, TimeoutMs);
-  return {B.begin(), B.end()};
-}
-
-std::string TTcpListener::ReadUntil(std::string_view Terminator, int TimeoutMs) {
-  std::vector<std::uint8_t> Out;
-  FPeerClosed = !ReadFdTerminated(FClient, Out, Terminator, TimeoutMs) && FClient >= 0;
-  return {Out.begin(), Out.end()};
-}
-
-std::vector<std::uint8_t> TTcpListener::ReadFor(int TimeoutMs) {
-  std::vector<std::uint8_t> Out;
-  FPeerClosed = !ReadFdUntil(FClient, Out, TimeoutMs, [](const std::vector<std::uint8_t>&) {
-    return false;
-  }) && FClient >= 0;
   return Out;
 }
 
@@ -158,7 +123,9 @@ void TTcpListener::Drop(bool Reset) {
 
 bool TBacklogFiller::Fill(const std::string& Address, std::uint16_t Port) {
   sockaddr_in A{};
-  if (!MakeAddress(Address, Port, A)) {
+  A.sin_family = AF_INET;
+  A.sin_port = htons(Port);
+  if (::inet_pton(AF_INET, Address.c_str(), &A.sin_addr) != 1) {
     return false;
   }
   for (int I = 0; I < 16; ++I) {

@@ -9,10 +9,6 @@
 //   auto Got = Srv.Read(4, 500);          // at least 4 bytes within 500 ms
 //   Srv.Write("OK\r");
 //   Srv.Drop();                           // the client sees the peer close
-//   Srv.StopListening();                  // new connects are refused
-//   Srv.Listen();
-//
-// Threads: one thread uses the object at a time (a simulator's own thread, or the test's).
 #pragma once
 
 #include <cstddef>
@@ -32,9 +28,7 @@ public:
   TTcpListener& operator=(const TTcpListener&) = delete;
   ~TTcpListener();
 
-  const std::string& Address() const { return FAddress; }
   std::uint16_t Port() const { return FPort; }
-  bool Listening() const { return FListen >= 0; }
   // Listens again on the same address and port; false when that fails.
   bool Listen();
   // Closes the listening socket (new connects are refused); an accepted client stays.
@@ -43,20 +37,11 @@ public:
   // Waits up to TimeoutMs for a client and makes it the current connection (a previous
   // one is dropped). False when none came.
   bool Accept(int TimeoutMs);
-  bool HasClient() const { return FClient >= 0; }
-  // The current connection's descriptor (non-blocking; for poll in a simulator); -1
-  // without one.
-  int ClientFd() const { return FClient; }
 
-  // Waits until at least MinCount bytes have arrived or TimeoutMs has passed; returns all
-  // that arrived. A client that closed leaves HasClient() true until Drop; PeerClosed()
-  // tells.
+  // Waits until at least MinCount bytes have arrived (SIZE_MAX: until the end of the
+  // stream) or TimeoutMs has passed; returns all that arrived. PeerClosed() tells whether
+  // the client closed its end.
   std::vector<std::uint8_t> Read(size_t MinCount, int TimeoutMs);
-  std::string ReadText(size_t MinCount, int TimeoutMs);
-  // Collects input until Terminator has arrived or the time is up; returns all that came.
-  std::string ReadUntil(std::string_view Terminator, int TimeoutMs);
-  // Everything arriving within TimeoutMs.
-  std::vector<std::uint8_t> ReadFor(int TimeoutMs);
   // True once a read found the client's end closed.
   bool PeerClosed() const { return FPeerClosed; }
   // Sends every byte to the current client; false without one or on failure.

@@ -1,0 +1,121 @@
+#include "sim/nlight/nlight_model.h"
+
+#include <cmath>
+#include <cstdio>
+#include <stdexcept>
+
+#include "sim/table.h"
+#include "sim/textline.h"
+
+namespace nclaser::sim {
+
+namespace {
+
+double ParseDouble(const std::string& S, const char* What) {
+  try {
+    std::size_t End = 0;
+    const double V = std::stod(S, &End);
+    if (End == S.size() && std::isfinite(V)) {
+      return V;
+    }
+  } catch (const std::exception&) {
+  }
+  throw std::invalid_argument(std::string("bad ") + What + ": " + S);
+}
+
+const bool GRegistered = RegisterSimFamily(
+    {"nlight", "NLight text protocol (maximum power, system, enable, aiming)", true, "", 0,
+     [](const TSimOptions& O) {
+       double Max = 1500.0;
+       double Warmup = 2500;
+       for (const auto& [K, V] : O) {
+         if (K == "maxpower") {
+           Max = ParseDouble(V, "maxpower");
+         } else if (K == "warmup") {
+           Warmup = ParseDouble(V, "warmup");
+         } else {
+           throw std::invalid_argument("nlight takes maxpower and warmup, not " + K);
+         }
+       }
+       return std::make_unique<TNLightModel>(Max, static_cast<int>(Warmup));
+     },
+     "maxpower WATTS, warmup MS"});
+
+} // namespace
+
+TNLightModel::TNLightModel(double MaxPowerW, int WarmupMs)
+    : FMaxPowerW(MaxPowerW), FWarmupMs(WarmupMs) {}
+
+TSplit TNLightModel::Split(std::span<const std::uint8_t> In) {
+  // Commands end with a carriage return; a line feed after it is noise.
+  return SplitLine(In, "\r", "\n");
+}
+
+TBytes TNLightModel::Handle(std::span<const std::uint8_t> Request, double NowMs) {
+  const std::string Line = LineText(Request);
+  if (Line == "get maxpower") {
+    char Buf[32];
+    std::snprintf(Buf, sizeof(Buf), "%.1f\r\n", FMaxPowerW);
+    return FGarbled ? GarbledLine(Buf, FSeed) : ToBytes(Buf);
+  }
+  if (Line == "set syson 1") {
+    if (!FSysOnAt) {
+      FSysOnAt = NowMs;
+    }
+  } else if (Line == "set syson 0") {
+    FSysOnAt.reset();
+    FEnabled = false;
+    FEmissionOk = false;
+  } else if (Line == "set enable 1") {
+    FEnabled = true;
+    FEmissionOk = FSysOnAt && NowMs - *FSysOnAt >= FWarmupMs;
+    FEarly += FEmissionOk ? 0 : 1;
+  } else if (Line == "set enable 0") {
+    FEnabled = false;
+    FEmissionOk = false;
+  } else if (Line == "set aimingon 1" || Line == "set aimingon 0") {
+    FAiming = Line.back() == '1';
+  }
+  return {};
+}
+
+std::string TNLightModel::Describe(std::span<const std::uint8_t> Request) const {
+  return VisibleLine(Request);
+}
+
+std::optional<std::string> TNLightModel::Command(const std::vector<std::string>& Words) {
+  if (Words.empty()) {
+    return std::nullopt;
+  }
+  if (Words[0] == "maxpower") {
+    if (Words.size() != 2) {
+      throw std::invalid_argument("usage: maxpower WATTS");
+    }
+    SetMaxPower(ParseDouble(Words[1], "power"));
+    return std::string();
+  }
+  if (Words[0] == "garble") {
+    if (Words.size() != 2 || (Words[1] != "on" && Words[1] != "off")) {
+      throw std::invalid_argument("usage: garble on|off");
+    }
+    FGarbled = Words[1] == "on";
+    return std::string();
+  }
+  return std::nullopt;
+}
+
+std::vector<std::string> TNLightModel::CommandHelp() const {
+  return {"maxpower WATTS       the maximum power \"get maxpower\" reports (10 or less: the "
+          "laser does not count as connected)",
+          "garble on|off        answer with lines of junk"};
+}
+
+std::string TNLightModel::StateLine() const {
+  char Buf[160];
+  std::snprintf(Buf, sizeof(Buf), "system %s, enable %s, emission %s, aiming %s, max %.1f W%s",
+                SysOn() ? "on" : "off", FEnabled ? "on" : "off", Emission() ? "on" : "off",
+                FAiming ? "on" : "off", FMaxPowerW, FGarbled ? ", garbling" : "");
+  return Buf;
+}
+
+} // namespace nclaser::sim

@@ -1,0 +1,338 @@
+#include "sim/yls/yls_model.h"
+
+#include <cstdio>
+#include <stdexcept>
+
+#include "sim/table.h"
+
+namespace nclaser::sim {
+
+namespace {
+
+std::uint16_t Get16(std::span<const std::uint8_t> B, std::size_t At) {
+  return At + 1 < B.size() ? static_cast<std::uint16_t>(B[At] | (B[At + 1] << 8)) : 0;
+}
+
+std::uint32_t ParseWord(const std::string& Text) {
+  try {
+    std::size_t Used = 0;
+    const unsigned long V = std::stoul(Text, &Used, 0);
+    if (Used != Text.size() || V > 0xFFFFFFFFUL) {
+      throw std::invalid_argument(Text);
+    }
+    return static_cast<std::uint32_t>(V);
+  } catch (const std::exception&) {
+    throw std::invalid_argument("not a number: " + Text);
+  }
+}
+
+bool ParseOnOff(const std::vector<std::string>& Words) {
+  if (Words.size() != 2 || (Words[1] != "on" && Words[1] != "off")) {
+    throw std::invalid_argument("usage: " + Words[0] + " on|off");
+  }
+  return Words[1] == "on";
+}
+
+const bool GRegistered = RegisterSimFamily(
+    {"yls", "IPG YLS binary frames with CRC-16 over TCP", /*Pty=*/false, "127.0.0.1", 5100,
+     [](const TSimOptions& Options) -> std::unique_ptr<TSimModel> {
+       if (!Options.empty()) {
+         throw std::invalid_argument("the yls simulator takes no options");
+       }
+       return std::make_unique<TYLSModel>();
+     },
+     ""});
+
+} // namespace
+
+TYLSModel::TYLSModel() {
+  (void)GRegistered;
+}
+
+TSplit TYLSModel::Split(std::span<const std::uint8_t> In) {
+  const yls::TLocated L = yls::LocateFrame(FCrc, In);
+  return {L.Skip, L.Length};
+}
+
+std::uint32_t TYLSModel::Status1() const {
+  std::uint32_t S = 0;
+  S |= FPowerSupply ? (BitPowerSupply | BitPowerReady) : 0;
+  S |= FModulationCtrl ? BitModulationCtrl : 0;
+  S |= FGuide ? BitGuide : 0;
+  S |= FReady && FPowerSupply ? BitReady : 0;
+  S |= FEmission ? BitEmission : 0;
+  S |= FRobotMode ? BitRobotMode : 0;
+  S |= FPowerWanted && !FPowerSupply ? BitPowerWanted : 0;
+  return S;
+}
+
+void TYLSModel::SetAlarmWord(int Word, std::uint32_t Bits) {
+  switch (Word) {
+  case yls::lsAlarms1:
+    FAlarms1 = Bits;
+    break;
+  case yls::lsAlarms2:
+    FAlarms2 = Bits;
+    break;
+  case yls::lsWarnings1:
+    FWarnings1 = Bits;
+    break;
+  default:
+    throw std::invalid_argument("alarm words are 2 (Alarms1), 3 (Alarms2), 4 (Warnings1)");
+  }
+  // An alarm stops emission, as the laser does.
+  if (yls::HasAlarm({0, 0, FAlarms1, FAlarms2, FWarnings1})) {
+    FEmission = false;
+  }
+}
+
+TBytes TYLSModel::StatusData() const {
+  yls::TLaserData D{};
+  D.version = 1;
+  D.SetILD = FPumpCurrent;
+  D.SetPower = FOutPower;
+  D.OutputPower = FEmission ? FPumpCurrent / 10U : 0U;
+  D.TemperatureMean = 253;
+  D.TemperatureMin = 241;
+  D.TemperatureMax = 268;
+  D.WaterFlow = 120;
+  D.Status1 = Status1();
+  D.Alarms1 = FAlarms1;
+  D.Alarms2 = FAlarms2;
+  D.Warnings1 = FWarnings1;
+  D.OutputPeakPower = D.OutputPower;
+  D.CustomerOutputPower = D.OutputPower;
+  TBytes Out = yls::EncodeLaserData(D, std::min<std::size_t>(FStatusSize, yls::LaserDataSize));
+  Out.resize(FStatusSize, 0);
+  return Out;
+}
+
+TBytes TYLSModel::Answer(std::uint16_t Code, std::uint16_t Exec,
+                         std::span<const std::uint8_t> Data) {
+  TBytes F = yls::BuildAnswer(FCrc, Code, Exec, Data);
+  if (FBadCrc > 0) {
+    --FBadCrc;
+    F.back() ^= 0x5A;
+  }
+  return F;
+}
+
+TBytes TYLSModel::Handle(std::span<const std::uint8_t> Request, double NowMs) {
+  if (FStartMs < 0) {
+    FStartMs = NowMs;
+  }
+  const std::uint16_t Code = Get16(Request, 0);
+  const std::span<const std::uint8_t> Data =
+      Request.subspan(yls::HeaderSize, Request.size() - yls::FrameOverhead);
+  const std::uint16_t Value = Get16(Data, 0);
+  FCodes.push_back(Code);
+  if (Code == yls::cmdSetAccessLev) {
+    FAccessGranted = Data.size() == 14 && Value == 1 && Get16(Data, 2) == 100;
+    return Answer(Code, FAccessGranted ? 0 : 0x0001, {});
+  }
+  if (!FAccessGranted) {
+    return Answer(Code, yls::ExecNeedAccessLevel, {});
+  }
+  const auto Ack = [&] { return Answer(Code, 0, {}); };
+  switch (Code) {
+  case yls::cmdGetLaserID: {
+    yls::TLaserID Id{};
+    Id.Version = 1;
+    Id.LasterProductLine = 3;
+    const std::string Name = "YLS-SIM";
+    std::copy(Name.begin(), Name.end(), Id.LasterID.begin());
+    std::copy_n(FSerial.begin(), std::min<std::size_t>(FSerial.size(), 32), Id.LasterSN.begin());
+    TBytes B = yls::EncodeLaserID(Id);
+    B.resize(FIDSize, 0);
+    return Answer(Code, 0, B);
+  }
+  case yls::cmdGetLaserStatus:
+    return Answer(Code, 0, StatusData());
+  case yls::cmdGetTimeData: {
+    yls::TTimeData T{};
+    const std::string Date = "2026-12-06";
+    std::copy(Date.begin(), Date.end(), T.Date.begin());
+    const double Emitting = FEmissionMs + (FEmission ? NowMs - FEmissionSinceMs : 0.0);
+    T.WorkTime = static_cast<std::uint64_t>((NowMs - FStartMs) / 1000.0) + 3600;
+    T.EmissionTime = static_cast<std::uint64_t>(Emitting / 1000.0);
+    T.WorkTimeToday = static_cast<std::uint32_t>((NowMs - FStartMs) / 1000.0);
+    T.EmissionTimeTaday = static_cast<std::uint32_t>(Emitting / 1000.0);
+    return Answer(Code, 0, yls::EncodeTimeData(T));
+  }
+  case yls::cmdGetDewPointData:
+    return Answer(Code, 0, yls::EncodeDewPointData({1, 254, 41, 115}));
+  case yls::cmdPowerSupply:
+    FPowerSupply = Value == 1;
+    if (!FPowerSupply && FEmission) {
+      FEmissionMs += NowMs - FEmissionSinceMs;
+      FEmission = false;
+    }
+    return Ack();
+  case yls::cmdSetPumpCurrent:
+    FPumpCurrent = Value;
+    return Ack();
+  case yls::cmdSetOutPower:
+    FOutPower = Value | (static_cast<std::uint32_t>(Get16(Data, 2)) << 16);
+    return Ack();
+  case yls::cmdEmission: {
+    const bool On = Value == yls::EmissionOnValue;
+    if (On && (!FPowerSupply || !FModulationCtrl ||
+               yls::HasAlarm({0, 0, FAlarms1, FAlarms2, FWarnings1}))) {
+      return Answer(Code, 0x0002, {}); // refused: not ready for emission
+    }
+    if (On && !FEmission) {
+      FEmissionSinceMs = NowMs;
+    } else if (!On && FEmission) {
+      FEmissionMs += NowMs - FEmissionSinceMs;
+    }
+    FEmission = On;
+    return Ack();
+  }
+  case yls::cmdGuideLaser:
+    FGuide = Get16(Data, 2) == 1;
+    return Ack();
+  case yls::cmdSetOptChannel:
+    return Ack();
+  case yls::cmdResetNoCritError:
+    FAlarms2 = 0;
+    FWarnings1 = 0;
+    return Ack();
+  case yls::cmdAnalogCtrl:
+    FAnalogCtrl = Value == 1;
+    return Ack();
+  case yls::cmdModulationCtrl:
+    FModulationCtrl = Value == 1;
+    return Ack();
+  default:
+    return Answer(Code, 0x0001, {});
+  }
+}
+
+std::string TYLSModel::Describe(std::span<const std::uint8_t> Request) const {
+  const char* Name = "?";
+  switch (Get16(Request, 0)) {
+  case yls::cmdGetLaserID:
+    Name = "laser id";
+    break;
+  case yls::cmdGetLaserStatus:
+    Name = "status";
+    break;
+  case yls::cmdGetTimeData:
+    Name = "time data";
+    break;
+  case yls::cmdGetDewPointData:
+    Name = "dew point";
+    break;
+  case yls::cmdSetAccessLev:
+    Name = "access level";
+    break;
+  case yls::cmdPowerSupply:
+    Name = "power supply";
+    break;
+  case yls::cmdSetPumpCurrent:
+    Name = "pump current";
+    break;
+  case yls::cmdSetOutPower:
+    Name = "output power";
+    break;
+  case yls::cmdEmission:
+    Name = "emission";
+    break;
+  case yls::cmdGuideLaser:
+    Name = "guide laser";
+    break;
+  case yls::cmdSetOptChannel:
+    Name = "optical channel";
+    break;
+  case yls::cmdResetNoCritError:
+    Name = "reset errors";
+    break;
+  case yls::cmdAnalogCtrl:
+    Name = "analog control";
+    break;
+  case yls::cmdModulationCtrl:
+    Name = "modulation control";
+    break;
+  default:
+    break;
+  }
+  return std::to_string(Get16(Request, 0)) + " (" + Name + "): " + HexText(Request);
+}
+
+std::optional<std::string> TYLSModel::Command(const std::vector<std::string>& Words) {
+  if (Words.empty()) {
+    return std::nullopt;
+  }
+  const std::string& W = Words[0];
+  if (W == "alarm" || W == "alarm2" || W == "warning") {
+    if (Words.size() != 2) {
+      throw std::invalid_argument("usage: " + W + " BITS");
+    }
+    const int Word = W == "alarm"    ? yls::lsAlarms1
+                     : W == "alarm2" ? yls::lsAlarms2
+                                     : yls::lsWarnings1;
+    SetAlarmWord(Word, ParseWord(Words[1]));
+    return std::string();
+  }
+  if (W == "clear") {
+    FAlarms1 = FAlarms2 = FWarnings1 = 0;
+    return std::string();
+  }
+  if (W == "fffa") {
+    RequireAccessLevel();
+    return std::string();
+  }
+  if (W == "badcrc") {
+    if (Words.size() != 2) {
+      throw std::invalid_argument("usage: badcrc COUNT");
+    }
+    CorruptCrc(static_cast<int>(ParseWord(Words[1])));
+    return std::string();
+  }
+  if (W == "statussize" || W == "idsize") {
+    if (Words.size() != 2) {
+      throw std::invalid_argument("usage: " + W + " BYTES");
+    }
+    const std::size_t N = ParseWord(Words[1]);
+    if (N > 1000) {
+      throw std::invalid_argument("at most 1000 bytes");
+    }
+    (W == "statussize" ? FStatusSize : FIDSize) = N;
+    return std::string();
+  }
+  if (W == "robot") {
+    SetRobotMode(ParseOnOff(Words));
+    return std::string();
+  }
+  if (W == "ready") {
+    SetReady(ParseOnOff(Words));
+    return std::string();
+  }
+  return std::nullopt;
+}
+
+std::vector<std::string> TYLSModel::CommandHelp() const {
+  return {"alarm BITS       set Alarms1 (0 clears; 0x2 is overheating)",
+          "alarm2 BITS      set Alarms2",
+          "warning BITS     set Warnings1",
+          "clear            clear every alarm and warning bit",
+          "fffa             answer 0xFFFA until the access level is set again",
+          "badcrc COUNT     corrupt the CRC of the next COUNT answers",
+          "statussize BYTES status answers of 166, 176, 184 (or a wrong) size",
+          "idsize BYTES     identification answers of 100 (or a wrong) size",
+          "robot on|off     robot mode (emission start refuses)",
+          "ready on|off     the laser-ready bit"};
+}
+
+std::string TYLSModel::StateLine() const {
+  char Buf[200];
+  std::snprintf(Buf, sizeof Buf,
+                "supply=%d emission=%d guide=%d modulation=%d pump=%.2f%% status1=%08X "
+                "alarms1=%08X alarms2=%08X warnings1=%08X access=%d",
+                FPowerSupply ? 1 : 0, FEmission ? 1 : 0, FGuide ? 1 : 0, FModulationCtrl ? 1 : 0,
+                FPumpCurrent / 100.0, Status1(), FAlarms1, FAlarms2, FWarnings1,
+                FAccessGranted ? 1 : 0);
+  return Buf;
+}
+
+} // namespace nclaser::sim

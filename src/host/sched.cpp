@@ -1,0 +1,7 @@
+#include "host/sched.h"
+
+namespace nclaser {
+
+TThreadScheduler* ThreadScheduler = nullptr;
+
+} // namespace nclaser

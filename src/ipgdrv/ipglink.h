@@ -1,0 +1,68 @@
+// The TCP side every IPG driver shares: the TCP client on the laser's fixed port, the ping
+// client that watches it, the link check that reconnects a dropped link, and the timed
+// read of whatever the laser sends.
+//
+// Threads: the owning driver calls everything under its own communication lock, except
+// DropConnection, which the ping client's thread calls; the link's own lock keeps the TCP
+// client alive across that call.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "host/comm.h"
+
+namespace nclaser {
+
+class TIPGNetLink {
+public:
+  // Creates the TCP client (remote Host:Port) and the ping client (host Host, time-out
+  // PingTimeoutMs; a host that may only knock knocks on Port). Both ping notifications call
+  // OnPingFailed on the ping client's thread.
+  // Either client is null when the host has no communication services.
+  TIPGNetLink(const std::string& Host, const std::string& Port, int PingTimeoutMs,
+              const std::function<void()>& OnPingFailed);
+  // The TCP client goes first, then the ping client, which waits for pending pings, so no
+  // notification comes after this.
+  ~TIPGNetLink();
+  TIPGNetLink(const TIPGNetLink&) = delete;
+  TIPGNetLink& operator=(const TIPGNetLink&) = delete;
+
+  bool HasTcp() const { return FTcpClient != nullptr; }
+  bool HasPing() const { return FIcmpClient != nullptr; }
+  const std::string& Host() const { return FHost; }
+
+  // Connected: pings the laser in the background every 5000 ms (a failed ping drops the
+  // link through OnPingFailed). Not connected: a 100 ms ping, and when it answers a
+  // connect within 1000 ms. Returns the connected flag as it then stands.
+  // After Shutdown only the connected flag: no ping, no new connection.
+  bool Check();
+  bool Connected();
+  // The owner is being torn down: no new connection from now on, and a connect another
+  // thread is waiting in is given up (a link that is up stays up for the last commands).
+  void Shutdown();
+  // One write; the client's result (-1 on a socket error).
+  int Send(const std::uint8_t* Bytes, int Count);
+  // Reads pieces of up to 1024 bytes while input keeps coming within TimeoutMs of the
+  // start; each piece goes to Sink. Returns at once when the peer has closed.
+  void Receive(int TimeoutMs, const std::function<void(const std::uint8_t*, int)>& Sink);
+  void Disconnect();
+  // For the ping thread: when the client is connected, runs Before and disconnects it;
+  // returns whether it did.
+  bool DropConnection(const std::function<void()>& Before);
+
+private:
+  std::string FHost;
+  std::unique_ptr<TKdTcpClient> FTcpClient;
+  std::unique_ptr<TIcmpClient> FIcmpClient;
+  double FLastPingTime = 0.0; // under the owner's lock
+  std::atomic<bool> FClosing{false};
+  // Guards FTcpClient's lifetime against a late ping notification on the ping thread.
+  std::mutex FIcmpLock;
+};
+
+} // namespace nclaser

@@ -1,0 +1,264 @@
+// The SPI classes over a real serial port on a pty against the SPI simulator.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "host/clock.h"
+#include "lasers/factory.h"
+#include "lasers/spi.h"
+#include "protocols/spi.h"
+#include "sim/spi/spi_model.h"
+#include "strings/messages.h"
+#include "tests/support/host_fixture.h"
+
+namespace nclaser {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using Requests = std::vector<sim::TSimRequest>;
+using TLayout = sim::TSPIModel::TLayout;
+
+const Bytes StatusQuery(spi::StatusQuery.begin(), spi::StatusQuery.end());
+const Bytes AlarmQuery(spi::AlarmWarningQuery.begin(), spi::AlarmWarningQuery.end());
+
+Bytes Pkt(std::uint8_t Code, Bytes Data = {}) {
+  return spi::BuildPacket(Code, Data);
+}
+
+bool IsPoll(const Bytes& B) {
+  return B == StatusQuery || B == AlarmQuery;
+}
+
+// The packets other than the idle polls.
+std::vector<Bytes> Commands(const Requests& R) {
+  std::vector<Bytes> Out;
+  for (const auto& X : R) {
+    if (!IsPoll(X.Bytes)) {
+      Out.push_back(X.Bytes);
+    }
+  }
+  return Out;
+}
+
+bool Until(const std::function<bool()>& Pred, int TimeoutMs) {
+  const double Start = NowMs();
+  while (!Pred()) {
+    if (ElapsedMs(Start) > TimeoutMs) {
+      return false;
+    }
+    Sleep(5);
+  }
+  return true;
+}
+
+class SPIEndToEnd : public testing::HostTest {
+protected:
+  void TearDown() override {
+    Laser.reset();
+    if (Sim) {
+      Sim->Stop();
+    }
+    HostTest::TearDown();
+  }
+  template <class T> T& Make(TLayout Layout, double Current = 40.0, bool Debug = false) {
+    Sim = std::make_unique<sim::TSim<sim::TSPIModel>>(Layout);
+    std::string Error;
+    EXPECT_TRUE(Sim->StartPty(&Error)) << Error;
+    Host->SerialPorts->Set(1, Sim->DevicePath());
+    TLaserParams P;
+    P.Initialize();
+    P.DefParams.PWM.Initialize();
+    P.DefParams.DA.Initialize();
+    P.DefParams.Model = "SPI-1000";
+    P.DefParams.CtrlPort = 6;
+    P.DefParams.PWM.DiodeCurrent = Current;
+    P.LaserType = eltSPI;
+    P.CfgSPI.Initialize();
+    P.CfgSPI.Comm.Initialize();
+    P.CfgSPI.Comm.CommPort = 1;
+    P.CfgSPI.Comm.DebugMode = Debug;
+    Laser = NewLaser<T>(nullptr, P);
+    Laser->RegisterAlarms();
+    return static_cast<T&>(*Laser);
+  }
+  bool WaitCommands(size_t N, int TimeoutMs = 5000) {
+    return Sim->WaitRequests([N](const Requests& R) { return Commands(R).size() >= N; }, TimeoutMs);
+  }
+  bool WaitPolls(const Bytes& Poll, int N, int TimeoutMs = 5000) {
+    return Sim->WaitRequests(
+        [&](const Requests& R) {
+          return std::count_if(R.begin(), R.end(),
+                               [&](const auto& X) { return X.Bytes == Poll; }) >= N;
+        },
+        TimeoutMs);
+  }
+  template <class F> auto Model(F&& Fn) { return Sim->With(std::forward<F>(Fn)); }
+  int Connected() const { return Host->App.CountContaining(SLaserConnectedOk.Get()); }
+
+  std::unique_ptr<sim::TSim<sim::TSPIModel>> Sim;
+  TNcLaserPtr Laser;
+};
+
+TEST_F(SPIEndToEnd, OneCommandPerCycleInQueueOrderAndTheStatusPollWhenIdle) {
+  auto& L = Make<TSPILaser>(TLayout::Standard);
+  ASSERT_TRUE(Host->App.WaitForLine(SLaserConnectedOk.Get(), 3000));
+  EXPECT_FALSE(L.SetDiodeCustom(0.0)); // queues nothing
+  L.SetAimingOn(true);
+  L.SetDiodeCurrent(70.0);
+  L.SetAimingOn(false);
+  L.EmissionOn();
+  ASSERT_TRUE(WaitCommands(7));
+  const Requests R = Sim->Requests();
+  const std::vector<Bytes> Want{
+      Pkt(spi::cmdDiodeCurrent, {0x90, 0x01}), // the configured 40 % at construction
+      Pkt(spi::cmdAiming, {0x01}),
+      Pkt(spi::cmdDiodeCurrent, {0xBC, 0x02}),
+      Pkt(spi::cmdAiming, {0x00}),
+      Pkt(spi::cmdEmissionStart),
+      Pkt(spi::cmdEmissionOn, {0x00}),
+      Pkt(spi::cmdDiodeCurrent, {0xBC, 0x02}), // emission re-applies the current
+  };
+  EXPECT_EQ(Commands(R), Want);
+  // From the first host command on, the queue was never empty until the last went out:
+  // no poll in between, and each command a cycle (its 20 ms pause and more) after the last.
+  const auto First =
+      std::find_if(R.begin(), R.end(), [&](const auto& X) { return X.Bytes == Want[1]; }) -
+      R.begin();
+  for (auto K = First + 1; K < First + 6; ++K) {
+    EXPECT_FALSE(IsPoll(R[K].Bytes)) << K;
+    EXPECT_GE(R[K].TimeMs - R[K - 1].TimeMs, 20.0) << K;
+  }
+  ASSERT_TRUE(WaitPolls(StatusQuery, static_cast<int>(R.size()) + 3));
+  EXPECT_TRUE(Until([&] { return L.GetIsEmissionOn(); }, 3000));
+  Model([](sim::TSPIModel& M) {
+    EXPECT_TRUE(M.Emission());
+    EXPECT_FALSE(M.Aiming());
+    EXPECT_DOUBLE_EQ(M.DiodeCurrent().value_or(0), 70.0);
+  });
+  EXPECT_EQ(Connected(), 1);
+}
+
+// Through to tear-down: EmissionOff's packet first, and nothing after Destroy returns.
+TEST_F(SPIEndToEnd, ThousandSeriesEmissionPowerTrafficLogAndTearDown) {
+  auto& L = Make<TSPI1000Laser>(TLayout::SPI1000, 50.0, /*Debug=*/true);
+  ASSERT_TRUE(Host->App.WaitForLine(SLaserConnectedOk.Get(), 3000));
+  L.EmissionOn();
+  EXPECT_TRUE(Host->IO.GetOutput(6));
+  ASSERT_TRUE(WaitCommands(4));
+  const std::vector<Bytes> Want{
+      Pkt(spi::cmd1000DiodeCurrent, {0xF4, 0x01}), Pkt(spi::cmd1000EmissionMode, {0x02}),
+      Pkt(spi::cmd1000Emission, {0x01}), Pkt(spi::cmd1000DiodeCurrent, {0xF4, 0x01})};
+  EXPECT_EQ(Commands(Sim->Requests()), Want);
+  ASSERT_TRUE(Until([&] { return L.GetActualPower() > 499.0; }, 3000));
+  EXPECT_DOUBLE_EQ(L.GetActualPower(), 500.0); // 50 % of the model's 1000 W
+  EXPECT_EQ(Host->App.CountContaining("Send: 1B 02 16 02 0D 42 "), 1);
+  EXPECT_GE(Host->App.CountContaining("Recv: 1B 0F 01 01 00 "), 1);
+  // The 1000 series takes emission from the host's calls only.
+  Model([](sim::TSPIModel& M) { M.SetEmission(false); });
+  ASSERT_TRUE(WaitPolls(StatusQuery, static_cast<int>(Sim->Requests().size()) + 3));
+  EXPECT_TRUE(L.GetIsEmissionOn());
+
+  Sim->ClearRequests();
+  const double Start = NowMs();
+  Laser.reset();
+  const double Returned = NowMs();
+  EXPECT_LT(Returned - Start, 500.0);
+  EXPECT_FALSE(Host->IO.GetOutput(6));
+  Sleep(150);
+  const Requests After = Sim->Requests();
+  const Bytes Off = Pkt(spi::cmd1000Emission, {0x00});
+  // The laser's own EmissionOff, then the fiber base's.
+  EXPECT_EQ(Commands(After), (std::vector<Bytes>{Off, Off}));
+  Model([](sim::TSPIModel& M) { EXPECT_FALSE(M.Emission()); });
+  // The simulator stamps a packet when it has read it: allow it a moment.
+  for (const auto& X : After) {
+    EXPECT_LT(X.TimeMs, Returned + 15.0) << sim::HexText(X.Bytes);
+  }
+}
+
+TEST_F(SPIEndToEnd, AnAlarmBitBecomesTheLaserAlarmAndClears) {
+  for (const TLayout Layout : {TLayout::Standard, TLayout::SPI1000}) {
+    SCOPED_TRACE(Layout == TLayout::Standard ? "standard" : "1000");
+    TNcLaser& L = Layout == TLayout::Standard ? static_cast<TNcLaser&>(Make<TSPILaser>(Layout))
+                                              : Make<TSPI1000Laser>(Layout);
+    const auto Alarms = [&](size_t N) {
+      return Until(
+          [&] {
+            L.UpdateAlarms();
+            return Host->Alarms.Count() == N;
+          },
+          3000);
+    };
+    ASSERT_TRUE(Host->App.WaitForLine(SLaserConnectedOk.Get(), 3000));
+    Model([](sim::TSPIModel& M) { M.SetAlarmBits(0x02); });
+    ASSERT_TRUE(Alarms(1));
+    EXPECT_EQ(Host->Alarms.Active().at(0).Desc, "SPI-1000" + SLaserAlarm.Get());
+    if (Layout == TLayout::Standard) {
+      // While the alarm is seen the idle poll asks for alarms and warnings.
+      ASSERT_TRUE(WaitPolls(AlarmQuery, 3));
+    }
+    Model([](sim::TSPIModel& M) { M.SetAlarmBits(0x00); });
+    ASSERT_TRUE(Alarms(0));
+    Sim->ClearRequests();
+    ASSERT_TRUE(WaitPolls(StatusQuery, 3));
+    Laser.reset();
+    Sim->Stop();
+    Host->App.ClearLines();
+  }
+}
+
+TEST_F(SPIEndToEnd, BadSumsAndShortAnswersChangeNothing) {
+  auto& L = Make<TSPILaser>(TLayout::Standard);
+  ASSERT_TRUE(Host->App.WaitForLine(SLaserConnectedOk.Get(), 3000));
+  const auto PollsLater = [&](int N) {
+    const auto Have = static_cast<int>(Sim->Requests().size());
+    return WaitPolls(StatusQuery, Have + N);
+  };
+  const std::function<void(sim::TSPIModel&)> Faults[] = {
+      [](sim::TSPIModel& M) { M.SetBadChecksum(true); },
+      [](sim::TSPIModel& M) { M.SetShortAnswers(true); },
+  };
+  for (const auto& Fault : Faults) {
+    Model([&](sim::TSPIModel& M) {
+      Fault(M);
+      M.SetEmission(true);
+      M.SetAlarmBits(0x01);
+    });
+    ASSERT_TRUE(PollsLater(6));
+    EXPECT_FALSE(L.GetIsEmissionOn());
+    EXPECT_FALSE(L.GetHasAlarm());
+    Model([](sim::TSPIModel& M) {
+      M.SetBadChecksum(false);
+      M.SetShortAnswers(false);
+      M.SetEmission(false);
+      M.SetAlarmBits(0x00);
+    });
+    ASSERT_TRUE(Until([&] { return !L.GetHasAlarm(); }, 3000));
+  }
+  EXPECT_EQ(Connected(), 1);
+}
+
+TEST_F(SPIEndToEnd, AnUnpluggedPortIsReopenedAndQueuedCommandsStillGoOut) {
+  auto& L = Make<TSPI1000Laser>(TLayout::SPI1000);
+  ASSERT_TRUE(Host->App.WaitForLine(SLaserConnectedOk.Get(), 3000));
+  Sim->Unplug();
+  Sleep(150); // the laser's port notices the hang-up
+  L.SetAimingOn(true);
+  L.SetDiodeCurrent(80.0);
+  Sleep(100);
+  Sim->ClearRequests();
+  Sim->Replug();
+  ASSERT_TRUE(WaitCommands(2));
+  const std::vector<Bytes> Want{Pkt(spi::cmd1000Aiming, {0x01}),
+                                Pkt(spi::cmd1000DiodeCurrent, {0x20, 0x03})};
+  EXPECT_EQ(Commands(Sim->Requests()), Want);
+  ASSERT_TRUE(WaitPolls(StatusQuery, 3));
+  Model([](sim::TSPIModel& M) { EXPECT_TRUE(M.Aiming()); });
+  EXPECT_EQ(Connected(), 1);
+}
+
+} // namespace
+} // namespace nclaser

@@ -1,0 +1,366 @@
+// The text-protocol lasers (Mars, NLight, CAS, QingHua) over a real serial port on a pty
+// against their simulator models: what reaches the wire and when, what the answers do,
+// the link faults, and tear-down.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "host/clock.h"
+#include "lasers/castext.h"
+#include "lasers/factory.h"
+#include "lasers/mars.h"
+#include "lasers/nlight.h"
+#include "sim/castext/castext_model.h"
+#include "sim/mars/mars_model.h"
+#include "sim/nlight/nlight_model.h"
+#include "sim/table.h"
+#include "strings/messages.h"
+#include "tests/support/host_fixture.h"
+
+namespace nclaser {
+namespace {
+
+using Texts = std::vector<std::string>;
+
+struct TMake {
+  const char* Family; // the simulator row
+  const char* Class;
+  TEnumLaserType Type;
+  int PauseMs; // the thread's pause after each write
+  Texts Polls; // what the thread sends by itself
+};
+
+const TMake Mars{"mars", "TMarsLaser", eltMars, 200, {"?STATUS\r\n", "?IMAXUSR\r\n"}};
+const TMake NLight{"nlight", "TNLightLaser", CfgNLight, 200, {"get maxpower\r"}};
+const TMake CAS{"cas", "TCASLaser", eltCAS, 30, {}};
+const TMake QingHua{"qinghua", "TQingHuaLaser", eltQingHua, 200, {}};
+
+TLaserParams Params(const TMake& M, double DiodeCurrent) {
+  TLaserParams P;
+  P.Initialize();
+  P.DefParams.PWM.Initialize();
+  P.DefParams.DA.Initialize();
+  P.DefParams.Model = "TXT";
+  P.DefParams.PWM.DiodeCurrent = DiodeCurrent;
+  P.LaserType = M.Type;
+  TLaserCommParam C;
+  C.Initialize();
+  C.Comm.CommPort = 1;
+  switch (M.Type) {
+  case eltMars:
+    P.CfgMars = C;
+    break;
+  case CfgNLight:
+    P.CfgNLight = C;
+    break;
+  case eltCAS:
+    P.CfgCAS = C;
+    break;
+  default:
+    P.CfgQingHua = C;
+    break;
+  }
+  return P;
+}
+
+class TextEndToEnd : public testing::HostTest {
+protected:
+  void TearDown() override {
+    Laser.reset();
+    if (Sim) {
+      Sim->Stop();
+    }
+    HostTest::TearDown();
+  }
+  TNcLaser& Start(const TMake& M, double DiodeCurrent = 0.0, sim::TSimOptions O = {}) {
+    Make = M;
+    Sim = sim::StartSim(*sim::FindSimFamily(M.Family), false, "", O);
+    Host->SerialPorts->Set(1, Sim->DevicePath());
+    Laser = FindLaserClass(M.Class)->Factory(nullptr, Params(M, DiodeCurrent));
+    Laser->RegisterAlarms();
+    return *Laser;
+  }
+  template <class T> T& As() { return static_cast<T&>(*Laser); }
+  bool IsPoll(const std::string& T) const {
+    return std::find(Make.Polls.begin(), Make.Polls.end(), T) != Make.Polls.end();
+  }
+  // Requests other than the thread's own polls, with their times.
+  std::vector<std::pair<double, std::string>> Commands() const {
+    std::vector<std::pair<double, std::string>> Out;
+    for (const auto& R : Sim->Requests()) {
+      std::string T(R.Bytes.begin(), R.Bytes.end());
+      if (!IsPoll(T)) {
+        Out.emplace_back(R.TimeMs, T);
+      }
+    }
+    return Out;
+  }
+  Texts CommandTexts() const {
+    Texts Out;
+    for (const auto& C : Commands()) {
+      Out.push_back(C.second);
+    }
+    return Out;
+  }
+  int Count(const std::string& Text) const {
+    int N = 0;
+    for (const auto& R : Sim->Requests()) {
+      N += std::string(R.Bytes.begin(), R.Bytes.end()) == Text ? 1 : 0;
+    }
+    return N;
+  }
+  bool WaitCommands(size_t N, int TimeoutMs = 6000) const {
+    return Until([&] { return Commands().size() >= N; }, TimeoutMs);
+  }
+  bool WaitCount(const std::string& Text, int N, int TimeoutMs = 5000) const {
+    return Until([&] { return Count(Text) >= N; }, TimeoutMs);
+  }
+  static bool Until(const std::function<bool()>& Pred, int TimeoutMs) {
+    const double T0 = NowMs();
+    while (!Pred()) {
+      if (ElapsedMs(T0) > TimeoutMs) {
+        return false;
+      }
+      Sleep(5);
+    }
+    return true;
+  }
+  template <class M, class F> decltype(auto) Model(F&& Fn) {
+    return Sim->With<M>(std::forward<F>(Fn));
+  }
+
+  TMake Make = Mars;
+  std::unique_ptr<sim::TSimEndpoint> Sim;
+  TNcLaserPtr Laser;
+};
+
+TEST_F(TextEndToEnd, CommandsReachTheWireInQueueOrderWithTheirPauses) {
+  struct Row {
+    TMake M;
+    double Diode;
+    std::function<void(TNcLaser&)> Ops;
+    Texts Want;
+    int MinGapMs; // between consecutive commands
+  };
+  const std::vector<Row> Rows = {
+      {Mars,
+       40.0,
+       [](TNcLaser& L) {
+         L.EmissionOn();
+         L.SetAimingOn(true);
+       },
+       {"OPMD=DGC\r\n", "ISETMODE=P\r\n", "ENABLE=100\r\n", "OUT=002800000000\r\n",
+        "OUT=002800000000\r\n", "ENABLE=1FF\r\n", "PILOT_EN=1\r\n"},
+       200},
+      {CAS,
+       40.0,
+       [](TNcLaser& L) {
+         L.LaserOn();
+         L.LaserOn(); // emission is on already: nothing more
+         L.SetAimingOn(true);
+         L.SetDiodeCurrent(67.5);
+         L.LaserOff();
+       },
+       {"EMIS:1\r", "SCUS:40\r", "GUID:1\r", "SCUS:68\r", "EMIS:0\r"},
+       30},
+      {QingHua,
+       0.0,
+       [](TNcLaser& L) {
+         L.LaserOn();
+         L.SetDiodeCurrent(80.0);
+         L.SetDiodeCurrent(100.0);
+         L.LaserOff();
+       },
+       {"w60 1\r\n", "w65 0\r\n", "w61 80\r\n", "w65 0\r\n", "w61 100\r\n", "w60 0\r\n"},
+       200},
+  };
+  for (const auto& R : Rows) {
+    SCOPED_TRACE(R.M.Class);
+    TNcLaser& L = Start(R.M, R.Diode);
+    R.Ops(L);
+    ASSERT_TRUE(WaitCommands(R.Want.size()));
+    EXPECT_EQ(CommandTexts(), R.Want);
+    // Every request, polls included, keeps the pause after the one before.
+    const auto All = Sim->Requests();
+    for (size_t I = 1; I < All.size(); ++I) {
+      EXPECT_GE(All[I].TimeMs - All[I - 1].TimeMs, R.MinGapMs - 5.0) << I;
+    }
+    Laser.reset();
+    Sim->Stop();
+  }
+}
+
+TEST_F(TextEndToEnd, NLightSwitchesTheSystemBeforeTheEnableAndConnectsOnItsMaximum) {
+  TNcLaser& L = Start(NLight, 0.0, {{"maxpower", "8"}});
+  auto& N = As<TNLightLaser>();
+  // 8 W is no proof of a link: the thread goes on asking.
+  ASSERT_TRUE(WaitCount("get maxpower\r", 3));
+  EXPECT_DOUBLE_EQ(N.GetMaxPower(), 8.0);
+  EXPECT_FALSE(N.Connected());
+  Model<sim::TNLightModel>([](auto& M) { M.SetMaxPower(1500.0); });
+  ASSERT_TRUE(Until([&] { return N.Connected(); }, 3000));
+  EXPECT_DOUBLE_EQ(N.GetMaxPower(), 1500.0);
+  const int Asked = Count("get maxpower\r");
+
+  const double T0 = NowMs();
+  L.EmissionOn();
+  EXPECT_GE(ElapsedMs(T0), 3490.0);
+  L.SetAimingOn(true);
+  L.EmissionOff();
+  ASSERT_TRUE(WaitCommands(5));
+  EXPECT_EQ(CommandTexts(), (Texts{"set syson 1\r", "set enable 1\r", "set aimingon 1\r",
+                                   "set enable 0\r", "set syson 0\r"}));
+  const auto C = Commands();
+  EXPECT_GE(C[1].first - C[0].first, 2950.0); // each waited up to a cycle in the queue
+  EXPECT_GE(C[4].first - C[3].first, 170.0);
+  EXPECT_EQ(Model<sim::TNLightModel>([](auto& M) { return M.EarlyEnables(); }), 0);
+  EXPECT_EQ(Count("get maxpower\r"), Asked);
+  EXPECT_EQ(Host->App.CountContaining(SLaserConnectedOk.Get()), 1);
+}
+
+TEST_F(TextEndToEnd, MarsRecognisesTheSimulatorsFormatAndRaisesAndClearsItsAlarm) {
+  struct Row {
+    const char* Format;
+    int Bit;
+    TMarsLaser::TVersion Version;
+    std::string Text;
+  };
+  const Row Rows[] = {{"101", 27, TMarsLaser::TVersion::Ver101, SV101Err.Get()},
+                      {"102", 63, TMarsLaser::TVersion::Ver102, SV102ServerTimeOut.Get()}};
+  for (const auto& R : Rows) {
+    SCOPED_TRACE(R.Format);
+    Host->App.ClearLines();
+    TNcLaser& L = Start(Mars, 50.0, {{"format", R.Format}, {"maxpower", "1000"}});
+    auto& M = As<TMarsLaser>();
+    ASSERT_TRUE(Until([&] { return M.Connected() && M.GetVersion() == R.Version; }, 5000));
+    // The set point follows the reported maximum from then on, and the maximum is no
+    // longer asked for.
+    L.SetDiodeCurrent(60.0);
+    ASSERT_TRUE(WaitCount("OUT=177000000000\r\n", 1));
+    const int Asked = Count("?IMAXUSR\r\n");
+    ASSERT_TRUE(WaitCount("?STATUS\r\n", Count("?STATUS\r\n") + 3));
+    EXPECT_EQ(Count("?IMAXUSR\r\n"), Asked);
+    EXPECT_EQ(Host->App.CountContaining(SLaserConnectedOk.Get()), 1);
+    // The status poll rhythm: one poll per cycle, each followed by its 200 ms pause.
+    const int Before = Count("?STATUS\r\n");
+    Sleep(1000);
+    const int Polls = Count("?STATUS\r\n") - Before;
+    EXPECT_GE(Polls, 2);
+    EXPECT_LE(Polls, 5);
+    Model<sim::TMarsModel>([&](auto& S) { S.SetAlarmBit(R.Bit, true); });
+    ASSERT_TRUE(Until(
+        [&] {
+          L.UpdateAlarms();
+          return Host->Alarms.Count() == 1;
+        },
+        5000));
+    EXPECT_EQ(Host->Alarms.Active()[0].Desc, "RerId" + SLaserAlarm.Get() + " Des: " + R.Text);
+    Model<sim::TMarsModel>([&](auto& S) { S.SetAlarmBit(R.Bit, false); });
+    ASSERT_TRUE(Until(
+        [&] {
+          L.UpdateAlarms();
+          return Host->Alarms.Count() == 0;
+        },
+        5000));
+    Laser.reset();
+    Sim->Stop();
+  }
+}
+
+TEST_F(TextEndToEnd, MarsSurvivesBadLinesAndReadsTheStatusAgainAfterwards) {
+  TNcLaser& L = Start(Mars);
+  auto& M = As<TMarsLaser>();
+  ASSERT_TRUE(Until([&] { return M.GetVersion() == TMarsLaser::TVersion::Ver101; }, 5000));
+  struct Fault {
+    const char* Name;
+    std::function<void(bool)> Set;
+    bool Blocks; // false: the answers still get through
+  };
+  const std::vector<Fault> Faults = {
+      {"silence", [&](bool On) { Sim->SetSilent(On); }, true},
+      {"garbage", [&](bool On) { Sim->SetGarbage(On); }, true},
+      {"garbled lines",
+       [&](bool On) { Model<sim::TMarsModel>([&](auto& S) { S.SetGarbledLines(On); }); }, true},
+      // Pieces 5 ms apart are whole again by the time the thread reads, after its pause.
+      {"split lines", [&](bool On) { Sim->SetSplit(On ? 3 : 0, 5); }, false},
+  };
+  const auto AlarmsBecome = [&](size_t N) {
+    return Until(
+        [&] {
+          L.UpdateAlarms();
+          return Host->Alarms.Count() == N;
+        },
+        5000);
+  };
+  for (const auto& F : Faults) {
+    SCOPED_TRACE(F.Name);
+    F.Set(true);
+    Model<sim::TMarsModel>([](auto& S) { S.SetAlarmBit(28, true); });
+    if (F.Blocks) {
+      const int Polled = Count("?STATUS\r\n");
+      ASSERT_TRUE(WaitCount("?STATUS\r\n", Polled + 4));
+      L.UpdateAlarms();
+      EXPECT_EQ(Host->Alarms.Count(), 0U); // the warning bit never got through
+      F.Set(false);
+    }
+    ASSERT_TRUE(AlarmsBecome(1));
+    Model<sim::TMarsModel>([](auto& S) { S.SetAlarmBit(28, false); });
+    ASSERT_TRUE(AlarmsBecome(0));
+    F.Set(false);
+  }
+  EXPECT_EQ(M.GetVersion(), TMarsLaser::TVersion::Ver101);
+}
+
+// A command of each make that goes out at once, switched on and off.
+struct TSwitch {
+  TMake M;
+  std::function<void(TNcLaser&, bool)> Op;
+  std::string On, Off;
+};
+const std::vector<TSwitch> Switches = {
+    {Mars, [](TNcLaser& L, bool On) { L.SetAimingOn(On); }, "PILOT_EN=1\r\n", "PILOT_EN=0\r\n"},
+    {NLight, [](TNcLaser& L, bool On) { L.SetAimingOn(On); }, "set aimingon 1\r",
+     "set aimingon 0\r"},
+    {CAS, [](TNcLaser& L, bool On) { L.SetAimingOn(On); }, "GUID:1\r", "GUID:0\r"},
+    {QingHua, [](TNcLaser& L, bool On) { On ? L.LaserOn() : L.LaserOff(); }, "w60 1\r\n",
+     "w60 0\r\n"},
+};
+
+TEST_F(TextEndToEnd, AnUnpluggedPortIsReopenedAndQueuedCommandsFollow) {
+  for (const auto& R : Switches) {
+    SCOPED_TRACE(R.M.Class);
+    TNcLaser& L = Start(R.M);
+    R.Op(L, true);
+    ASSERT_TRUE(WaitCount(R.On, 1));
+    Sim->Unplug();
+    Sleep(100);
+    R.Op(L, false);
+    Sleep(300);
+    EXPECT_EQ(Count(R.Off), 0);
+    Sim->Replug();
+    ASSERT_TRUE(WaitCount(R.Off, 1, 3000));
+    Laser.reset();
+    Sim->Stop();
+  }
+}
+
+TEST_F(TextEndToEnd, TearDownIsPromptAndLeavesTheLineQuiet) {
+  for (const auto& R : Switches) {
+    SCOPED_TRACE(R.M.Class);
+    TNcLaser& L = Start(R.M);
+    R.Op(L, true);
+    ASSERT_TRUE(WaitCount(R.On, 1));
+    const double T0 = NowMs();
+    Laser.reset();
+    EXPECT_LT(ElapsedMs(T0), 1000.0);
+    const size_t N = Sim->Requests().size();
+    Sleep(400);
+    EXPECT_EQ(Sim->Requests().size(), N);
+    Sim->Stop();
+  }
+}
+
+} // namespace
+} // namespace nclaser

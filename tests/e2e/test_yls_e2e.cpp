@@ -1,0 +1,465 @@
+// TIPGYLSLaser against the simulated YLS laser over loopback TCP.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "host/clock.h"
+#include "hostkit/comm_factory.h"
+#include "hostkit/icmp_client.h"
+#include "lasers/factory.h"
+#include "lasers/ipgyls.h"
+#include "params/textbuf.h"
+#include "sim/endpoint.h"
+#include "sim/yls/yls_model.h"
+#include "strings/messages.h"
+#include "tests/support/host_fixture.h"
+
+namespace nclaser {
+namespace {
+
+using sim::TYLSModel;
+using TYLSSim = sim::TSim<TYLSModel>;
+using yls::TBytes;
+
+std::uint16_t CodeOf(const sim::TBytes& B) {
+  return static_cast<std::uint16_t>(B[0] | (B[1] << 8));
+}
+std::uint16_t Value16(const sim::TBytes& B, std::size_t At = 0) {
+  return static_cast<std::uint16_t>(B[yls::HeaderSize + At] | (B[yls::HeaderSize + At + 1] << 8));
+}
+
+// On loopback every address answers a ping; a pulled cable is told by the simulator.
+class TSimProber : public hostkit::TPingProber {
+public:
+  explicit TSimProber(const TYLSSim* Sim) : FSim(Sim) {}
+  hostkit::TPingResult Probe(const std::string& /*Host*/, int TimeoutMs) const override {
+    if (FSim->Running() && !FSim->Unreachable()) {
+      return hostkit::TPingResult::Answered;
+    }
+    Sleep(std::min(TimeoutMs, 100));
+    return hostkit::TPingResult::NoAnswer;
+  }
+  std::string Describe() const override { return "simulator reachability"; }
+
+private:
+  const TYLSSim* FSim;
+};
+
+class TSimCommFactory : public TCommFactory {
+public:
+  TSimCommFactory(std::shared_ptr<const hostkit::TSerialPortMap> Ports, const TYLSSim* Sim)
+      : FInner(std::move(Ports)), FSim(Sim) {}
+  std::unique_ptr<TCommCtrl> NewCommCtrl() override { return FInner.NewCommCtrl(); }
+  std::unique_ptr<TKdTcpClient> NewTcpClient() override { return FInner.NewTcpClient(); }
+  std::unique_ptr<TIcmpClient> NewIcmpClient() override {
+    return std::make_unique<hostkit::TPingClient>(std::make_unique<TSimProber>(FSim));
+  }
+
+private:
+  hostkit::TLinuxCommFactory FInner;
+  const TYLSSim* FSim;
+};
+
+class YlsEndToEnd : public testing::HostTest {
+protected:
+  void SetUp() override {
+    HostTest::SetUp();
+    Host->Comm = std::make_unique<TSimCommFactory>(Host->SerialPorts, &Sim);
+    CommFactory = Host->Comm.get();
+    P.Initialize();
+    P.DefParams.Initialize();
+    P.DefParams.PWM.Initialize();
+    P.DefParams.DA.Initialize();
+    P.DefParams.Model = "YLS-2000";
+    P.DefParams.PWM.DiodeCurrent = 60.0;
+    P.LaserType = eltIPG;
+    P.CfgIPG.Initialize();
+    P.CfgIPG.IPGType = ltYLSGemNet;
+    Utf8ToTextBuf("YLS-2000-CT", P.CfgIPG.Model);
+    const int Pid = static_cast<int>(::getpid());
+    Address = "127.45." + std::to_string(Pid / 250 % 250 + 1) + "." + std::to_string(Pid % 250 + 1);
+    Utf8ToTextBuf(Address, P.CfgIPG.YLS.Net.TcpHost);
+  }
+  void TearDown() override {
+    Laser.reset();
+    Sim.Stop();
+    HostTest::TearDown();
+  }
+
+  void StartSim() {
+    std::string Err;
+    ASSERT_TRUE(Sim.StartTcp(Address, 5100, &Err)) << Err;
+  }
+  void Build() {
+    Laser = FindLaserClass("TIPGYLSLaser")->Factory(nullptr, P);
+    Yls = dynamic_cast<TIPGYLSLaser*>(Laser.get());
+    ASSERT_NE(Yls, nullptr);
+  }
+  // Starts the simulator and builds the laser, then forgets the start-up traffic (which
+  // ends with the pump current).
+  void Up() {
+    StartSim();
+    Build();
+    ASSERT_TRUE(WaitCode(yls::cmdSetPumpCurrent));
+    Sim.ClearRequests();
+  }
+  // Waits until the simulator has received a request with this code.
+  bool WaitCode(std::uint16_t Code, int TimeoutMs = 1000) {
+    return Sim.WaitRequests(
+        [Code](const std::vector<sim::TSimRequest>& R) {
+          return std::any_of(R.begin(), R.end(),
+                             [Code](const auto& X) { return CodeOf(X.Bytes) == Code; });
+        },
+        TimeoutMs);
+  }
+
+  // Requests other than the monitor's polls (status data, time counters).
+  std::vector<sim::TBytes> Actions() const {
+    std::vector<sim::TBytes> Out;
+    for (const auto& R : Sim.Requests()) {
+      const std::uint16_t C = CodeOf(R.Bytes);
+      if (C != yls::cmdGetLaserStatus && C != yls::cmdGetTimeData) {
+        Out.push_back(R.Bytes);
+      }
+    }
+    return Out;
+  }
+  std::vector<double> TimesOf(std::uint16_t Code) const {
+    std::vector<double> T;
+    for (const auto& R : Sim.Requests()) {
+      if (CodeOf(R.Bytes) == Code) {
+        T.push_back(R.TimeMs);
+      }
+    }
+    return T;
+  }
+  template <class F> bool Eventually(F Cond, int TimeoutMs = 2000) {
+    const double T0 = NowMs();
+    while (!Cond()) {
+      if (ElapsedMs(T0) > TimeoutMs) {
+        return false;
+      }
+      Sleep(5);
+    }
+    return true;
+  }
+  template <class F> decltype(auto) Model(F&& Fn) { return Sim.With(std::forward<F>(Fn)); }
+  int LinesWith(const std::string& Part) const { return Host->App.CountContaining(Part); }
+
+  TYLSSim Sim;
+  TLaserParams P{};
+  std::string Address;
+  TNcLaserPtr Laser;
+  TIPGYLSLaser* Yls = nullptr;
+};
+
+TEST_F(YlsEndToEnd, ConstructionSetsAccessAndControlThenThePumpCurrent) {
+  StartSim();
+  Build();
+  ASSERT_TRUE(WaitCode(yls::cmdSetPumpCurrent));
+  const auto A = Actions();
+  ASSERT_GE(A.size(), 4U);
+  EXPECT_EQ(CodeOf(A[0]), yls::cmdSetAccessLev);
+  EXPECT_EQ(A[0].size(), 24U);
+  EXPECT_EQ(CodeOf(A[1]), yls::cmdAnalogCtrl);
+  EXPECT_EQ(Value16(A[1]), 0);
+  EXPECT_EQ(CodeOf(A[2]), yls::cmdModulationCtrl);
+  EXPECT_EQ(Value16(A[2]), 0);
+  EXPECT_EQ(CodeOf(A[3]), yls::cmdSetPumpCurrent);
+  EXPECT_EQ(Value16(A[3]), 6000);
+  EXPECT_TRUE(Model([](TYLSModel& M) { return M.AccessGranted() && !M.AnalogCtrl(); }));
+  EXPECT_EQ(Yls->GetDeviceDesc(), "IPG-YLS  SN: YLS-SIM-0042");
+  EXPECT_EQ(Yls->ExecuteCmd(2101, 0), 10);
+}
+
+TEST_F(YlsEndToEnd, EmissionOnSwitchesPowerThenModulationThenEmissionThenCurrent) {
+  Up();
+  const double T0 = NowMs();
+  Yls->EmissionOn();
+  EXPECT_GT(ElapsedMs(T0), 1200.0); // power supply 1000 ms, control 100, emission 100
+  // The pump current goes out twice: set, then forced through SetDiodeCustom.
+  ASSERT_TRUE(Sim.WaitRequests(
+      [](const auto& R) {
+        return std::count_if(R.begin(), R.end(), [](const auto& X) {
+                 return CodeOf(X.Bytes) == yls::cmdSetPumpCurrent;
+               }) == 2;
+      },
+      1000));
+  const auto A = Actions();
+  std::vector<std::uint16_t> Codes;
+  for (const auto& F : A) {
+    if (Codes.empty() || Codes.back() != CodeOf(F)) {
+      Codes.push_back(CodeOf(F));
+    }
+  }
+  EXPECT_EQ(Codes, (std::vector<std::uint16_t>{yls::cmdPowerSupply, yls::cmdModulationCtrl,
+                                               yls::cmdEmission, yls::cmdSetPumpCurrent}));
+  EXPECT_EQ(Value16(A.front()), 1);
+  const auto Emission =
+      std::find_if(A.begin(), A.end(), [](const auto& F) { return CodeOf(F) == yls::cmdEmission; });
+  ASSERT_NE(Emission, A.end());
+  EXPECT_EQ(Value16(*Emission), 0x0155);
+  EXPECT_EQ(Value16(A.back()), 6000);
+  const auto Supply = TimesOf(yls::cmdPowerSupply);
+  const auto Modulation = TimesOf(yls::cmdModulationCtrl);
+  ASSERT_EQ(Supply.size(), 1U);
+  ASSERT_FALSE(Modulation.empty());
+  EXPECT_GE(Modulation.front() - Supply.front(), 990.0);
+  EXPECT_TRUE(Model([](TYLSModel& M) { return M.Emission() && M.PumpCurrent() == 6000; }));
+  EXPECT_TRUE(Eventually([&] { return Yls->GetIsEmissionOn(); }));
+  EXPECT_DOUBLE_EQ(Yls->GetDiodeCurrent(), 60.0);
+
+  Sim.ClearRequests();
+  Yls->EmissionOff();
+  ASSERT_TRUE(WaitCode(yls::cmdEmission));
+  const auto Off = Actions();
+  ASSERT_EQ(Off.size(), 1U);
+  EXPECT_EQ(CodeOf(Off[0]), yls::cmdEmission);
+  EXPECT_EQ(Value16(Off[0]), 0);
+  EXPECT_TRUE(Eventually([&] { return !Yls->GetIsEmissionOn(); }));
+}
+
+TEST_F(YlsEndToEnd, HostOperationsBecomeTheirCommands) {
+  constexpr int PowerCtrlPort = 9;
+  P.CfgIPG.PowerCtrlPort = PowerCtrlPort;
+  Up();
+  struct TRow {
+    const char* Name;
+    std::function<void()> Call;
+    TBytes Data; // of the one frame expected
+    std::uint16_t Code;
+  };
+  TVariant V;
+  const TRow Rows[] = {
+      {"diode current above 100", [&] { EXPECT_TRUE(Yls->SetDiodeCustom(120)); },
+       yls::Word16(10000), yls::cmdSetPumpCurrent},
+      {"aiming on", [&] { Yls->SetAimingOn(true); }, yls::StructureA(0, 1), yls::cmdGuideLaser},
+      {"aiming off", [&] { Yls->SetAimingOn(false); }, yls::StructureA(0, 0), yls::cmdGuideLaser},
+      {"reset errors", [&] { Yls->ExecCmd("rESETeRRORS", V); }, {}, yls::cmdResetNoCritError},
+  };
+  for (const TRow& R : Rows) {
+    Sim.ClearRequests();
+    R.Call();
+    ASSERT_TRUE(WaitCode(R.Code)) << R.Name;
+    const auto A = Actions();
+    ASSERT_EQ(A.size(), 1U) << R.Name;
+    EXPECT_EQ(A[0], yls::BuildRequest(yls::TCrc16(), R.Code, R.Data)) << R.Name;
+  }
+  Yls->SetAimingOn(true);
+  EXPECT_TRUE(Eventually([&] { return Yls->GetIsAimingOn(); }));
+
+  // Power on: a 300 ms pulse on the power-control output while the link is up.
+  Host->IO.ClearTimeline();
+  Yls->PowerOn();
+  std::vector<double> Edges;
+  for (const auto& E : Host->IO.Timeline()) {
+    if (E.Kind == hostkit::TIoKind::Output && E.Port == PowerCtrlPort && E.Changed) {
+      Edges.push_back(E.TimeMs);
+    }
+  }
+  ASSERT_EQ(Edges.size(), 2U);
+  EXPECT_GE(Edges[1] - Edges[0], 299.0);
+  EXPECT_LT(Edges[1] - Edges[0], 400.0);
+
+  // Without the link: the analog path, and nothing on the wire.
+  Sim.Stop();
+  ASSERT_TRUE(Eventually([&] { return !Yls->GetDriver()->GetConnected(); }, 3000));
+  EXPECT_FALSE(Yls->SetDiodeCustom(50));
+}
+
+TEST_F(YlsEndToEnd, RobotModeRefusesEmission) {
+  Up();
+  Model([](TYLSModel& M) { M.SetRobotMode(true); });
+  ASSERT_TRUE(Eventually([&] { return Yls->GetDriver()->GetStatusBit(32); }));
+  Yls->EmissionOn();
+  EXPECT_TRUE(Host->App.WaitForLine(SYLSLaserInRobotMode.Get(), 100));
+  for (const auto& F : Actions()) {
+    EXPECT_NE(CodeOf(F), yls::cmdEmission);
+  }
+  EXPECT_TRUE(Yls->GetEmissionOnFlag());
+}
+
+TEST_F(YlsEndToEnd, EmissionOffDuringTheSequenceLeavesEmissionOff) {
+  Up();
+  std::thread On([&] { Yls->EmissionOn(); });
+  Sleep(300); // inside the power-supply pause
+  Yls->EmissionOff();
+  On.join();
+  Sleep(200);
+  EXPECT_FALSE(Model([](TYLSModel& M) { return M.Emission(); }));
+  for (const auto& F : Actions()) {
+    EXPECT_FALSE(CodeOf(F) == yls::cmdEmission && Value16(F) != 0);
+  }
+}
+
+TEST_F(YlsEndToEnd, PollsStatusThenTimeCountersAboutEvery160Ms) {
+  Up();
+  Sleep(1600);
+  const auto Status = TimesOf(yls::cmdGetLaserStatus);
+  const auto Time = TimesOf(yls::cmdGetTimeData);
+  ASSERT_GE(Status.size(), 5U);
+  ASSERT_GE(Time.size(), 4U);
+  const double Mean = (Status.back() - Status.front()) / static_cast<double>(Status.size() - 1);
+  EXPECT_GT(Mean, 115.0);
+  EXPECT_LT(Mean, 260.0);
+  // Each time-counter request follows its status request after the 100 ms pause.
+  for (const double T : Time) {
+    const auto Before = std::upper_bound(Status.begin(), Status.end(), T);
+    if (Before == Status.begin()) {
+      continue; // its status request came before the record was cleared
+    }
+    EXPECT_GE(T - *std::prev(Before), 99.0);
+  }
+  EXPECT_GT(Yls->GetDriver()->GetWorkTimeToday() + Yls->GetDriver()->GetTimeData().WorkTime, 0U);
+}
+
+TEST_F(YlsEndToEnd, AlarmBitBecomesTheLaserAlarmWithItsTextAndClears) {
+  Up();
+  Model([](TYLSModel& M) { M.SetAlarmWord(yls::lsAlarms1, 0x2); });
+  ASSERT_TRUE(Eventually([&] { return Yls->GetDriver()->HasAlarm(); }));
+  Yls->UpdateAlarms();
+  EXPECT_EQ(Host->Alarms.Count(), 1U);
+  EXPECT_EQ(Yls->GetAlarmDesc(), "YLS-2000Laser: Overheating of the laser(2_1)");
+  Model([](TYLSModel& M) { M.SetAlarmWord(yls::lsAlarms1, 0); });
+  ASSERT_TRUE(Eventually([&] { return !Yls->GetDriver()->HasAlarm(); }));
+  Yls->UpdateAlarms();
+  EXPECT_EQ(Host->Alarms.Count(), 0U);
+  EXPECT_EQ(Yls->GetAlarmDesc(), "YLS-2000");
+}
+
+TEST_F(YlsEndToEnd, AccessLevelAskedByTheLaserIsSentAgain) {
+  Up();
+  Model([](TYLSModel& M) { M.RequireAccessLevel(); });
+  ASSERT_TRUE(Eventually([&] { return Model([](TYLSModel& M) { return M.AccessGranted(); }); }));
+  const auto A = Actions();
+  ASSERT_FALSE(A.empty());
+  EXPECT_EQ(CodeOf(A.back()), yls::cmdSetAccessLev);
+  EXPECT_EQ(A.back(),
+            yls::BuildRequest(yls::TCrc16(), yls::cmdSetAccessLev, yls::AccessLevelData()));
+}
+
+TEST_F(YlsEndToEnd, WrongCrcAndShortRecordsChangeNothing) {
+  Up();
+  ASSERT_TRUE(Eventually([&] { return Yls->GetDriver()->GetStatusBit(11) == false; }));
+  Model([](TYLSModel& M) {
+    M.SetStatusSize(170);
+    M.SetAlarmWord(yls::lsAlarms1, 0x2);
+  });
+  Sleep(500);
+  EXPECT_FALSE(Yls->GetDriver()->HasAlarm());
+  Model([](TYLSModel& M) {
+    M.SetStatusSize(176);
+    M.CorruptCrc(1000);
+  });
+  Sleep(500);
+  EXPECT_FALSE(Yls->GetDriver()->HasAlarm());
+  Model([](TYLSModel& M) {
+    M.CorruptCrc(0);
+    M.SetIDSize(99);
+  });
+  EXPECT_TRUE(Eventually([&] { return Yls->GetDriver()->HasAlarm(); }));
+  EXPECT_EQ(Yls->GetDeviceDesc(), "IPG YLS-2000-CT");
+}
+
+TEST_F(YlsEndToEnd, SplitAndJoinedAnswersAreDecodedOnceEach) {
+  P.CfgIPG.YLS.DebugMode = true; // every answer is read, and its size logged
+  StartSim();
+  for (const bool Join : {false, true}) {
+    if (Join) {
+      Sim.SetSplit(0, 0);
+      Sim.SetJoin(true);
+    } else {
+      Sim.SetSplit(70, 4); // a 194-byte status answer in three reads
+    }
+    Build();
+    Sleep(1200);
+    Sim.SetSilent(true);
+    // One answer may be in flight, and with join one more is held back for good.
+    const int Answered = static_cast<int>(TimesOf(yls::cmdGetLaserStatus).size());
+    Sleep(300);
+    const int Decoded = LinesWith("Datasize OK!");
+    EXPECT_LE(Decoded, Answered) << "join " << Join;
+    EXPECT_GE(Decoded, Answered - 2) << "join " << Join;
+    EXPECT_GE(Decoded, 4) << "join " << Join;
+    EXPECT_EQ(LinesWith("Datasize Error"), 0);
+    EXPECT_EQ(LinesWith("CRC Error"), 0);
+    EXPECT_EQ(Yls->GetDriver()->GetSkippedBytes(), 0U);
+    Laser.reset();
+    Sim.SetSilent(false);
+    Sim.SetJoin(false);
+    Sim.ClearRequests();
+    Host->App.ClearLines();
+  }
+}
+
+TEST_F(YlsEndToEnd, DroppedLinkIsReportedAndComesBack) {
+  Up();
+  Sleep(900); // past the start-up wait of the first report
+  const int Connects = Sim.ConnectCount();
+  Sim.DropLink(1200);
+  ASSERT_TRUE(Host->App.WaitForLine(SLaserConnectedFail.Get(), 2000));
+  EXPECT_TRUE(Eventually([&] { return !Yls->GetDriver()->GetConnected(); }, 500));
+  const auto Shown = Host->App.Lines();
+  EXPECT_TRUE(std::any_of(Shown.begin(), Shown.end(), [](const auto& L) {
+    return L.Text == SLaserConnectedFail.Get() && L.MessageType == mtProminent;
+  }));
+  ASSERT_TRUE(Eventually([&] { return Sim.ConnectCount() > Connects; }, 3000));
+  Sim.ClearRequests();
+  EXPECT_TRUE(Eventually([&] { return TimesOf(yls::cmdGetLaserStatus).size() >= 2; }));
+  EXPECT_TRUE(Yls->GetDriver()->GetConnected());
+  EXPECT_EQ(LinesWith(SLaserConnectedFail.Get()), 1);
+}
+
+TEST_F(YlsEndToEnd, DestroySendsOnlyEmissionOffAndReturnsPromptly) {
+  Up();
+  Sleep(300);
+  Sim.ClearRequests();
+  double T0 = NowMs();
+  Laser.reset();
+  EXPECT_LT(ElapsedMs(T0), 400.0);
+  ASSERT_TRUE(WaitCode(yls::cmdEmission));
+  const auto A = Actions();
+  ASSERT_EQ(A.size(), 1U);
+  EXPECT_EQ(CodeOf(A[0]), yls::cmdEmission);
+  EXPECT_EQ(Value16(A[0]), 0);
+  const std::size_t N = Sim.Requests().size();
+  Sleep(300);
+  EXPECT_EQ(Sim.Requests().size(), N);
+
+  // With the laser gone: within the ping and connect time-outs and 0.2 s.
+  Build();
+  Sleep(300);
+  Sim.PullCable(0);
+  T0 = NowMs();
+  Laser.reset();
+  EXPECT_LT(ElapsedMs(T0), 1300.0);
+  Sim.RestoreLink();
+  Build();
+  Sim.Stop();
+  Sleep(300);
+  T0 = NowMs();
+  Laser.reset();
+  EXPECT_LT(ElapsedMs(T0), 1300.0);
+}
+
+TEST_F(YlsEndToEnd, RefusesNonNetworkedTypes) {
+  for (const TIPGLaserType T : {ltYLSGemHW, ltYLSAmHW, ltYLRNet, ltYLP}) {
+    P.CfgIPG.IPGType = T;
+    try {
+      FindLaserClass("TIPGYLSLaser")->Factory(nullptr, P);
+      ADD_FAILURE() << "built with type " << static_cast<int>(T);
+    } catch (const std::exception& E) {
+      EXPECT_STREQ(E.what(), "CfgIPG.IPGType Error Message");
+    }
+  }
+}
+
+} // namespace
+} // namespace nclaser

@@ -1,0 +1,127 @@
+// The SPI classes on a scripted line: what the end-to-end run cannot force (write counts,
+// a port that stays closed while the host calls).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "lasers/factory.h"
+#include "lasers/spi.h"
+#include "protocols/spi.h"
+#include "tests/support/fake_comm_test.h"
+
+namespace nclaser {
+namespace {
+
+using testing::TBytes;
+
+const TBytes StatusQuery(spi::StatusQuery.begin(), spi::StatusQuery.end());
+
+TBytes Pkt(std::uint8_t Code, TBytes Data = {}) {
+  return spi::BuildPacket(Code, Data);
+}
+
+TLaserParams SPIParams(int Port, bool Debug = false) {
+  TLaserParams P;
+  P.Initialize();
+  P.DefParams.PWM.Initialize();
+  P.DefParams.DA.Initialize();
+  P.DefParams.Model = "SPI-500";
+  P.DefParams.CtrlPort = 7;
+  P.DefParams.PWM.DiodeCurrent = 40.0;
+  P.LaserType = eltSPI;
+  P.CfgSPI.Initialize();
+  P.CfgSPI.Comm.Initialize();
+  P.CfgSPI.Comm.CommPort = Port;
+  P.CfgSPI.Comm.DebugMode = Debug;
+  return P;
+}
+
+class SPILaserTest : public testing::FakeCommTest {
+protected:
+  void TearDown() override {
+    Laser.reset();
+    FakeCommTest::TearDown();
+  }
+  template <class T> T& Make(int Port = 1, bool Debug = false) {
+    Laser = NewLaser<T>(nullptr, SPIParams(Port, Debug));
+    Laser->RegisterAlarms();
+    return static_cast<T&>(*Laser);
+  }
+  TNcLaserPtr Laser;
+};
+
+TEST(SPILaserClasses, AreRegisteredWithTheirConfiguration) {
+  for (const char* Name : {"TSPILaser", "TSPI1000Laser"}) {
+    const TLaserClassInfo* C = FindLaserClass(Name);
+    ASSERT_NE(C, nullptr) << Name;
+    EXPECT_EQ(C->ConfigMember, "CfgSPI");
+    EXPECT_EQ(C->LaserType, eltSPI);
+  }
+}
+
+TEST_F(SPILaserTest, WithoutAPortTheAnalogPathAndOnlyTheHostsCallsCount) {
+  auto& L = Make<TSPI1000Laser>(0);
+  EXPECT_FALSE(L.HasCommThread());
+  EXPECT_EQ(Line->PortsAlive(), 0);
+  EXPECT_DOUBLE_EQ(Host->IO.GetDA(0), 4.0); // 40 % of 10 V
+  EXPECT_FALSE(L.SetDiodeCustom(55.5));
+  L.EmissionOn();
+  EXPECT_TRUE(L.GetIsEmissionOn());
+  EXPECT_TRUE(Host->IO.GetOutput(7)); // the emission output needs no port
+  L.SetAimingOn(true);
+  EXPECT_TRUE(L.GetIsAimingOn());
+  L.EmissionOff();
+  EXPECT_FALSE(L.GetIsEmissionOn());
+  EXPECT_FALSE(Host->IO.GetOutput(7));
+}
+
+// The SPI rule: any nonzero count is a write done (logged and paused after), where the
+// JK row wants a positive one.
+TEST_F(SPILaserTest, NegativeWriteCountsCountAsDone) {
+  Line->SetCanOpen(false);
+  auto& L = Make<TSPI1000Laser>(1, /*Debug=*/true);
+  L.SetAimingOn(true);
+  L.SetAimingOn(false);
+  Line->FailNextWrites(2, -1);
+  const double Opened = NowMs();
+  Line->SetCanOpen(true);
+  ASSERT_TRUE(Line->WaitFor([&] { return !Line->Writes().empty(); }, 3000));
+  const auto Diode = Pkt(spi::cmd1000DiodeCurrent, {0x90, 0x01});
+  const auto Aim = Pkt(spi::cmd1000Aiming, {0x01});
+  EXPECT_EQ(Host->App.CountContaining("Send: " + BytesToStr(Diode.data(), 7)), 1);
+  EXPECT_EQ(Host->App.CountContaining("Send: " + BytesToStr(Aim.data(), 6)), 1);
+  // Both -1 writes were followed by their 20 ms pause.
+  EXPECT_EQ(Line->Writes()[0].Bytes, Pkt(spi::cmd1000Aiming, {0x00}));
+  EXPECT_GE(Line->Writes()[0].TimeMs - Opened, 40.0);
+}
+
+TEST_F(SPILaserTest, EmissionOffWithdrawsEmissionPacketsNotYetWritten) {
+  const auto Check = [&]<class T>(T*, std::uint8_t First, std::uint8_t Second) {
+    Line->SetCanOpen(false);
+    auto& L = Make<T>();
+    const size_t Before = Line->Writes().size();
+    L.EmissionOn();
+    L.EmissionOff();
+    EXPECT_FALSE(L.GetIsEmissionOn());
+    Line->SetCanOpen(true);
+    // Drained once an idle poll follows.
+    ASSERT_TRUE(Line->WaitFor(
+        [&] {
+          const auto W = Line->Writes();
+          return std::any_of(W.begin() + static_cast<long>(Before), W.end(),
+                             [](const auto& X) { return X.Bytes == StatusQuery; });
+        },
+        3000));
+    const auto W = Line->Writes();
+    for (size_t I = Before; I < W.size(); ++I) {
+      EXPECT_NE(W[I].Bytes[2], First);
+      EXPECT_FALSE(W[I].Bytes[2] == Second && W[I].Bytes.size() > 5 && W[I].Bytes[3] == 0x01);
+    }
+    Laser.reset();
+  };
+  Check(static_cast<TSPILaser*>(nullptr), spi::cmdEmissionStart, spi::cmdEmissionOn);
+  Check(static_cast<TSPI1000Laser*>(nullptr), spi::cmd1000EmissionMode, spi::cmd1000Emission);
+}
+
+} // namespace
+} // namespace nclaser

@@ -1,0 +1,103 @@
+// The YLS simulator's own faults and commands; its answers are proved by the end-to-end
+// suite.
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "protocols/yls.h"
+#include "sim/table.h"
+#include "sim/yls/yls_model.h"
+
+namespace nclaser {
+namespace {
+
+using sim::TBytes;
+
+const yls::TCrc16 Crc;
+
+// The answer to one request: its header and data.
+struct TReply {
+  yls::TCheck Check;
+  yls::TAnswerHeader H;
+  std::size_t DataSize;
+};
+
+TReply Ask(sim::TYLSModel& M, std::uint16_t Code, const TBytes& Data = {}) {
+  const TBytes Req = yls::BuildRequest(Crc, Code, Data);
+  const sim::TSplit S = M.Split(Req);
+  EXPECT_EQ(S.Skip, 0U);
+  EXPECT_EQ(S.Length, Req.size());
+  const TBytes A = M.Handle(Req, 1000.0);
+  TReply R{};
+  R.Check = yls::CheckAnswer(Crc, A, R.H);
+  R.DataSize = A.size() - yls::FrameOverhead;
+  return R;
+}
+
+TEST(YlsModel, FaultCommandsShapeTheAnswers) {
+  sim::TYLSModel M;
+  const auto Cmd = [&M](std::vector<std::string> W) { return M.Command(W); };
+  EXPECT_EQ(Ask(M, yls::cmdGetLaserStatus).DataSize, 184U);
+  ASSERT_TRUE(Cmd({"statussize", "170"}));
+  EXPECT_EQ(Ask(M, yls::cmdGetLaserStatus).DataSize, 170U);
+  ASSERT_TRUE(Cmd({"idsize", "99"}));
+  EXPECT_EQ(Ask(M, yls::cmdGetLaserID).DataSize, 99U);
+
+  ASSERT_TRUE(Cmd({"badcrc", "2"}));
+  EXPECT_EQ(Ask(M, yls::cmdPowerSupply, yls::Word16(1)).Check, yls::TCheck::CrcError);
+  EXPECT_EQ(Ask(M, yls::cmdPowerSupply, yls::Word16(1)).Check, yls::TCheck::CrcError);
+  EXPECT_EQ(Ask(M, yls::cmdPowerSupply, yls::Word16(1)).Check, yls::TCheck::Ok);
+  EXPECT_TRUE(M.PowerSupply());
+
+  // 0xFFFA for everything until the access level comes.
+  ASSERT_TRUE(Cmd({"fffa"}));
+  EXPECT_EQ(Ask(M, yls::cmdModulationCtrl, yls::Word16(1)).H.Executioncode, 0xFFFA);
+  EXPECT_FALSE(M.ModulationCtrl());
+  EXPECT_EQ(Ask(M, yls::cmdSetAccessLev, yls::AccessLevelData()).H.Executioncode, 0);
+  EXPECT_EQ(Ask(M, yls::cmdModulationCtrl, yls::Word16(1)).H.Executioncode, 0);
+
+  // Emission: refused while an alarm stands, and an alarm switches it off.
+  ASSERT_TRUE(Cmd({"alarm", "0x2"}));
+  EXPECT_NE(Ask(M, yls::cmdEmission, yls::Word16(0x0155)).H.Executioncode, 0);
+  ASSERT_TRUE(Cmd({"clear"}));
+  EXPECT_EQ(Ask(M, yls::cmdEmission, yls::Word16(0x0155)).H.Executioncode, 0);
+  EXPECT_TRUE(M.Emission());
+  ASSERT_TRUE(Cmd({"warning", "0x100"}));
+  EXPECT_FALSE(M.Emission());
+  ASSERT_TRUE(Cmd({"robot", "on"}));
+  EXPECT_NE(M.Status1() & sim::TYLSModel::BitRobotMode, 0U);
+  EXPECT_NE(M.StateLine().find("warnings1=00000100"), std::string::npos);
+
+  EXPECT_FALSE(Cmd({"nosuch"}));
+  for (const std::vector<std::string>& Bad : {std::vector<std::string>{"alarm"},
+                                              {"alarm", "x1"},
+                                              {"robot", "maybe"},
+                                              {"statussize", "5000"},
+                                              {"badcrc"}}) {
+    EXPECT_THROW(Cmd(Bad), std::invalid_argument) << Bad[0];
+  }
+}
+
+TEST(YlsModel, SplitSkipsNoiseAndWaitsForTheRest) {
+  sim::TYLSModel M;
+  TBytes In = {0x00, 0x42};
+  const TBytes Req = yls::BuildRequest(Crc, yls::cmdGetTimeData, {});
+  In.insert(In.end(), Req.begin(), Req.begin() + 6);
+  EXPECT_EQ(M.Split(In).Length, 0U);
+  In.insert(In.end(), Req.begin() + 6, Req.end());
+  const sim::TSplit S = M.Split(In);
+  EXPECT_EQ(S.Skip, 2U);
+  EXPECT_EQ(S.Length, Req.size());
+  EXPECT_NE(M.Describe(Req).find("time data"), std::string::npos);
+
+  const sim::TSimFamily* F = sim::FindSimFamily("yls");
+  ASSERT_NE(F, nullptr);
+  EXPECT_EQ(F->TcpPort, 5100);
+  EXPECT_FALSE(F->Pty);
+  EXPECT_THROW(F->MakeModel({{"model", "x"}}), std::invalid_argument);
+}
+
+} // namespace
+} // namespace nclaser
