@@ -14,7 +14,7 @@ std::unique_ptr<TKdTcpClient> TLinuxCommFactory::NewTcpClient() {
 }
 
 std::unique_ptr<TIcmpClient> TLinuxCommFactory::NewIcmpClient() {
-  return std::make_unique<TPingClient>(nullptr, FApp);
+  return std::make_unique<TPingClient>(nullptr, FApp, FPingProbePort);
 }
 
 } // namespace nclaser::hostkit

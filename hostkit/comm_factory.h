@@ -12,10 +12,12 @@ namespace nclaser::hostkit {
 
 class TLinuxCommFactory : public TCommFactory {
 public:
-  // Debug lines of the components (the ping method) go to App when given.
+  // Debug lines of the components (the ping method) go to App when given. PingProbePort:
+  // the port the ping's TCP fallback knocks on whatever the laser names (0: the laser's
+  // own).
   explicit TLinuxCommFactory(std::shared_ptr<const TSerialPortMap> SerialPorts,
-                             TAppSystem* App = nullptr)
-      : FSerialPorts(std::move(SerialPorts)), FApp(App) {}
+                             TAppSystem* App = nullptr, int PingProbePort = 0)
+      : FSerialPorts(std::move(SerialPorts)), FApp(App), FPingProbePort(PingProbePort) {}
 
   std::unique_ptr<TCommCtrl> NewCommCtrl() override;
   std::unique_ptr<TKdTcpClient> NewTcpClient() override;
@@ -24,6 +26,7 @@ public:
 private:
   std::shared_ptr<const TSerialPortMap> FSerialPorts;
   TAppSystem* FApp;
+  int FPingProbePort;
 };
 
 } // namespace nclaser::hostkit

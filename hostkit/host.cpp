@@ -11,7 +11,8 @@
 
 namespace nclaser::hostkit {
 
-THost::THost(THostOptions Options) : Comm(std::make_unique<TLinuxCommFactory>(SerialPorts, &App)) {
+THost::THost(THostOptions Options)
+    : Comm(std::make_unique<TLinuxCommFactory>(SerialPorts, &App, Options.PingProbePort)) {
   if (Options.PwmPort) {
     Pwm = std::make_unique<TVirtualPwmPort>(IO);
   }

@@ -18,6 +18,9 @@ namespace nclaser::hostkit {
 
 struct THostOptions {
   bool PwmPort = true;
+  // Where ICMP is not allowed, the ping knocks on a TCP port instead: the one the laser
+  // listens on, unless this names another (a firewall may drop that one).
+  int PingProbePort = 0;
 };
 
 class THost {

@@ -1,5 +1,6 @@
 #include "hostkit/icmp_client.h"
 #include "hostkit/deadline.h"
+#include "hostkit/resolve.h"
 
 #include <array>
 #include <cerrno>
@@ -41,21 +42,13 @@ private:
   int FFd;
 };
 
-bool ResolveIPv4(const std::string& Host, sockaddr_in& Out) {
-  addrinfo Hints{};
-  Hints.ai_family = AF_INET;
-  Hints.ai_flags = AI_NUMERICHOST;
-  addrinfo* List = nullptr;
-  int Rc = ::getaddrinfo(Host.c_str(), nullptr, &Hints, &List);
-  if (Rc == EAI_NONAME) {
-    Hints.ai_flags = 0;
-    Rc = ::getaddrinfo(Host.c_str(), nullptr, &Hints, &List);
-  }
-  if (Rc != 0 || List == nullptr) {
+// The lookup of a name counts against the ping's time-out.
+bool ResolveIPv4(const std::string& Host, double DeadlineMs, sockaddr_in& Out) {
+  std::vector<TAddress> List;
+  if (!ResolveWithin(Host, "", AF_INET, DeadlineMs, List) || List.empty()) {
     return false;
   }
-  std::memcpy(&Out, List->ai_addr, sizeof Out);
-  ::freeaddrinfo(List);
+  std::memcpy(&Out, &List.front().Addr, sizeof Out);
   return true;
 }
 
@@ -87,11 +80,11 @@ public:
   }
 
   TPingResult Probe(const std::string& Host, int TimeoutMs) const override {
+    const double Deadline = NowMs() + (TimeoutMs > 0 ? TimeoutMs : 0);
     sockaddr_in To{};
-    if (!ResolveIPv4(Host, To)) {
+    if (!ResolveIPv4(Host, Deadline, To)) {
       return TPingResult::Failed;
     }
-    const double Deadline = NowMs() + (TimeoutMs > 0 ? TimeoutMs : 0);
     const TFd S(::socket(AF_INET, (FRaw ? SOCK_RAW : SOCK_DGRAM) | SOCK_CLOEXEC | SOCK_NONBLOCK,
                          IPPROTO_ICMP));
     if (S.Get() < 0) {
@@ -166,16 +159,22 @@ public:
   explicit TTcpProber(int Port) : FPort(Port) {}
 
   std::string Describe() const override {
-    return "TCP reachability probe (port " + std::to_string(FPort) + ")";
+    return "TCP reachability probe (port " + std::to_string(FPort.load()) + ")";
+  }
+
+  void SetPort(int Port) override {
+    if (Port > 0 && Port <= 65535) {
+      FPort.store(Port);
+    }
   }
 
   TPingResult Probe(const std::string& Host, int TimeoutMs) const override {
+    const double Deadline = NowMs() + (TimeoutMs > 0 ? TimeoutMs : 0);
     sockaddr_in To{};
-    if (!ResolveIPv4(Host, To)) {
+    if (!ResolveIPv4(Host, Deadline, To)) {
       return TPingResult::Failed;
     }
-    To.sin_port = htons(static_cast<std::uint16_t>(FPort));
-    const double Deadline = NowMs() + (TimeoutMs > 0 ? TimeoutMs : 0);
+    To.sin_port = htons(static_cast<std::uint16_t>(FPort.load()));
     const TFd S(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     if (S.Get() < 0) {
       return TPingResult::Failed;
@@ -215,7 +214,7 @@ public:
   }
 
 private:
-  int FPort;
+  std::atomic<int> FPort;
 };
 
 bool IcmpSocketAllowed(bool Raw) {
@@ -264,10 +263,20 @@ std::unique_ptr<TPingProber> NewBestPingProber() {
 
 // --- TPingClient ---------------------------------------------------------------------------
 
-TPingClient::TPingClient(std::unique_ptr<TPingProber> Prober, TAppSystem* App)
-    : FProber(Prober ? std::move(Prober) : NewBestPingProber()) {
+TPingClient::TPingClient(std::unique_ptr<TPingProber> Prober, TAppSystem* App,
+                         int FixedProbePort)
+    : FProber(Prober ? std::move(Prober) : NewBestPingProber()), FFixedProbePort(FixedProbePort) {
+  if (FFixedProbePort > 0) {
+    FProber->SetPort(FFixedProbePort);
+  }
   if (App != nullptr) {
     App->OutputDebugString("Ping client: " + FProber->Describe());
+  }
+}
+
+void TPingClient::SetProbePort(int Port) {
+  if (FFixedProbePort <= 0) {
+    FProber->SetPort(Port);
   }
 }
 

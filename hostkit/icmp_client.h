@@ -33,17 +33,23 @@ public:
   // Failed when the question could not be asked (unknown host, no route, socket error).
   virtual TPingResult Probe(const std::string& Host, int TimeoutMs) const = 0;
   virtual std::string Describe() const = 0;
+  // The TCP port a reachability probe knocks on; the ICMP methods have none. Safe while
+  // probes run.
+  virtual void SetPort(int /*Port*/) {}
 };
 
-// Null when the method is not allowed for this process. The TCP probe knocks on ProbePort.
+// Null when the method is not allowed for this process. The TCP probe knocks on ProbePort
+// (echo, until the owner names the port its device listens on).
 std::unique_ptr<TPingProber> NewPingProber(TPingMethod Method, int ProbePort = 7);
 // The first method allowed: raw ICMP, datagram ICMP, TCP probe.
 std::unique_ptr<TPingProber> NewBestPingProber();
 
 class TPingClient : public TIcmpClient {
 public:
-  // Without a prober the best allowed method is used; one debug line to App names it.
-  explicit TPingClient(std::unique_ptr<TPingProber> Prober = nullptr, TAppSystem* App = nullptr);
+  // Without a prober the best allowed method is used; one debug line to App names it. A
+  // fixed probe port (the host's configuration) wins over the one the owner names.
+  explicit TPingClient(std::unique_ptr<TPingProber> Prober = nullptr, TAppSystem* App = nullptr,
+                       int FixedProbePort = 0);
   TPingClient(const TPingClient&) = delete;
   TPingClient& operator=(const TPingClient&) = delete;
   ~TPingClient() override;
@@ -53,6 +59,7 @@ public:
   // An empty Host means the client's own host, a time-out of 0 or less its own time-out.
   bool Ping(const std::string& Host, int TimeoutMs) override;
   void PingAsync(const std::string& Host, int TimeoutMs) override;
+  void SetProbePort(int Port) override;
 
   const TPingProber& Prober() const { return *FProber; }
   // Asynchronous pings started and not yet finished.
@@ -67,6 +74,7 @@ private:
   void ReapFinished();
 
   std::unique_ptr<TPingProber> FProber;
+  const int FFixedProbePort;
   mutable std::mutex FLock;
   std::string FHost;
   int FTimeoutMs = 1000;

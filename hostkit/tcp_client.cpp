@@ -1,5 +1,6 @@
 #include "hostkit/tcp_client.h"
 #include "hostkit/deadline.h"
+#include "hostkit/resolve.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -120,23 +121,16 @@ bool TTcpClient::ConnectTimeout(int TimeoutMs) {
   if (Host.empty() || Port.empty()) {
     return Fail("no remote host or port");
   }
-  addrinfo Hints{};
-  Hints.ai_family = AF_UNSPEC;
-  Hints.ai_socktype = SOCK_STREAM;
-  Hints.ai_flags = AI_NUMERICHOST;
-  addrinfo* List = nullptr;
-  int Rc = ::getaddrinfo(Host.c_str(), Port.c_str(), &Hints, &List);
-  if (Rc == EAI_NONAME) {
-    Hints.ai_flags = 0;
-    Rc = ::getaddrinfo(Host.c_str(), Port.c_str(), &Hints, &List);
-  }
-  if (Rc != 0 || List == nullptr) {
-    return Fail(Host + ":" + Port + ": " + ::gai_strerror(Rc));
+  // The name lookup counts against the time-out too.
+  std::vector<TAddress> List;
+  std::string LookupError;
+  if (!ResolveWithin(Host, Port, AF_UNSPEC, Deadline, List, &LookupError)) {
+    return Fail(LookupError + " (port " + Port + ")");
   }
   std::shared_ptr<TSocket> Made;
   std::string Why = "connect timed out";
-  for (const addrinfo* A = List; A != nullptr && !Made && MsLeft(Deadline) > 0; A = A->ai_next) {
-    const int Fd = ::socket(A->ai_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  for (auto A = List.begin(); A != List.end() && !Made && MsLeft(Deadline) > 0; ++A) {
+    const int Fd = ::socket(A->Family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (Fd < 0) {
       Why = std::strerror(errno);
       continue;
@@ -145,7 +139,7 @@ bool TTcpClient::ConnectTimeout(int TimeoutMs) {
     const int One = 1;
     ::setsockopt(Fd, IPPROTO_TCP, TCP_NODELAY, &One, sizeof One);
     int Err = 0;
-    if (::connect(Fd, A->ai_addr, A->ai_addrlen) != 0) {
+    if (::connect(Fd, reinterpret_cast<const sockaddr*>(&A->Addr), A->Len) != 0) {
       Err = errno;
     }
     if (Err == EINPROGRESS || Err == EINTR) {
@@ -176,7 +170,6 @@ bool TTcpClient::ConnectTimeout(int TimeoutMs) {
       Why = std::strerror(Err);
     }
   }
-  ::freeaddrinfo(List);
   if (!Made) {
     return Fail(Host + ":" + Port + ": " + Why);
   }

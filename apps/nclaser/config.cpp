@@ -553,6 +553,13 @@ void TLoader::LoadHost(const toml::node& N, THostConfig& H) {
       } else {
         H.PwmPort = V.as_boolean()->get();
       }
+    } else if (K.str() == "PingProbePort") {
+      const auto P = V.value<std::int64_t>();
+      if (!V.is_integer() || !P || *P < 1 || *P > 65535) {
+        Fail(Line, Key, Expected("a TCP port number (1 to 65535)", V));
+      } else {
+        H.PingProbePort = static_cast<int>(*P);
+      }
     } else if (K.str() == "RealTime") {
       H.RealTimeGiven = true;
       const std::string Wanted = "\"auto\", \"off\" or a priority from 1 to 99";
@@ -731,6 +738,7 @@ std::vector<std::pair<int, std::string>> MissingSerialDevices(const THostConfig&
 std::unique_ptr<hostkit::THost> MakeHost(const THostConfig& Config) {
   hostkit::THostOptions O;
   O.PwmPort = Config.PwmPort;
+  O.PingProbePort = Config.PingProbePort;
   auto H = std::make_unique<hostkit::THost>(O);
   H->SetRealTime(Config.RealTime);
   if (Config.Outputs) {

@@ -23,6 +23,7 @@ namespace nclaser::cli {
 // The [Host] section: the machine the laser is built on.
 struct THostConfig {
   bool PwmPort = true;
+  int PingProbePort = 0; // the ping's TCP fallback: 0 knocks on the laser's own port
   std::optional<std::vector<int>> Outputs; // unset: every port 0..255 exists
   std::optional<std::vector<int>> Inputs;
   std::map<int, std::string> SerialPorts; // serial port number -> device path

@@ -69,6 +69,9 @@ public:
   // ping could not be made) is called on a thread of the client's own. The client's
   // destructor waits for pending pings, so no notification follows it.
   virtual void PingAsync(const std::string& Host, int TimeoutMs) = 0;
+  // The TCP port the laser itself listens on: a host that may not send ICMP knocks there
+  // to learn whether the laser is up. A host that pings otherwise ignores it.
+  virtual void SetProbePort(int /*Port*/) {}
 
   TNotify OnTimeout;
   TNotify OnError;

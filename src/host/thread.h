@@ -28,6 +28,8 @@ public:
   TThreadRef() = default;
   explicit TThreadRef(std::shared_ptr<TThreadControl> Ctl) : FCtl(std::move(Ctl)) {}
   bool Assigned() const { return FCtl != nullptr; }
+  // The same thread.
+  bool operator==(const TThreadRef& Other) const { return FCtl == Other.FCtl; }
   void Reset() { FCtl.reset(); }
   void Terminate() const;
   bool Finished() const;

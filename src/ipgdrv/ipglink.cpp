@@ -1,5 +1,7 @@
 #include "ipgdrv/ipglink.h"
 
+#include <charconv>
+
 #include "host/clock.h"
 
 namespace nclaser {
@@ -26,6 +28,9 @@ TIPGNetLink::TIPGNetLink(const std::string& Host, const std::string& Port, int P
   if (FIcmpClient) {
     FIcmpClient->SetHost(Host);
     FIcmpClient->SetTimeout(PingTimeoutMs);
+    int PortNumber = 0;
+    std::from_chars(Port.data(), Port.data() + Port.size(), PortNumber);
+    FIcmpClient->SetProbePort(PortNumber);
     FIcmpClient->OnTimeout = [OnPingFailed](TIcmpClient*) { OnPingFailed(); };
     FIcmpClient->OnError = [OnPingFailed](TIcmpClient*) { OnPingFailed(); };
   }
@@ -43,6 +48,9 @@ bool TIPGNetLink::Check() {
   if (!FTcpClient || !FIcmpClient) {
     return false;
   }
+  if (FClosing) {
+    return FTcpClient->GetConnected();
+  }
   if (FTcpClient->GetConnected()) {
     if (ElapsedMs(FLastPingTime) > PingWatchdogMs) {
       FLastPingTime = NowMs();
@@ -52,6 +60,14 @@ bool TIPGNetLink::Check() {
     FTcpClient->ConnectTimeout(ConnectTimeoutMs);
   }
   return FTcpClient->GetConnected();
+}
+
+void TIPGNetLink::Shutdown() {
+  FClosing = true;
+  std::lock_guard<std::mutex> L(FIcmpLock);
+  if (FTcpClient && !FTcpClient->GetConnected()) {
+    FTcpClient->Disconnect(); // ends a connect in progress
+  }
 }
 
 bool TIPGNetLink::Connected() {

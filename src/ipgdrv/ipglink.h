@@ -7,6 +7,7 @@
 // client alive across that call.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -20,7 +21,8 @@ namespace nclaser {
 class TIPGNetLink {
 public:
   // Creates the TCP client (remote Host:Port) and the ping client (host Host, time-out
-  // PingTimeoutMs). Both ping notifications call OnPingFailed on the ping client's thread.
+  // PingTimeoutMs; a host that may only knock knocks on Port). Both ping notifications call
+  // OnPingFailed on the ping client's thread.
   // Either client is null when the host has no communication services.
   TIPGNetLink(const std::string& Host, const std::string& Port, int PingTimeoutMs,
               const std::function<void()>& OnPingFailed);
@@ -37,8 +39,12 @@ public:
   // Connected: pings the laser in the background every 5000 ms (a failed ping drops the
   // link through OnPingFailed). Not connected: a 100 ms ping, and when it answers a
   // connect within 1000 ms. Returns the connected flag as it then stands.
+  // After Shutdown only the connected flag: no ping, no new connection.
   bool Check();
   bool Connected();
+  // The owner is being torn down: no new connection from now on, and a connect another
+  // thread is waiting in is given up (a link that is up stays up for the last commands).
+  void Shutdown();
   // One write; the client's result (-1 on a socket error).
   int Send(const std::uint8_t* Bytes, int Count);
   // Reads pieces of up to 1024 bytes while input keeps coming within TimeoutMs of the
@@ -54,6 +60,7 @@ private:
   std::unique_ptr<TKdTcpClient> FTcpClient;
   std::unique_ptr<TIcmpClient> FIcmpClient;
   double FLastPingTime = 0.0; // under the owner's lock
+  std::atomic<bool> FClosing{false};
   // Guards FTcpClient's lifetime against a late ping notification on the ping thread.
   std::mutex FIcmpLock;
 };

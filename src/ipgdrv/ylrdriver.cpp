@@ -4,8 +4,8 @@
 
 #include "host/appsys.h"
 #include "host/clock.h"
+#include "host/errors.h"
 #include "host/format1033.h"
-#include "lasers/error.h"
 #include "params/textbuf.h"
 #include "protocols/ylr.h"
 #include "strings/messages.h"
@@ -58,6 +58,12 @@ TIPGYLRDriver::~TIPGYLRDriver() {
   FThread.reset();
   FComm.reset();
   FLink.reset();
+}
+
+void TIPGYLRDriver::Shutdown() {
+  if (FLink) {
+    FLink->Shutdown();
+  }
 }
 
 void TIPGYLRDriver::LockComm() {
@@ -141,6 +147,11 @@ void TIPGYLRDriver::ReceiveSerial(int Timeout, std::string& Reply) {
     if (Chunk.empty()) {
       // Sleep past the deadline rather than wake just before it.
       FComm->WaitForInput(static_cast<int>(std::floor(Remaining)) + 1);
+      // A port that vanished answers every wait at once: nothing more can come, so let
+      // the lock go now instead of spinning to the deadline.
+      if (!FComm->GetActive()) {
+        break;
+      }
     }
   }
 }
@@ -301,14 +312,15 @@ std::string TIPGYLRDriver::GetSoftwareRevision() {
   return Query("RFV");
 }
 
-void TIPGYLRDriver::SetDiodeCurrent(double Value) {
+void TIPGYLRDriver::SetDiodeCurrent(double Value, const std::function<bool()>& Cancelled) {
   const std::optional<std::string> Cmd = ylr::CmdSetDiodeCurrent(Value);
   if (!Cmd) {
     return;
   }
+  const auto Stop = [&] { return Cancelled && Cancelled(); };
   const double Start = NowMs();
   if (FIgnoreDiodeReply) {
-    for (int I = 0; I < 5; ++I) {
+    for (int I = 0; I < 5 && !Stop(); ++I) {
       FIsImdState = true;
       try {
         SendNoReply(*Cmd);
@@ -325,7 +337,8 @@ void TIPGYLRDriver::SetDiodeCurrent(double Value) {
   do {
     SendAndReply(*Cmd, 100, Reply);
     Sleep(5);
-  } while (std::fabs(FDiodeCurrent - Value) >= 0.05 && ElapsedMs(Start) <= QueryTimeoutMs);
+  } while (std::fabs(FDiodeCurrent - Value) >= 0.05 && ElapsedMs(Start) <= QueryTimeoutMs &&
+           !Stop());
 }
 
 void TIPGYLRDriver::SetFilterWndSz(double Value) {

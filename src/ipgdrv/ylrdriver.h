@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -53,6 +54,10 @@ public:
 
   void LockComm();
   void UnlockComm();
+  // The owner is being torn down: from now on no new connection is made (commands still go
+  // out over a link that is up) and a connect in progress is given up, so that the last
+  // commands and the monitor's end do not wait for an unreachable laser.
+  void Shutdown();
 
   void SendCmd(const std::string& Cmd);
   void SendNoReply(const std::string& Cmd);
@@ -103,8 +108,9 @@ public:
   std::string GetSerialNumber();
   std::string GetSoftwareRevision();
 
-  // Set-points; values outside their range are ignored.
-  void SetDiodeCurrent(double Value);
+  // Set-points; values outside their range are ignored. SetDiodeCurrent repeats its
+  // command (up to a second); it stops repeating as soon as Cancelled answers true.
+  void SetDiodeCurrent(double Value, const std::function<bool()>& Cancelled = {});
   void SetFilterWndSz(double Value);
   void SetPulseRate(std::int32_t Value);
   void SetPulseWidth(double Value);

@@ -4,8 +4,8 @@
 
 #include "host/appsys.h"
 #include "host/clock.h"
+#include "host/errors.h"
 #include "host/format1033.h"
-#include "lasers/error.h"
 #include "lasers/laser.h"
 #include "params/textbuf.h"
 #include "strings/messages.h"

@@ -1,6 +1,6 @@
 #include "lasers/co2.h"
 
-#include "lasers/error.h"
+#include "host/errors.h"
 #include "lasers/factory.h"
 #include "lasers/ioports.h"
 

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "lasers/error.h"
+#include "host/errors.h"
 #include "lasers/laser.h"
 
 namespace nclaser {

@@ -4,6 +4,7 @@
 
 #include "host/clock.h"
 #include "host/io.h"
+#include "lasers/ioports.h"
 
 namespace nclaser {
 
@@ -84,6 +85,10 @@ void TFiberLaser::LaserOff() {
       }
     }
   }
+}
+
+void TFiberLaser::SetCtrlPortIfExists(bool On) {
+  ioport::SetOutputIfExists(FCfgLaserDef.CtrlPort, On);
 }
 
 void TFiberLaser::ForceDiodeCurrent(double Value) {

@@ -31,6 +31,9 @@ public:
   void ForceDiodeCurrent(double Value);
 
 protected:
+  // The laser-on output DefParams.CtrlPort, written only when the machine has it.
+  void SetCtrlPortIfExists(bool On);
+
   std::atomic<double> FDiodeCurrent;
   std::atomic<double> FLastDiodeCurrent;
   std::int32_t FPWMEnablePort1 = 0;

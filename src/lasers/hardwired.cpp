@@ -1,5 +1,7 @@
 #include "lasers/hardwired.h"
 
+#include <algorithm>
+
 #include "lasers/factory.h"
 #include "lasers/ioports.h"
 
@@ -19,6 +21,30 @@ const TLaserClassRegistrar GRegRofin{{"TRofinLaser", &NewLaser<TRofinLaser>, "Cf
 
 // How long EmissionOn waits for a running sequence, and EmissionOff for the completion.
 constexpr std::uint32_t KSemaphoreWaitMs = 100;
+
+// The outputs a sequence raises and lowers again at a later step.
+std::vector<std::int32_t> PulsePorts(const std::vector<TNcIOThread::TNcIOStep>& Steps) {
+  std::vector<std::int32_t> Out;
+  for (std::size_t I = 0; I < Steps.size(); ++I) {
+    const auto& Up = Steps[I];
+    if (Up.StepType != TNcIOThread::stOutport || !Up.PortStatus) {
+      continue;
+    }
+    const bool Lowered = std::any_of(Steps.begin() + static_cast<std::ptrdiff_t>(I) + 1,
+                                     Steps.end(), [&](const TNcIOThread::TNcIOStep& Down) {
+                                       return Down.StepType == TNcIOThread::stOutport &&
+                                              !Down.PortStatus && Down.Port == Up.Port;
+                                     });
+    if (Lowered) {
+      Out.push_back(Up.Port);
+    }
+  }
+  return Out;
+}
+
+// The Rofin completion semaphore is shared by name by every Rofin laser: looking at it
+// means taking it and giving it back, and nobody else may find it taken meanwhile.
+std::mutex GRofinCompletionPeek;
 
 void CloseSemaphore(THandle& Handle) {
   if (Handle > 0) {
@@ -41,6 +67,7 @@ bool TPowerOnSequence::Start(THandle Lock, THandle Finish,
   AddSteps(*Thread);
   std::lock_guard<std::mutex> L(FLock);
   FRunning = Thread->Ref();
+  FPulsePorts = PulsePorts(Thread->Steps());
   try {
     Thread->Start();
   } catch (...) {
@@ -55,15 +82,27 @@ bool TPowerOnSequence::Start(THandle Lock, THandle Finish,
 
 void TPowerOnSequence::Halt() {
   TThreadRef Running;
+  std::vector<std::int32_t> Pulses;
   {
     std::lock_guard<std::mutex> L(FLock);
     Running = FRunning;
     FRunning.Reset();
+    Pulses.swap(FPulsePorts);
   }
+  const bool CutShort = !Running.Finished();
   // A sequence sees the request before its next step and within a millisecond inside a
   // delay or an input wait; the I/O calls themselves never block, so this wait is short.
   Running.Terminate();
   Running.WaitFor();
+  if (!CutShort) {
+    return;
+  }
+  // Stopped between the rising and the falling edge of a pulse: end the pulse here.
+  for (const std::int32_t Port : Pulses) {
+    if (ioport::GetOutput(Port)) {
+      ioport::SetOutput(Port, false);
+    }
+  }
 }
 
 // ---- TDefaultLaser ----
@@ -103,12 +142,8 @@ void TDefaultLaser::EmissionOff() {
   TNcLaser::EmissionOff();
   // A sequence of ours still running must not switch anything on after this.
   FSequence.Halt();
-  if (ioport::OutputExists(FCfgOther.ShutterReady)) {
-    ioport::SetOutput(FCfgOther.ShutterReady, false);
-  }
-  if (ioport::OutputExists(FCfgLaserDef.CtrlPort)) {
-    ioport::SetOutput(FCfgLaserDef.CtrlPort, false);
-  }
+  ioport::SetOutputIfExists(FCfgOther.ShutterReady, false);
+  SetCtrlPortIfExists(false);
   if (FPowerOnSemaphore > 0) {
     WaitForSingleObject(FPowerOnSemaphore, KSemaphoreWaitMs);
   }
@@ -122,32 +157,24 @@ bool TMaxLaser::GetIsEmissionOn() {
 
 void TMaxLaser::EmissionOn() {
   TFiberLaser::EmissionOn();
-  if (ioport::OutputExists(FCfgLaserDef.CtrlPort)) {
-    ioport::SetOutput(FCfgLaserDef.CtrlPort, true);
-  }
+  SetCtrlPortIfExists(true);
 }
 
 void TMaxLaser::EmissionOff() {
   TNcLaser::EmissionOff();
-  if (ioport::OutputExists(FCfgLaserDef.CtrlPort)) {
-    ioport::SetOutput(FCfgLaserDef.CtrlPort, false);
-  }
+  SetCtrlPortIfExists(false);
 }
 
 // ---- TLPINGLaser ----
 
 void TLPINGLaser::LaserOn() {
   TFiberLaser::LaserOn();
-  if (ioport::OutputExists(FCfgLaserDef.CtrlPort)) {
-    ioport::SetOutput(FCfgLaserDef.CtrlPort, true);
-  }
+  SetCtrlPortIfExists(true);
 }
 
 void TLPINGLaser::LaserOff() {
   TFiberLaser::LaserOff();
-  if (ioport::OutputExists(FCfgLaserDef.CtrlPort)) {
-    ioport::SetOutput(FCfgLaserDef.CtrlPort, false);
-  }
+  SetCtrlPortIfExists(false);
 }
 
 // ---- TOpticalValleyLaser ----
@@ -158,30 +185,22 @@ bool TOpticalValleyLaser::GetIsEmissionOn() {
 
 void TOpticalValleyLaser::EmissionOn() {
   TFiberLaser::EmissionOn();
-  if (ioport::OutputExists(FCfgLaserDef.CtrlPort)) {
-    ioport::SetOutput(FCfgLaserDef.CtrlPort, true);
-  }
+  SetCtrlPortIfExists(true);
 }
 
 void TOpticalValleyLaser::EmissionOff() {
   TNcLaser::EmissionOff();
-  if (ioport::OutputExists(FCfgLaserDef.CtrlPort)) {
-    ioport::SetOutput(FCfgLaserDef.CtrlPort, false);
-  }
+  SetCtrlPortIfExists(false);
 }
 
 void TOpticalValleyLaser::LaserOn() {
   TFiberLaser::LaserOn();
-  if (ioport::OutputExists(FCfgLaserDef.CtrlPort)) {
-    ioport::SetOutput(FCfgLaserDef.CtrlPort, true);
-  }
+  SetCtrlPortIfExists(true);
 }
 
 void TOpticalValleyLaser::LaserOff() {
   TFiberLaser::LaserOff();
-  if (ioport::OutputExists(FCfgLaserDef.CtrlPort)) {
-    ioport::SetOutput(FCfgLaserDef.CtrlPort, false);
-  }
+  SetCtrlPortIfExists(false);
 }
 
 // ---- TMeimanLaser ----
@@ -298,6 +317,7 @@ void TRofinLaser::EmissionOff() {
 
 // The completion signal is the emission state: look at it without taking it away.
 bool TRofinLaser::GetIsEmissionOn() {
+  std::lock_guard<std::mutex> L(GRofinCompletionPeek);
   if (FPowerOnSemaphore <= 0 || WaitForSingleObject(FPowerOnSemaphore, 0) != WAIT_OBJECT_0) {
     return false;
   }
@@ -310,8 +330,13 @@ void TRofinLaser::UpdateAlarms() {
   FHasAlarm = ioport::GetInput(FCfgRofin.Warning) || ioport::GetInput(FCfgRofin.Error);
   if (FHasAlarm) {
     ioport::SetOutput(FCfgRofin.StandbyOn, false);
-  } else if (GetIsEmissionOn() && !ioport::GetOutput(FCfgRofin.StandbyOn)) {
-    ioport::SetOutput(FCfgRofin.StandbyOn, true);
+  } else {
+    // Not while EmissionOn or EmissionOff runs: EmissionOff drops standby before it takes
+    // the completion signal, and must not see it raised again. The next poll catches up.
+    std::unique_lock<std::mutex> L(FEmissionLock, std::try_to_lock);
+    if (L.owns_lock() && GetIsEmissionOn() && !ioport::GetOutput(FCfgRofin.StandbyOn)) {
+      ioport::SetOutput(FCfgRofin.StandbyOn, true);
+    }
   }
   SetAlarmStatus(FHasAlarm);
 }

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <vector>
 
 #include "host/sync.h"
 #include "host/thread.h"
@@ -25,12 +26,14 @@ public:
   // starts it. False when another sequence holds the lock.
   bool Start(THandle Lock, THandle Finish, const std::function<void(TNcIOThread&)>& AddSteps);
   // Asks the sequence this laser started to stop and waits for its end, so that no step
-  // of it runs after this returns.
+  // of it runs after this returns. A sequence cut short leaves no pulse of its own high.
   void Halt();
 
 private:
   std::mutex FLock;
   TThreadRef FRunning;
+  // Outputs the running sequence raises and lowers again later: its pulses.
+  std::vector<std::int32_t> FPulsePorts;
 };
 
 class TDefaultLaser : public TFiberLaser {
@@ -114,6 +117,7 @@ private:
   THandle FPowerOnThreadLock = 0;
   std::atomic<bool> FHasAlarm{false};
   TRofinLaserParam FCfgRofin{};
+  // Serialises EmissionOn, EmissionOff and UpdateAlarms' return to standby.
   std::mutex FEmissionLock;
   TPowerOnSequence FSequence;
 };

@@ -22,6 +22,12 @@ inline void SetOutput(std::int32_t Port, bool Value) {
   }
 }
 
+inline void SetOutputIfExists(std::int32_t Port, bool Value) {
+  if (OutputExists(Port)) {
+    GPOutput->SetOutputbit(PortByte(Port), Value);
+  }
+}
+
 inline bool GetOutput(std::int32_t Port) {
   return GPOutput != nullptr && GPOutput->GetOutputBit(PortByte(Port));
 }

@@ -1,10 +1,8 @@
 #include "lasers/ipg1000.h"
 
-#include <algorithm>
-#include <cctype>
-
 #include "host/appsys.h"
 #include "host/clock.h"
+#include "host/sametext.h"
 #include "lasers/factory.h"
 #include "lasers/ioports.h"
 
@@ -14,13 +12,6 @@ namespace {
 
 const TLaserClassRegistrar GRegIPG1000{
     {"TIPG1000Laser", &NewLaser<TIPG1000Laser>, "CfgIPG", eltIPG}};
-
-bool SameTextAscii(const std::string& A, const std::string& B) {
-  return A.size() == B.size() && std::equal(A.begin(), A.end(), B.begin(), [](char X, char Y) {
-           return std::tolower(static_cast<unsigned char>(X)) ==
-                  std::tolower(static_cast<unsigned char>(Y));
-         });
-}
 
 } // namespace
 
@@ -35,11 +26,30 @@ TIPG1000PowerOnThread::TIPG1000PowerOnThread(TIPG1000Laser* AOwner) : FOwner(AOw
 void TIPG1000PowerOnThread::Execute() {
   SetThreadName("IPG1000");
   OutputDebugString("IPG1000");
-  if (!RunSteps()) {
+  if (!RunSteps() || Terminated()) {
     return; // asked to stop: the laser is left alone
   }
   FOwner->SetDiodeCurrent(FOwner->FCfgLaserDef.PWM.DiodeCurrent);
-  FOwner->ClearPowerOnThread();
+  FOwner->ClearPowerOnThread(Ref());
+}
+
+void TIPG1000PowerOnThread::SetPulse(std::int32_t Port, bool On) {
+  // Counted as raised before the write and as lowered only after it.
+  if (On) {
+    FPulsePort = Port;
+  }
+  ioport::SetOutput(Port, On);
+  if (!On) {
+    FPulsePort = -1;
+  }
+}
+
+// However the thread ends, a pulse it started ends too.
+void TIPG1000PowerOnThread::DoTerminate() {
+  TThread::DoTerminate();
+  if (FPulsePort >= 0) {
+    SetPulse(FPulsePort, false);
+  }
 }
 
 bool TIPG1000PowerOnThread::Wait(int Ms) {
@@ -65,11 +75,11 @@ bool TIPG_YLS_USA_PowerOnThread::RunSteps() {
   if (!Wait(W.LaserRequestDelay)) {
     return false;
   }
-  ioport::SetOutput(W.LaserOnPort, true);
+  SetPulse(W.LaserOnPort, true);
   if (!Wait(W.LaserOnPulse)) {
     return false;
   }
-  ioport::SetOutput(W.LaserOnPort, false);
+  SetPulse(W.LaserOnPort, false);
   if (!Wait(W.LaserOnDelay)) {
     return false;
   }
@@ -85,19 +95,26 @@ void TIPG1000Laser::Create(TComponent* AOwner, const TLaserParams& AParams) {
 }
 
 void TIPG1000Laser::Destroy() {
+  // The thread must be gone before the laser is.
+  StopPowerOnThread();
+  TFiberLaser::Destroy();
+}
+
+void TIPG1000Laser::StopPowerOnThread() {
   TThreadRef Running;
   {
     std::lock_guard<std::mutex> L(FThreadLock);
     Running = FPowerOnThread;
+    FPowerOnThread.Reset();
   }
-  // The thread ends at its next check; it must be gone before the laser is.
+  // The thread ends at its next check, within a millisecond of a wait; its writes never
+  // block.
   Running.Terminate();
   Running.WaitFor();
-  TFiberLaser::Destroy();
 }
 
 bool TIPG1000Laser::IsTrumpf() const {
-  return SameTextAscii(FCfgLaserDef.Model, "Trumpf");
+  return SameText(FCfgLaserDef.Model, "Trumpf");
 }
 
 void TIPG1000Laser::RaiseProgramStart() {
@@ -108,9 +125,12 @@ void TIPG1000Laser::RaiseProgramStart() {
   }
 }
 
-void TIPG1000Laser::ClearPowerOnThread() {
+void TIPG1000Laser::ClearPowerOnThread(const TThreadRef& Thread) {
   std::lock_guard<std::mutex> L(FThreadLock);
-  FPowerOnThread.Reset();
+  // A thread stopped by EmissionOff is no longer the record; a newer one may be.
+  if (FPowerOnThread == Thread) {
+    FPowerOnThread.Reset();
+  }
 }
 
 void TIPG1000Laser::PowerOn() {
@@ -137,6 +157,7 @@ void TIPG1000Laser::PowerOn() {
 
 void TIPG1000Laser::PowerOff() {
   TFiberLaser::PowerOff();
+  StopPowerOnThread();
   const TIPGYLSHardWire& W = FCfgIPG.YLS.Wire;
   ioport::SetOutput(W.ProgramStartPort, false);
   Sleep(10);
@@ -158,6 +179,8 @@ void TIPG1000Laser::EmissionOn() {
 
 void TIPG1000Laser::EmissionOff() {
   TFiberLaser::EmissionOff();
+  // A power-on in progress must not raise the program start after this.
+  StopPowerOnThread();
   ioport::SetOutput(FCfgIPG.YLS.Wire.ProgramStartPort, false);
 }
 
@@ -171,7 +194,7 @@ bool TIPG1000Laser::GetIsEmissionOn() {
 
 int TIPG1000Laser::ExecCmd(const std::string& Name, TVariant& Value) {
   const int Result = TFiberLaser::ExecCmd(Name, Value);
-  if (SameTextAscii(Name, "ResetErrors")) {
+  if (SameText(Name, "ResetErrors")) {
     ioport::SetOutput(FCfgIPG.YLS.Wire.LaserRequestPort, false);
   }
   return Result;

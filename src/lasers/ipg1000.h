@@ -3,6 +3,7 @@
 // of the start-up: laser-on output, program start, diode current.
 #pragma once
 
+#include <cstdint>
 #include <mutex>
 
 #include "host/thread.h"
@@ -20,12 +21,19 @@ public:
 
 protected:
   void Execute() override;
+  void DoTerminate() override;
   // The steps after the name: false when a wait was cut short by termination.
   virtual bool RunSteps() = 0;
   // A wait followed by the termination check: true to go on.
   bool Wait(int Ms);
+  // Writes an output that the thread raises for a pulse, so that the pulse ends with the
+  // thread even when it is stopped early.
+  void SetPulse(std::int32_t Port, bool On);
 
   TIPG1000Laser* FOwner;
+
+private:
+  std::int32_t FPulsePort = -1; // raised and not yet lowered
 };
 
 class TIPG_YLS_German_PowerOnThread : public TIPG1000PowerOnThread {
@@ -64,7 +72,10 @@ private:
   // ProgramStartPort high, but on a "Trumpf" model only when the emission status input
   // exists and is on.
   void RaiseProgramStart();
-  void ClearPowerOnThread();
+  // Forgets Thread as the running power-on thread, unless a newer one has taken its place.
+  void ClearPowerOnThread(const TThreadRef& Thread);
+  // Stops a running power-on thread and waits until it has ended.
+  void StopPowerOnThread();
 
   std::mutex FThreadLock; // FPowerOnThread: tested by PowerOn, cleared by the thread
   TThreadRef FPowerOnThread;

@@ -3,8 +3,9 @@
 #include <algorithm>
 
 #include "host/appsys.h"
-#include "host/io.h"
+#include "host/sametext.h"
 #include "lasers/factory.h"
+#include "lasers/ioports.h"
 #include "params/textbuf.h"
 #include "protocols/ylr.h"
 
@@ -13,23 +14,6 @@ namespace nclaser {
 namespace {
 
 const TLaserClassRegistrar GReg{{"TIPG500Laser", &NewLaser<TIPG500Laser>, "CfgIPG", eltIPG}};
-
-bool OutputExists(std::int32_t Port) {
-  return GPOutput != nullptr && GPOutput->GetPortExist(PortByte(Port));
-}
-
-void SetOutput(std::int32_t Port, bool Value) {
-  if (GPOutput != nullptr) {
-    GPOutput->SetOutputbit(PortByte(Port), Value);
-  }
-}
-
-bool SameTextIgnoringCase(std::string_view A, std::string_view B) {
-  return A.size() == B.size() && std::equal(A.begin(), A.end(), B.begin(), [](char X, char Y) {
-           const auto Lower = [](char C) { return C >= 'A' && C <= 'Z' ? C - 'A' + 'a' : C; };
-           return Lower(X) == Lower(Y);
-         });
-}
 
 } // namespace
 
@@ -48,11 +32,17 @@ void TIPG500PowerOnThread::Execute() {
   if (!SleepA(1200) || Terminated()) {
     return;
   }
-  SetOutput(FOwner->FCfgIPG.PowerCtrlPort, false);
-  Drv->StopEmission();
-  Drv->DisableExternalAimControl();
-  Drv->DisableExternalControl();
-  Drv->StartEmission();
+  EndPulse();
+  // Asked to stop, the thread sends nothing more: each command looks first, and the
+  // owner waits for the one on the wire.
+  for (void (TIPGYLRDriver::*Cmd)() :
+       {&TIPGYLRDriver::StopEmission, &TIPGYLRDriver::DisableExternalAimControl,
+        &TIPGYLRDriver::DisableExternalControl, &TIPGYLRDriver::StartEmission}) {
+    if (Terminated()) {
+      return;
+    }
+    (Drv->*Cmd)();
+  }
   if (!SleepA(500) || Terminated()) {
     return;
   }
@@ -60,9 +50,22 @@ void TIPG500PowerOnThread::Execute() {
   if (!SleepA(500) || Terminated()) {
     return;
   }
-  Drv->SetDiodeCurrent(FOwner->FCfgLaserDef.PWM.DiodeCurrent);
+  Drv->SetDiodeCurrent(FOwner->FCfgLaserDef.PWM.DiodeCurrent, [this] { return Terminated(); });
   Terminate();
-  FOwner->ClearPowerOnThread();
+  FOwner->ClearPowerOnThread(Ref());
+}
+
+void TIPG500PowerOnThread::EndPulse() {
+  ioport::SetOutput(FOwner->FCfgIPG.PowerCtrlPort, false);
+  FPulseEnded = true;
+}
+
+// However the thread ends (stopped, or a failing call), the power-control pulse ends too.
+void TIPG500PowerOnThread::DoTerminate() {
+  TThread::DoTerminate();
+  if (!FPulseEnded) {
+    EndPulse();
+  }
 }
 
 // ---- Laser --------------------------------------------------------------------------
@@ -78,26 +81,40 @@ void TIPG500Laser::Create(TComponent* AOwner, const TLaserParams& AParams) {
 }
 
 void TIPG500Laser::Destroy() {
-  // EmissionOff (in the fiber base's step) still reaches the laser through the driver.
+  // EmissionOff (in the fiber base's step) still reaches the laser through the driver,
+  // over the link as it is: tear-down does not wait for an unreachable laser.
+  if (FIPGYLRDriver) {
+    FIPGYLRDriver->Shutdown();
+  }
   TFiberLaser::Destroy();
+  StopPowerOnThread();
+  FIPGYLRDriver.reset();
+}
+
+void TIPG500Laser::StopPowerOnThread() {
   TThreadRef Thread;
   {
     std::lock_guard<std::mutex> L(FPowerOnLock);
     Thread = FPowerOnThread;
+    FPowerOnThread.Reset();
   }
+  // It sees the request within a millisecond in its waits and before each command; at
+  // most the exchange on the wire is waited for.
   Thread.Terminate();
   Thread.WaitFor();
-  FIPGYLRDriver.reset();
 }
 
 bool TIPG500Laser::HasPowerOnThread() {
   std::lock_guard<std::mutex> L(FPowerOnLock);
-  return FPowerOnThread.Assigned();
+  return FPowerOnThread.Assigned() && !FPowerOnThread.Finished();
 }
 
-void TIPG500Laser::ClearPowerOnThread() {
+void TIPG500Laser::ClearPowerOnThread(const TThreadRef& Thread) {
   std::lock_guard<std::mutex> L(FPowerOnLock);
-  FPowerOnThread.Reset();
+  // A thread stopped by EmissionOff is no longer the record; a newer one may be.
+  if (FPowerOnThread == Thread) {
+    FPowerOnThread.Reset();
+  }
 }
 
 bool TIPG500Laser::GetIsQCW() {
@@ -110,27 +127,27 @@ bool TIPG500Laser::GetIsUseOutputLaserOn() const {
 
 void TIPG500Laser::LaserOn() {
   TFiberLaser::LaserOn();
-  if (GetIsUseOutputLaserOn() && OutputExists(FCfgLaserDef.CtrlPort)) {
-    SetOutput(FCfgLaserDef.CtrlPort, true);
+  if (GetIsUseOutputLaserOn()) {
+    SetCtrlPortIfExists(true);
   }
 }
 
 void TIPG500Laser::LaserOff() {
   TFiberLaser::LaserOff();
-  if (GetIsUseOutputLaserOn() && OutputExists(FCfgLaserDef.CtrlPort)) {
-    SetOutput(FCfgLaserDef.CtrlPort, false);
+  if (GetIsUseOutputLaserOn()) {
+    SetCtrlPortIfExists(false);
   }
 }
 
 bool TIPG500Laser::GetIsLaserOn() {
-  if (GetIsUseOutputLaserOn() && OutputExists(FCfgLaserDef.CtrlPort)) {
-    return GPOutput->GetOutputBit(PortByte(FCfgLaserDef.CtrlPort));
+  if (GetIsUseOutputLaserOn() && ioport::OutputExists(FCfgLaserDef.CtrlPort)) {
+    return ioport::GetOutput(FCfgLaserDef.CtrlPort);
   }
   return TFiberLaser::GetIsLaserOn();
 }
 
 void TIPG500Laser::EmissionOn() {
-  if (OutputExists(FCfgIPG.PowerCtrlPort)) {
+  if (ioport::OutputExists(FCfgIPG.PowerCtrlPort)) {
     PowerOn();
   }
   TIPGYLRDriver* Drv = FIPGYLRDriver.get();
@@ -171,6 +188,8 @@ void TIPG500Laser::EmissionOn() {
 
 void TIPG500Laser::EmissionOff() {
   TFiberLaser::EmissionOff();
+  // Nothing of a power-on in progress may follow the EMOFF below.
+  StopPowerOnThread();
   if (FIPGYLRDriver) {
     FIPGYLRDriver->StopEmission();
   }
@@ -212,15 +231,25 @@ bool TIPG500Laser::SetDiodeCustom(double Value) {
 
 void TIPG500Laser::PowerOn() {
   TFiberLaser::PowerOn();
-  if (!OutputExists(FCfgIPG.PowerCtrlPort)) {
+  if (!ioport::OutputExists(FCfgIPG.PowerCtrlPort)) {
     return;
   }
-  SetOutput(FCfgIPG.PowerCtrlPort, true);
+  ioport::SetOutput(FCfgIPG.PowerCtrlPort, true);
   std::lock_guard<std::mutex> L(FPowerOnLock);
-  if (!FPowerOnThread.Assigned()) {
-    auto* T = new TIPG500PowerOnThread(this);
-    FPowerOnThread = T->Ref();
+  // A record left by a thread that ended early (it failed, or was stopped) is no
+  // running thread.
+  if (FPowerOnThread.Assigned() && !FPowerOnThread.Finished()) {
+    return;
+  }
+  auto* T = new TIPG500PowerOnThread(this);
+  FPowerOnThread = T->Ref();
+  try {
     T->Start();
+  } catch (...) {
+    // No thread to end the pulse: refuse the power-on with the output low again.
+    FPowerOnThread.Reset();
+    delete T;
+    ioport::SetOutput(FCfgIPG.PowerCtrlPort, false);
   }
 }
 
@@ -246,7 +275,7 @@ std::string TIPG500Laser::GetDeviceDesc() {
 
 int TIPG500Laser::ExecCmd(const std::string& Name, TVariant& Value) {
   const int Result = TFiberLaser::ExecCmd(Name, Value);
-  if (SameTextIgnoringCase(Name, "ResetErrors")) {
+  if (SameText(Name, "ResetErrors")) {
     FIPGYLRDriver->ResetErrors();
   }
   return Result;

@@ -22,9 +22,14 @@ public:
 
 protected:
   void Execute() override;
+  void DoTerminate() override;
 
 private:
+  // The power-control output low: the end of the pulse PowerOn started.
+  void EndPulse();
+
   TIPG500Laser* FOwner;
+  bool FPulseEnded = false;
 };
 
 class TIPG500Laser : public TFiberLaser {
@@ -52,12 +57,15 @@ public:
   bool GetIsUseOutputLaserOn() const;
 
   TIPGYLRDriver* GetDriver() const { return FIPGYLRDriver.get(); }
-  // Whether a power-on thread is running (or was stopped before it finished).
+  // Whether a power-on thread is running.
   bool HasPowerOnThread();
 
 private:
   friend class TIPG500PowerOnThread;
-  void ClearPowerOnThread();
+  // Forgets Thread as the running power-on thread, unless a newer one has taken its place.
+  void ClearPowerOnThread(const TThreadRef& Thread);
+  // Stops a running power-on thread and waits until it has ended.
+  void StopPowerOnThread();
 
   std::atomic<bool> FAimingOn{false};
   std::atomic<bool> FEmissionOn{false};

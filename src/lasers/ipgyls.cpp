@@ -5,8 +5,9 @@
 
 #include "host/appsys.h"
 #include "host/clock.h"
+#include "host/errors.h"
 #include "host/format1033.h"
-#include "lasers/error.h"
+#include "host/sametext.h"
 #include "lasers/factory.h"
 #include "lasers/ioports.h"
 #include "params/textbuf.h"
@@ -26,13 +27,6 @@ constexpr int StPowerSupplyOn = 11;
 constexpr int StLaserReady = 31;
 constexpr int StRobotMode = 32;
 constexpr int StPowerSupplyWanted = 33;
-
-bool SameTextIgnoringCase(std::string_view A, std::string_view B) {
-  return A.size() == B.size() && std::equal(A.begin(), A.end(), B.begin(), [](char X, char Y) {
-           const auto Lower = [](char C) { return C >= 'A' && C <= 'Z' ? C - 'A' + 'a' : C; };
-           return Lower(X) == Lower(Y);
-         });
-}
 
 } // namespace
 
@@ -275,7 +269,7 @@ std::string TIPGYLSLaser::GetDeviceDesc() {
 
 int TIPGYLSLaser::ExecCmd(const std::string& Name, TVariant& Value) {
   const int Result = TFiberLaser::ExecCmd(Name, Value);
-  if (SameTextIgnoringCase(Name, "ResetErrors") && FIPGYLSDriver) {
+  if (SameText(Name, "ResetErrors") && FIPGYLSDriver) {
     FIPGYLSDriver->ResetNoCritError();
   }
   return Result;

@@ -134,6 +134,7 @@ TEST(CliConfig, RefusalsNameLineKeyAndReason) {
       {Co2 + "[Host]\nPwmPort = \"yes\"\n", 3, "Host.PwmPort", "boolean"},
       {Co2 + "[Host]\nOutputs = [1, 256]\n", 3, "Host.Outputs", "out of range"},
       {Co2 + "[Host]\nPorts = 1\n", 3, "Host.Ports", "unknown key"},
+      {Co2 + "[Host]\nPingProbePort = 70000\n", 3, "Host.PingProbePort", "TCP port"},
       {Co2 + "[Host]\nRealTime = \"fast\"\n", 3, "Host.RealTime", "\"auto\", \"off\""},
       {Co2 + "[Host]\nRealTime = 0\n", 3, "Host.RealTime", "out of range (1 to 99)"},
       {Co2 + "[Host]\nRealTime = 100\n", 3, "Host.RealTime", "out of range"},
@@ -164,11 +165,13 @@ TEST(CliConfig, SyntaxErrorsAndMissingFilesAreConfigurationErrors) {
 }
 
 TEST(CliConfig, HostSection) {
-  const auto C = LoadConfigText("LaserType = \"eltCO2\"\n[Host]\nPwmPort = false\n"
-                                "Outputs = [1, 2, 3]\nInputs = []\n"
-                                "[Host.SerialPorts]\n1 = \"/dev/ttyUSB0\"\n7 = \"/dev/pts/4\"\n",
-                                "t.toml");
+  const auto C =
+      LoadConfigText("LaserType = \"eltCO2\"\n[Host]\nPwmPort = false\nPingProbePort = 23\n"
+                     "Outputs = [1, 2, 3]\nInputs = []\n"
+                     "[Host.SerialPorts]\n1 = \"/dev/ttyUSB0\"\n7 = \"/dev/pts/4\"\n",
+                     "t.toml");
   EXPECT_FALSE(C.Host.PwmPort);
+  EXPECT_EQ(C.Host.PingProbePort, 23);
   ASSERT_TRUE(C.Host.Outputs.has_value());
   EXPECT_EQ(*C.Host.Outputs, (std::vector<int>{1, 2, 3}));
   ASSERT_TRUE(C.Host.Inputs.has_value());

@@ -14,6 +14,8 @@
 #include <unistd.h>
 
 #include "host/comm.h"
+#include "hostkit/icmp_client.h"
+#include "hostkit/resolve.h"
 #include "hostkit/tcp_client.h"
 #include "tests/support/host_fixture.h"
 #include "tests/support/tcp_listener.h"
@@ -26,39 +28,6 @@ using Clock = std::chrono::steady_clock;
 double MsSince(Clock::time_point T0) {
   return std::chrono::duration<double, std::milli>(Clock::now() - T0).count();
 }
-
-// Connections that the listener never accepts, until its accept queue is full and new
-// handshakes go unanswered. Closes them all at the end.
-class TBacklogFiller {
-public:
-  // True once a handshake to Address:Port stays unanswered.
-  bool Fill(const std::string& Address, std::uint16_t Port) {
-    sockaddr_in A{};
-    A.sin_family = AF_INET;
-    A.sin_port = htons(Port);
-    ::inet_pton(AF_INET, Address.c_str(), &A.sin_addr);
-    for (int I = 0; I < 16; ++I) {
-      const int Fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-      FFds.push_back(Fd);
-      if (::connect(Fd, reinterpret_cast<const sockaddr*>(&A), sizeof A) == 0) {
-        continue;
-      }
-      pollfd P{Fd, POLLOUT, 0};
-      if (::poll(&P, 1, 200) == 0) {
-        return true;
-      }
-    }
-    return false;
-  }
-  ~TBacklogFiller() {
-    for (const int Fd : FFds) {
-      ::close(Fd);
-    }
-  }
-
-private:
-  std::vector<int> FFds;
-};
 
 class TcpClientTest : public HostTest {
 protected:
@@ -160,6 +129,29 @@ TEST_F(TcpClientTest, BadAddressesFailAndHostNamesResolve) {
   EXPECT_FALSE(C->ConnectTimeout(300)); // no port
   TTcpListener Srv("127.0.0.1", 0);
   EXPECT_TRUE(Client("localhost", Srv.Port())->ConnectTimeout(1000));
+}
+
+// A name server that never answers in time: every lookup of a name takes two seconds.
+int SlowLookup(const char* /*Host*/, const char* /*Port*/, const addrinfo* /*Hints*/,
+               addrinfo** /*Result*/) {
+  std::this_thread::sleep_for(std::chrono::seconds(2));
+  return EAI_AGAIN;
+}
+
+TEST_F(TcpClientTest, ANameWhoseLookupHangsGivesUpWithinTheConnectAndPingTimeOuts) {
+  hostkit::SetLookup(&SlowLookup);
+  auto C = Client("laser.example", 10001);
+  auto T0 = Clock::now();
+  EXPECT_FALSE(C->ConnectTimeout(300));
+  EXPECT_LT(MsSince(T0), 300.0 + 100.0);
+  hostkit::TPingClient Ping(hostkit::NewPingProber(hostkit::TPingMethod::TcpProbe, 10001));
+  T0 = Clock::now();
+  EXPECT_FALSE(Ping.Ping("laser.example", 100));
+  EXPECT_LT(MsSince(T0), 100.0 + 100.0);
+  // Addresses need no lookup.
+  TTcpListener Srv("127.0.8.6", 0);
+  EXPECT_TRUE(Client("127.0.8.6", Srv.Port())->ConnectTimeout(1000));
+  hostkit::SetLookup(nullptr);
 }
 
 TEST_F(TcpClientTest, ServerCloseIsNoticedAndAReconnectWorks) {

@@ -6,13 +6,16 @@
 #include <thread>
 
 #include "host/clock.h"
+#include "host/errors.h"
+#include "hostkit/comm_factory.h"
+#include "hostkit/icmp_client.h"
 #include "ipgdrv/ylrdriver.h"
-#include "lasers/error.h"
 #include "params/textbuf.h"
 #include "sim/ylr/ylr_model.h"
 #include "strings/messages.h"
 #include "tests/support/fake_links.h"
 #include "tests/support/host_fixture.h"
+#include "tests/support/tcp_listener.h"
 
 namespace nclaser {
 namespace {
@@ -303,6 +306,29 @@ TEST_F(YlrDriver, SerialDrainLastsItsTimeOutReadsLateInputAndDoesNotSpin) {
   EXPECT_LT(Link->With([](TFakeLink& L) { return L.Reads; }) - ReadsBefore, 10);
 }
 
+TEST_F(YlrDriver, VanishedSerialPortLetsTheLockGoAtOnceInsteadOfSpinning) {
+  Make();
+  ASSERT_TRUE(Drv->CheckConnection());
+  std::thread Unplug([this] {
+    Sleep(30);
+    Link->With([](TFakeLink& L) {
+      L.CanOpen = false;
+      L.Active = false;
+      L.CV.notify_all();
+    });
+  });
+  Drv->LockComm(); // keep the monitor out of the way
+  const int WaitsBefore = Link->With([](TFakeLink& L) { return L.Waits; });
+  const double T0 = NowMs();
+  std::string Reply;
+  Drv->ReceiveResponse(500, Reply);
+  const double Took = ElapsedMs(T0);
+  Drv->UnlockComm();
+  Unplug.join();
+  EXPECT_LT(Took, 200.0) << "held the lock to the end of its time-out";
+  EXPECT_LT(Link->With([](TFakeLink& L) { return L.Waits; }) - WaitsBefore, 10);
+}
+
 TEST_F(YlrDriver, SetPointsAreSentInRangeOnly) {
   Cfg.YLR.IgnoreDiodeReply = true;
   Make();
@@ -438,6 +464,57 @@ TEST_F(YlrDriver, DestroyStopsTheMonitorPromptly) {
   Sleep(150);
   EXPECT_EQ(Link->WritesCopy().size(), N); // nothing runs after
 }
+
+// Where the host may not send ICMP, the ping knocks on a TCP port. A firewall in front of the
+// laser that silently drops the echo port must not keep the link down: the driver has the
+// knock go to the laser's own port, unless the host's configuration names another (here
+// the dropped one, which proves the drop is real).
+class YlrTcpKnock : public ::testing::TestWithParam<int> {};
+
+TEST_P(YlrTcpKnock, LinkComesUpUnlessTheKnockGoesToTheDroppedEchoPort) {
+  const int Configured = GetParam();
+  const std::string Address = Configured == 0 ? "127.0.9.7" : "127.0.9.8";
+  class TKnockOnly : public TCommFactory {
+  public:
+    explicit TKnockOnly(int Port) : FInner(nullptr, Port), FPort(Port) {}
+    std::unique_ptr<TCommCtrl> NewCommCtrl() override { return nullptr; }
+    std::unique_ptr<TKdTcpClient> NewTcpClient() override { return FInner.NewTcpClient(); }
+    std::unique_ptr<TIcmpClient> NewIcmpClient() override {
+      return std::make_unique<hostkit::TPingClient>(
+          hostkit::NewPingProber(hostkit::TPingMethod::TcpProbe), FPort);
+    }
+
+  private:
+    hostkit::TLinuxCommFactory FInner;
+    int FPort;
+  };
+  hostkit::THost H;
+  H.Comm = std::make_unique<TKnockOnly>(Configured);
+  H.Install();
+  const testing::TTcpListener Laser(Address, 10001);
+  std::unique_ptr<testing::TTcpListener> Echo;
+  try {
+    Echo = std::make_unique<testing::TTcpListener>(Address, 7, 0);
+  } catch (const std::exception& E) {
+    GTEST_SKIP() << "cannot listen on the echo port here: " << E.what();
+  }
+  testing::TBacklogFiller Filler;
+  ASSERT_TRUE(Filler.Fill(Address, 7)); // handshakes to port 7 now go unanswered
+  TIPGLaserParams Cfg{};
+  Cfg.Initialize();
+  Cfg.IPGType = ltYLRNet;
+  Utf8ToTextBuf(Address, Cfg.YLR.Net.TcpHost);
+  TIPGYLRDriver Drv(nullptr, Cfg);
+  bool Up = false;
+  const double T0 = NowMs();
+  while (!Up && ElapsedMs(T0) < 1500) {
+    Up = Drv.CheckConnection();
+    Sleep(Up ? 0 : 20);
+  }
+  EXPECT_EQ(Up, Configured != 7);
+}
+
+INSTANTIATE_TEST_SUITE_P(ConfiguredPort, YlrTcpKnock, ::testing::Values(0, 7));
 
 } // namespace
 } // namespace nclaser

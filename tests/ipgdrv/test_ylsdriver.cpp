@@ -5,8 +5,8 @@
 #include <memory>
 #include <string>
 
+#include "host/errors.h"
 #include "ipgdrv/ylsdriver.h"
-#include "lasers/error.h"
 #include "strings/messages.h"
 #include "tests/support/host_fixture.h"
 

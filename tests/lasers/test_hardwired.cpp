@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdio>
+#include <ostream>
 #include <thread>
 
 #include "lasers/hardwired.h"
@@ -222,19 +225,6 @@ TEST_F(RofinLaserTest, PowerOnSequenceAndItsCompletion) {
             (Strs{"out32=0", "out30=0"}));
 }
 
-TEST_F(RofinLaserTest, EmissionOffDuringTheSequenceLeavesTheOutputsOff) {
-  auto L = NewLaser<TRofinLaser>(nullptr, Params());
-  L->EmissionOn();
-  ASSERT_TRUE(Host->IO.WaitOutput(KReset, true, 1000));
-  L->EmissionOff();
-  const double TOff = NowMs();
-  Sleep(500);
-  EXPECT_TRUE(OutputWrites(Host->IO, {KMains, KReset, KStandby}, TOff).empty());
-  EXPECT_FALSE(Host->IO.GetOutput(KMains));
-  EXPECT_FALSE(Host->IO.GetOutput(KStandby));
-  EXPECT_FALSE(L->GetIsEmissionOn());
-}
-
 TEST_F(RofinLaserTest, SecondPowerOnMeanwhileDoesNothing) {
   auto A = NewLaser<TRofinLaser>(nullptr, Params());
   auto B = NewLaser<TRofinLaser>(nullptr, Params());
@@ -316,17 +306,105 @@ TEST_F(RofinLaserTest, GateAndOffOutputsAreWrittenWithoutAsking) {
             (Strs{"out33=1", "out33=0", "out32=0", "out30=0"}));
 }
 
-TEST_F(RofinLaserTest, DestroyDuringTheSequenceLeavesNothingBehind) {
-  const size_t Before = Host->Semaphores.OpenHandles();
+// Where a call cuts the power-on sequence short: after which output event (empty: at once)
+// and how much later. With the delays above: mains at 0, reset pulse 200 to 300, standby
+// at 400, complete at 550.
+struct TRofinCut {
+  const char* Name;
+  const char* After;
+  int ThenMs;
+  bool Destroy; // else EmissionOff
+};
+void PrintTo(const TRofinCut& C, std::ostream* Os) {
+  *Os << C.Name;
+}
+
+class RofinCutTest : public RofinLaserTest, public ::testing::WithParamInterface<TRofinCut> {};
+
+TEST_P(RofinCutTest, NothingOfTheSequenceFollowsTheCallAndThePowerOnWorksAgain) {
+  const TRofinCut& C = GetParam();
+  const size_t Handles = Host->Semaphores.OpenHandles();
   auto L = NewLaser<TRofinLaser>(nullptr, Params());
+  const double T0 = NowMs();
   L->EmissionOn();
-  ASSERT_TRUE(Host->IO.WaitOutput(KMains, true, 1000));
-  L.reset();
-  const double TGone = NowMs();
-  Sleep(500);
-  EXPECT_TRUE(OutputWrites(Host->IO, {KMains, KReset, KStandby}, TGone).empty());
-  EXPECT_FALSE(Host->IO.GetOutput(KMains));
-  EXPECT_EQ(Host->Semaphores.OpenHandles(), Before);
+  while (*C.After != '\0' && !FirstAt(Host->IO, C.After, T0) && ElapsedMs(T0) < 2000) {
+    Sleep(1);
+  }
+  Sleep(C.ThenMs);
+  const double TCall = NowMs();
+  if (C.Destroy) {
+    L.reset();
+  } else {
+    L->EmissionOff();
+  }
+  const double TBack = NowMs();
+  std::printf("[ measured ] Rofin %s: the call took %.1f ms\n", C.Name, TBack - TCall);
+  // The completion wait of EmissionOff is all it may take.
+  EXPECT_LT(TBack - TCall, 100.0 + testing::KLateMs);
+  Sleep(700);
+  EXPECT_TRUE(OutputWrites(Host->IO, {KMains, KReset, KStandby}, TBack).empty());
+  for (const int Port : {KMains, KReset, KStandby}) {
+    EXPECT_FALSE(Host->IO.GetOutput(Port)) << "out" << Port << " left high";
+  }
+  if (C.Destroy) {
+    EXPECT_EQ(Host->Semaphores.OpenHandles(), Handles);
+    L = NewLaser<TRofinLaser>(nullptr, Params());
+  }
+  EXPECT_FALSE(L->GetIsEmissionOn());
+  L->EmissionOn();
+  ASSERT_TRUE(Host->IO.WaitOutput(KStandby, true, 2000));
+  EXPECT_FALSE(Host->IO.GetOutput(KReset));
+}
+
+INSTANTIATE_TEST_SUITE_P(Cuts, RofinCutTest,
+                         ::testing::Values(TRofinCut{"AtOnce", "", 0, false},
+                                           TRofinCut{"InMainsDelay", "out30=1", 100, false},
+                                           TRofinCut{"InResetPulse", "out31=1", 0, false},
+                                           TRofinCut{"AfterResetPulse", "out31=0", 0, false},
+                                           TRofinCut{"InStandbyDelay", "out32=1", 0, false},
+                                           TRofinCut{"Completed", "out32=1", 300, false},
+                                           TRofinCut{"DestroyInResetPulse", "out31=1", 0, true},
+                                           TRofinCut{"DestroyInStandbyDelay", "out32=1", 0, true}),
+                         [](const auto& I) { return std::string(I.param.Name); });
+
+// The host polls alarms and reads the emission state on one thread while another toggles
+// emission: the toggle must find emission on (not start the sequence again), and standby
+// must stay off once EmissionOff has returned.
+TEST_F(RofinLaserTest, RacingPollsNeitherRestartTheSequenceNorRaiseStandbyAfterEmissionOff) {
+  TLaserParams P = Params();
+  P.CfgRofin.DelayAfterMainsOn = 0;
+  P.CfgRofin.DelayAfterReset = 0;
+  P.CfgRofin.DelayAfterStandby = 0;
+  auto L = NewLaser<TRofinLaser>(nullptr, P);
+  std::atomic<bool> Stop{false};
+  std::thread Poller([&] {
+    while (!Stop) {
+      L->UpdateAlarms();
+      L->GetIsEmissionOn();
+    }
+  });
+  int Restarted = 0;
+  int StandbyBack = 0;
+  for (int I = 0; I < 300; ++I) {
+    L->EmissionOn();
+    const double T0 = NowMs();
+    while (!L->GetIsEmissionOn() && ElapsedMs(T0) < 1000) {
+      Sleep(0);
+    }
+    L->ExecuteCmd(6, 0.0); // the toggle, with emission on: off
+    Sleep(1);
+    const bool Mains = Host->IO.GetOutput(KMains);
+    const bool Standby = Host->IO.GetOutput(KStandby);
+    Restarted += Mains ? 1 : 0;
+    StandbyBack += Standby ? 1 : 0;
+    if (Mains || Standby) {
+      L->EmissionOff(); // start the next round from off
+    }
+  }
+  Stop = true;
+  Poller.join();
+  EXPECT_EQ(Restarted, 0);
+  EXPECT_EQ(StandbyBack, 0);
 }
 
 // ---- the lasers that only add CtrlPort ----

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <ostream>
 #include <thread>
 
 #include "lasers/ipg1000.h"
@@ -184,18 +186,78 @@ TEST_F(IPG1000LaserTest, ResetErrorsDropsTheRequestInAnyCase) {
   EXPECT_FALSE(Host->IO.GetOutput(KRequest));
 }
 
-TEST_F(IPG1000LaserTest, DestroyStopsAndJoinsThePowerOnThread) {
-  auto L = NewLaser<TIPG1000Laser>(nullptr, Params(ltYLSAmHW));
-  L->PowerOn();
-  ASSERT_TRUE(Host->IO.WaitOutput(KLaserOn, true, 1000));
-  const double T0 = NowMs();
-  L.reset();
-  EXPECT_LT(ElapsedMs(T0), testing::KAtOnceMs);
-  const double TGone = NowMs();
-  Sleep(900);
-  EXPECT_TRUE(OutputWrites(Host->IO, {KLaserOn, KStart}, TGone).empty());
-  EXPECT_FALSE(Host->IO.GetOutput(KStart));
+// Where a call cuts the power-on thread short: after which output event (empty: at once)
+// and how much later. With the delays above the American wiring raises LaserOn at 100,
+// lowers it at 400 and starts the program at 900; the German one keeps LaserOn high from
+// 100 and starts the program at 600.
+enum class TCutBy { EmissionOff, PowerOff, Destroy };
+struct TYlsCut {
+  const char* Name;
+  TIPGLaserType Wiring;
+  const char* After;
+  int ThenMs;
+  TCutBy By;
+};
+void PrintTo(const TYlsCut& C, std::ostream* Os) {
+  *Os << C.Name;
 }
+
+class IPG1000CutTest : public IPG1000LaserTest, public ::testing::WithParamInterface<TYlsCut> {};
+
+TEST_P(IPG1000CutTest, NothingOfThePowerOnFollowsTheCallAndItWorksAgain) {
+  const TYlsCut& C = GetParam();
+  auto L = NewLaser<TIPG1000Laser>(nullptr, Params(C.Wiring));
+  const double T0 = NowMs();
+  L->EmissionOn(); // the laser request is low: the power-on thread runs
+  while (*C.After != '\0' && !FirstAt(Host->IO, C.After, T0) && ElapsedMs(T0) < 2000) {
+    Sleep(1);
+  }
+  Sleep(C.ThenMs);
+  const double TCall = NowMs();
+  switch (C.By) {
+  case TCutBy::EmissionOff:
+    L->EmissionOff();
+    break;
+  case TCutBy::PowerOff:
+    L->PowerOff();
+    break;
+  case TCutBy::Destroy:
+    L.reset();
+    break;
+  }
+  const double TBack = NowMs();
+  std::printf("[ measured ] IPG1000 %s: the call took %.1f ms\n", C.Name, TBack - TCall);
+  EXPECT_LT(TBack - TCall, 20.0 + testing::KLateMs); // PowerOff pauses twice 10 ms
+  Sleep(1000);
+  EXPECT_TRUE(OutputWrites(Host->IO, {KLaserOn, KStart}, TBack).empty());
+  EXPECT_FALSE(Host->IO.GetOutput(KStart));
+  if (C.Wiring == ltYLSAmHW) {
+    EXPECT_FALSE(Host->IO.GetOutput(KLaserOn)) << "the laser-on pulse was left high";
+  }
+  if (!L) {
+    L = NewLaser<TIPG1000Laser>(nullptr, Params(C.Wiring));
+  }
+  L->PowerOn();
+  EXPECT_TRUE(Host->IO.WaitOutput(KStart, true, 3000));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cuts, IPG1000CutTest,
+    ::testing::Values(
+        TYlsCut{"UsaAtOnce", ltYLSAmHW, "", 0, TCutBy::EmissionOff},
+        TYlsCut{"UsaInRequestDelay", ltYLSAmHW, "out7=1", 50, TCutBy::EmissionOff},
+        TYlsCut{"UsaInLaserOnPulse", ltYLSAmHW, "out6=1", 0, TCutBy::EmissionOff},
+        TYlsCut{"UsaAfterLaserOnPulse", ltYLSAmHW, "out6=0", 0, TCutBy::EmissionOff},
+        TYlsCut{"UsaCompleted", ltYLSAmHW, "out8=1", 50, TCutBy::EmissionOff},
+        TYlsCut{"UsaPowerOffInLaserOnPulse", ltYLSAmHW, "out6=1", 0, TCutBy::PowerOff},
+        TYlsCut{"UsaDestroyInLaserOnPulse", ltYLSAmHW, "out6=1", 0, TCutBy::Destroy},
+        TYlsCut{"GermanAtOnce", ltYLSGemHW, "", 0, TCutBy::EmissionOff},
+        TYlsCut{"GermanInRequestDelay", ltYLSGemHW, "out7=1", 50, TCutBy::EmissionOff},
+        TYlsCut{"GermanInLaserOnDelay", ltYLSGemHW, "out6=1", 0, TCutBy::EmissionOff},
+        TYlsCut{"GermanCompleted", ltYLSGemHW, "out8=1", 50, TCutBy::EmissionOff},
+        TYlsCut{"GermanPowerOffInLaserOnDelay", ltYLSGemHW, "out6=1", 0, TCutBy::PowerOff},
+        TYlsCut{"GermanDestroyInLaserOnDelay", ltYLSGemHW, "out6=1", 0, TCutBy::Destroy}),
+    [](const auto& I) { return std::string(I.param.Name); });
 
 } // namespace
 } // namespace nclaser

@@ -121,4 +121,31 @@ void TTcpListener::Drop(bool Reset) {
   FClient = -1;
 }
 
+bool TBacklogFiller::Fill(const std::string& Address, std::uint16_t Port) {
+  sockaddr_in A{};
+  A.sin_family = AF_INET;
+  A.sin_port = htons(Port);
+  if (::inet_pton(AF_INET, Address.c_str(), &A.sin_addr) != 1) {
+    return false;
+  }
+  for (int I = 0; I < 16; ++I) {
+    const int Fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    FFds.push_back(Fd);
+    if (::connect(Fd, reinterpret_cast<const sockaddr*>(&A), sizeof A) == 0) {
+      continue;
+    }
+    pollfd P{Fd, POLLOUT, 0};
+    if (::poll(&P, 1, 200) == 0) {
+      return true;
+    }
+  }
+  return false;
+}
+
+TBacklogFiller::~TBacklogFiller() {
+  for (const int Fd : FFds) {
+    ::close(Fd);
+  }
+}
+
 } // namespace nclaser::testing

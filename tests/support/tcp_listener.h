@@ -77,4 +77,20 @@ private:
   std::uint16_t FPort = 0;
 };
 
+// Connections that a listener never accepts, until its accept queue is full and new
+// handshakes go unanswered (as behind a firewall that drops them). Closes them all at the
+// end.
+class TBacklogFiller {
+public:
+  TBacklogFiller() = default;
+  TBacklogFiller(const TBacklogFiller&) = delete;
+  TBacklogFiller& operator=(const TBacklogFiller&) = delete;
+  ~TBacklogFiller();
+  // True once a handshake to Address:Port stays unanswered.
+  bool Fill(const std::string& Address, std::uint16_t Port);
+
+private:
+  std::vector<int> FFds;
+};
+
 } // namespace nclaser::testing

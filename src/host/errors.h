@@ -1,3 +1,5 @@
+// The exception the plug-in's constructors throw: the laser classes and the drivers below
+// them.
 #pragma once
 
 #include <stdexcept>
