@@ -37,8 +37,8 @@ int Serve(TFamily F, int N, bool Silent) {
   std::vector<std::unique_ptr<sim::TJKSim>> Jk;
   std::vector<std::unique_ptr<sim::TSimEndpoint>> Spi;
   for (int I = 0; I < N; ++I) {
-    if (IsSpi(F)) {
-      Spi.push_back(StartSpiSim(F));
+    if (OnEndpoint(F)) {
+      Spi.push_back(StartEndpointSim(F));
       Spi.back()->SetSilent(Silent);
       std::printf("%s\n", Spi.back()->DevicePath().c_str());
     } else if (F == TFamily::Jk) {
@@ -120,8 +120,8 @@ int main(int argc, char** argv) {
   const std::string Filter = argc > 2 ? argv[2] : "";
   std::printf("# CPU of idle lasers over %.0f s, fraction of one core (simulators in a child)\n",
               Window);
-  for (const TFamily F :
-       {TFamily::YlrSerial, TFamily::YlrTcp, TFamily::Jk, TFamily::Spi, TFamily::Spi1000}) {
+  for (const TFamily F : {TFamily::YlrSerial, TFamily::YlrTcp, TFamily::Jk, TFamily::Spi,
+                          TFamily::Spi1000, TFamily::RayQCW, TFamily::RaycusCW}) {
     if (!Filter.empty() && std::string(FamilyName(F)).find(Filter) == std::string::npos) {
       continue;
     }

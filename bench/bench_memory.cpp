@@ -33,8 +33,8 @@ void Family(TFamily F, int Count) {
   std::vector<std::unique_ptr<sim::TSimEndpoint>> Spi;
   std::vector<std::string> Endpoints;
   for (int I = 0; I <= Count; ++I) {
-    if (IsSpi(F)) {
-      Spi.push_back(StartSpiSim(F));
+    if (OnEndpoint(F)) {
+      Spi.push_back(StartEndpointSim(F));
       Endpoints.push_back(Spi.back()->DevicePath());
     } else if (F == TFamily::Jk) {
       Jk.push_back(std::make_unique<sim::TJKSim>());
@@ -73,8 +73,8 @@ void Family(TFamily F, int Count) {
 int main(int argc, char** argv) {
   const int Count = argc > 1 ? std::atoi(argv[1]) : 32;
   std::printf("# resident set growth per additional laser\n");
-  for (const TFamily F :
-       {TFamily::YlrSerial, TFamily::YlrTcp, TFamily::Jk, TFamily::Spi, TFamily::Spi1000}) {
+  for (const TFamily F : {TFamily::YlrSerial, TFamily::YlrTcp, TFamily::Jk, TFamily::Spi,
+                          TFamily::Spi1000, TFamily::RayQCW, TFamily::RaycusCW}) {
     Family(F, Count);
   }
   return 0;
