@@ -231,12 +231,14 @@ void Raycus(TFamily F, int Runs) {
     const double V = I % 2 == 0 ? 40.0 : 60.0;
     Diode.push_back(
         Measure([&] { L->SetDiodeCurrent(V); }, [&] { return FirstOf(At, DiodeCode); }));
-    // The CW thread writes a diode request five times, 20 ms apart.
-    std::this_thread::sleep_for(std::chrono::milliseconds(150 + (I * 7) % 30));
+    // The CW thread writes a diode request five times, each write answered (20 ms pause,
+    // 20 ms after reading the answer): back to idle cycles before the next call.
+    const int Settle = QCW ? 150 : 300;
+    std::this_thread::sleep_for(std::chrono::milliseconds(Settle + (I * 7) % 30));
     Sim->ClearRequests();
     Emission.push_back(
         Measure([&] { L->EmissionOn(); }, [&] { return FirstOf(At, EmissionCode); }));
-    std::this_thread::sleep_for(std::chrono::milliseconds(200 + (I * 11) % 30));
+    std::this_thread::sleep_for(std::chrono::milliseconds(Settle + (I * 11) % 30));
   }
   const std::string Name = FamilyName(F);
   const double Floor = QCW ? 19 * 10 * 1000.0 / 115200.0 : 5.0;
