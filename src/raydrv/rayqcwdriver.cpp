@@ -224,18 +224,28 @@ bool TRayQCWDriver::GetIsQCW450() const {
   return GetLaserID().find("QCW450") != std::string::npos;
 }
 
+bool TRayQCWDriver::PortActive() const {
+  std::lock_guard<TCriticalSection> L(FCommLock);
+  return FComm != nullptr && FComm->GetActive();
+}
+
 bool TRayQCWDriver::CheckConnection() {
   if (FComm == nullptr) {
     return false;
   }
-  if (!FComm->GetActive()) {
-    FComm->Close();
+  // Each port call under the lock (two threads share the port), the pauses outside it.
+  if (!PortActive()) {
+    const auto Locked = [this](auto&& Step) {
+      std::lock_guard<TCriticalSection> L(FCommLock);
+      Step();
+    };
+    Locked([this] { FComm->Close(); });
     Sleep(ReopenPauseMs);
-    FComm->SetActive(true);
+    Locked([this] { FComm->SetActive(true); });
     Sleep(ReopenPauseMs);
-    FComm->Open();
+    Locked([this] { FComm->Open(); });
   }
-  return FComm->GetActive();
+  return PortActive();
 }
 
 bool TRayQCWDriver::HasAlarm() const {
@@ -248,7 +258,7 @@ bool TRayQCWDriver::HasAlarm() const {
     }
     Any = std::any_of(S.begin(), S.end(), [](std::uint8_t B) { return B != 0; });
   }
-  return Any && FComm != nullptr && FComm->GetActive();
+  return Any && PortActive();
 }
 
 std::string TRayQCWDriver::GetAlarmDesc() const {

@@ -4,7 +4,8 @@
 //
 // Threads: the host's thread (through TRayQCWLaser) and the monitor thread call the
 // driver. FCommLock (re-entrant) is held around each port write and each read-and-decode;
-// a command and its answer are not one step, so answers are decoded by the code they
+// every other call on the port takes it briefly too (the two threads share the port). A
+// command and its answer are not one step, so answers are decoded by the code they
 // carry. The status (FLaserData) is written under the lock and copied out under a small
 // lock of its own, so the getters never wait for the link.
 #pragma once
@@ -111,6 +112,7 @@ public:
 
 private:
   void DebugLog(const std::string& Line);
+  bool PortActive() const;
   raycus::TQCWModel Model() const;
 
   TThreadPtr<TCommThread> FThread;
@@ -121,7 +123,7 @@ private:
   std::atomic<std::uint16_t> FFreq{0};
   std::atomic<std::uint8_t> FRatio{0};
   std::atomic<std::uint16_t> FPulseW{0};
-  TCriticalSection FCommLock;
+  mutable TCriticalSection FCommLock;
   bool FDebugMode = false;
   mutable std::mutex FDataLock; // guards FLaserData's copy-out
   TLaserData FLaserData{};

@@ -2,6 +2,7 @@
 // covers the traffic itself.
 #include <gtest/gtest.h>
 
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -35,8 +36,12 @@ protected:
 
 TEST_F(RayQCWDriverTest, ModeByteOnlyTheLastReadAndResultsInTheDebugLog) {
   auto D = Make(1, true);
+  std::mutex EventLock; // the monitor logs its polls too
   std::vector<std::string> Events;
-  D->SetBufEvent([&](const std::string& L) { Events.push_back(L); });
+  D->SetBufEvent([&](const std::string& L) {
+    std::lock_guard<std::mutex> G(EventLock);
+    Events.push_back(L);
+  });
   Bytes Head(32, 0);
   for (int I = 0; I < 6; ++I) {
     Head[I] = static_cast<std::uint8_t>("QCW450"[I]);
@@ -56,7 +61,10 @@ TEST_F(RayQCWDriverTest, ModeByteOnlyTheLastReadAndResultsInTheDebugLog) {
   const std::string Got = "Recevied:" + BytesToStr(ModeAnswer.data(), 45);
   EXPECT_EQ(Logged(Sent), 1);
   EXPECT_EQ(Logged(Got), 1);
-  EXPECT_NE(std::find(Events.begin(), Events.end(), Got), Events.end());
+  {
+    std::lock_guard<std::mutex> G(EventLock);
+    EXPECT_NE(std::find(Events.begin(), Events.end(), Got), Events.end());
+  }
 
   // Results other than 1 are logged; a longer 0xE2 answer is ignored; a mode byte other
   // than 1 or 2 changes nothing, and a frame that is not 32 bytes leaves the status.
