@@ -10,11 +10,12 @@
 #include "hostkit/serial_port.h"
 #include "lasers/factory.h"
 #include "params/params.h"
+#include "sim/raycus/raycus_model.h"
 #include "sim/spi/spi_model.h"
 
 namespace nclaser::bench {
 
-enum class TFamily { YlrSerial, YlrTcp, Jk, Spi, Spi1000, YlsTcp };
+enum class TFamily { YlrSerial, YlrTcp, Jk, Spi, Spi1000, YlsTcp, RayQCW, RaycusCW };
 
 inline const char* FamilyName(TFamily F) {
   switch (F) {
@@ -30,6 +31,10 @@ inline const char* FamilyName(TFamily F) {
     return "spi1000_serial";
   case TFamily::YlsTcp:
     return "yls_tcp";
+  case TFamily::RayQCW:
+    return "raycus_qcw_serial";
+  case TFamily::RaycusCW:
+    return "raycus_serial";
   }
   return "?";
 }
@@ -68,6 +73,14 @@ inline TNcLaserPtr BuildLaser(hostkit::THost& Host, TFamily F, int I, const std:
     P.CfgIPG.Initialize();
     P.CfgIPG.IPGType = ltYLSGemNet;
     Utf8ToTextBuf(Endpoint, P.CfgIPG.YLS.Net.TcpHost);
+  } else if (F == TFamily::RayQCW || F == TFamily::RaycusCW) {
+    Class = F == TFamily::RayQCW ? "TRayQCWLaser" : "TRaycusLaser";
+    P.LaserType = eltRay;
+    P.CfgRay.Initialize();
+    P.CfgRay.Comm.CommPort = Port;
+    Utf8ToTextBuf("115200,n,8,1", P.CfgRay.Comm.CommSettings);
+    Utf8ToTextBuf("QCW", P.CfgRay.PulseModel);
+    Host.SerialPorts->Set(Port, Endpoint);
   } else {
     Class = "TIPG500Laser";
     P.LaserType = eltIPG;
@@ -98,6 +111,33 @@ inline std::unique_ptr<sim::TSimEndpoint> StartSpiSim(TFamily F) {
 
 inline bool IsSpi(TFamily F) {
   return F == TFamily::Spi || F == TFamily::Spi1000;
+}
+
+inline bool IsRaycus(TFamily F) {
+  return F == TFamily::RayQCW || F == TFamily::RaycusCW;
+}
+
+// A simulator of a Raycus class on a pty.
+inline std::unique_ptr<sim::TSimEndpoint> StartRaycusSim(TFamily F) {
+  std::unique_ptr<sim::TSimEndpoint> S;
+  if (F == TFamily::RayQCW) {
+    S = std::make_unique<sim::TSim<sim::TRayQCWModel>>();
+  } else {
+    S = std::make_unique<sim::TSim<sim::TRaycusCWModel>>();
+  }
+  std::string Error;
+  if (!S->StartPty(&Error)) {
+    throw std::runtime_error("simulator: " + Error);
+  }
+  return S;
+}
+
+// The simulators on the shared endpoint.
+inline bool OnEndpoint(TFamily F) {
+  return IsSpi(F) || IsRaycus(F);
+}
+inline std::unique_ptr<sim::TSimEndpoint> StartEndpointSim(TFamily F) {
+  return IsSpi(F) ? StartSpiSim(F) : StartRaycusSim(F);
 }
 
 } // namespace nclaser::bench

@@ -39,8 +39,8 @@ int Serve(TFamily F, int N, bool Silent) {
   std::vector<std::unique_ptr<sim::TSimEndpoint>> Spi;
   std::vector<std::unique_ptr<sim::TSimEndpoint>> Yls;
   for (int I = 0; I < N; ++I) {
-    if (IsSpi(F)) {
-      Spi.push_back(StartSpiSim(F));
+    if (OnEndpoint(F)) {
+      Spi.push_back(StartEndpointSim(F));
       Spi.back()->SetSilent(Silent);
       std::printf("%s\n", Spi.back()->DevicePath().c_str());
     } else if (F == TFamily::YlsTcp) {
@@ -133,7 +133,8 @@ int main(int argc, char** argv) {
   std::printf("# CPU of idle lasers over %.0f s, fraction of one core (simulators in a child)\n",
               Window);
   for (const TFamily F : {TFamily::YlrSerial, TFamily::YlrTcp, TFamily::Jk, TFamily::Spi,
-                          TFamily::Spi1000, TFamily::YlsTcp}) {
+                          TFamily::Spi1000, TFamily::YlsTcp, TFamily::RayQCW,
+                          TFamily::RaycusCW}) {
     if (!Filter.empty() && std::string(FamilyName(F)).find(Filter) == std::string::npos) {
       continue;
     }

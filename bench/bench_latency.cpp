@@ -11,6 +11,7 @@
 #include "bench/bench_common.h"
 #include "bench/bench_util.h"
 #include "host/clock.h"
+#include "protocols/raycus.h"
 #include "protocols/spi.h"
 #include "sim/jk_sim.h"
 #include "sim/ylr_sim.h"
@@ -245,6 +246,58 @@ void Spi(TFamily F, int Runs) {
   ReportVs(Name + ".EmissionOn", Emission, Cycle, "one idle cycle, p99");
 }
 
+// Raycus QCW: the host's call writes the frame itself (between the monitor's polls, under
+// the driver's lock), so the floor is the frame's time on a 115200 baud line. Raycus CW: a
+// command waits for the next send step of its thread; an idle cycle is its 5 ms sleep.
+void Raycus(TFamily F, int Runs) {
+  const auto Sim = StartRaycusSim(F);
+  hostkit::THost Host;
+  Host.Install();
+  auto L = BuildLaser(Host, F, 0, Sim->DevicePath());
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  const bool QCW = F == TFamily::RayQCW;
+  // The first request whose byte At is Code.
+  auto FirstOf = [&](std::size_t At, std::uint8_t Code) {
+    double T = -1;
+    Sim->WaitRequests(
+        [&](const std::vector<sim::TSimRequest>& Rs) {
+          for (const auto& R : Rs) {
+            if (R.Bytes.size() > At && R.Bytes[At] == Code) {
+              T = R.TimeMs;
+              return true;
+            }
+          }
+          return false;
+        },
+        3000);
+    return T;
+  };
+  const std::size_t At = QCW ? 6 : 1;
+  const auto DiodeCode = static_cast<std::uint8_t>(QCW ? int{raycus::cmdSetLaserData} : 'C');
+  const auto EmissionCode = static_cast<std::uint8_t>(QCW ? int{raycus::cmdSetLaserData} : 'O');
+  std::vector<double> Diode;
+  std::vector<double> Emission;
+  for (int I = 0; I < Runs; ++I) {
+    Sim->ClearRequests();
+    const double V = I % 2 == 0 ? 40.0 : 60.0;
+    Diode.push_back(
+        Measure([&] { L->SetDiodeCurrent(V); }, [&] { return FirstOf(At, DiodeCode); }));
+    // The CW thread writes a diode request five times, each write answered (20 ms pause,
+    // 20 ms after reading the answer): back to idle cycles before the next call.
+    const int Settle = QCW ? 150 : 300;
+    std::this_thread::sleep_for(std::chrono::milliseconds(Settle + (I * 7) % 30));
+    Sim->ClearRequests();
+    Emission.push_back(
+        Measure([&] { L->EmissionOn(); }, [&] { return FirstOf(At, EmissionCode); }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(Settle + (I * 11) % 30));
+  }
+  const std::string Name = FamilyName(F);
+  const double Floor = QCW ? 19 * 10 * 1000.0 / 115200.0 : 5.0;
+  const char* FloorText = QCW ? "0xE2 frame at 115200 baud" : "one idle cycle";
+  ReportVs(Name + ".SetDiodeCurrent", Diode, Floor, FloorText);
+  ReportVs(Name + ".EmissionOn", Emission, Floor, FloorText);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -269,6 +322,11 @@ int main(int argc, char** argv) {
   }
   if (Wanted(TFamily::YlsTcp)) {
     Yls(Runs);
+  }
+  for (const TFamily F : {TFamily::RayQCW, TFamily::RaycusCW}) {
+    if (Wanted(F)) {
+      Raycus(F, Runs);
+    }
   }
   return 0;
 }

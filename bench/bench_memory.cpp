@@ -35,8 +35,8 @@ void Family(TFamily F, int Count) {
   std::vector<std::unique_ptr<sim::TSimEndpoint>> Yls;
   std::vector<std::string> Endpoints;
   for (int I = 0; I <= Count; ++I) {
-    if (IsSpi(F)) {
-      Spi.push_back(StartSpiSim(F));
+    if (OnEndpoint(F)) {
+      Spi.push_back(StartEndpointSim(F));
       Endpoints.push_back(Spi.back()->DevicePath());
     } else if (F == TFamily::YlsTcp) {
       Yls.push_back(std::make_unique<sim::TSim<sim::TYLSModel>>());
@@ -81,7 +81,8 @@ int main(int argc, char** argv) {
   std::printf("# resident set growth per additional laser\n");
   const std::string Filter = argc > 2 ? argv[2] : "";
   for (const TFamily F : {TFamily::YlrSerial, TFamily::YlrTcp, TFamily::Jk, TFamily::Spi,
-                          TFamily::Spi1000, TFamily::YlsTcp}) {
+                          TFamily::Spi1000, TFamily::YlsTcp, TFamily::RayQCW,
+                          TFamily::RaycusCW}) {
     if (std::string(FamilyName(F)).find(Filter) == std::string::npos) {
       continue;
     }

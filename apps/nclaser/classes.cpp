@@ -18,8 +18,8 @@ const std::vector<TClassRow>& ClassTable() {
       {"TIPG1000Laser", "CfgIPG", eltIPG, "eltIPG + ltYLSGemHW, ltYLSAmHW"},
       {"TIPGYLSLaser", "CfgIPG", eltIPG, "eltIPG + ltYLSGemNet, ltYLSAmNet"},
       {"TIPGYLPLaser", "CfgIPG", eltIPG, "eltIPG + ltYLP"},
-      {"TRaycusLaser", "CfgRay", eltRay, "eltRay (PulseModel not \"QCW\")"},
-      {"TRayQCWLaser", "CfgRay", eltRay, "eltRay + PulseModel \"QCW\""},
+      {"TRaycusLaser", "CfgRay", eltRay, "eltRay + ltRayCW"},
+      {"TRayQCWLaser", "CfgRay", eltRay, "eltRay + ltRayWCW"},
       {"TSPILaser", "CfgSPI", eltSPI, "eltSPI"},
       {"TSPI1000Laser", "CfgSPI", eltSPI, ""},
       {"TJKLaser", "CfgGSI", eltGSI, "eltGSI"},
@@ -71,11 +71,15 @@ std::optional<std::string> DefaultClass(const TLaserParams& Params, std::string*
       return None("CfgIPG.IPGType ltIPGErr selects no class; set CfgIPG.IPGType or Class");
     }
   case eltRay:
-    // Exactly "QCW", case matters, as the Raycus classes compare it.
-    if (TextBufToUtf8(Params.CfgRay.PulseModel) == "QCW") {
+    // The Raycus classes read no sub-type; the host chooses by RayType.
+    switch (Params.CfgRay.RayType) {
+    case ltRayCW:
+      return "TRaycusLaser";
+    case ltRayWCW:
       return "TRayQCWLaser";
+    default:
+      return None("CfgRay.RayType ltRayErr selects no class; set CfgRay.RayType or Class");
     }
-    return "TRaycusLaser";
   case eltGSI:
     return "TJKLaser";
   case eltMeiMan:

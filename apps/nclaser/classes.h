@@ -25,7 +25,7 @@ const TClassRow* FindClassRow(std::string_view Name);
 // True for the classes that read DefParams only and so accept any LaserType.
 bool ReadsDefParamsOnly(const TClassRow& Row);
 
-// The default class for the record's LaserType and sub-type (IPGType, Raycus PulseModel).
+// The default class for the record's LaserType and sub-type (IPGType, Raycus RayType).
 // Empty when that LaserType has no class of its own; Why then says what is missing.
 std::optional<std::string> DefaultClass(const TLaserParams& Params, std::string* Why = nullptr);
 

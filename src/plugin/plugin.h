@@ -61,13 +61,12 @@ struct TNcHostServices {
 
 // Which records a class is selected by. SubTypes is a bit set:
 // - eltIPG: bit N for TIPGLaserType N (CfgIPG.IPGType);
-// - eltRay: NcSubTypeRayOther for a PulseModel other than "QCW", NcSubTypeRayQCW for "QCW";
+// - eltRay: bit N for TRayLaserType N (CfgRay.RayType): ltRayCW selects TRaycusLaser,
+//   ltRayWCW TRayQCWLaser;
 // - any other LaserType: NcSubTypeAny when the LaserType alone selects the class;
 // - 0: the class is never a default; the host names it (a second class of a LaserType,
 //   and the classes that read DefParams only, whose LaserType is eltNone).
 constexpr std::uint32_t NcSubTypeAny = 1U;
-constexpr std::uint32_t NcSubTypeRayOther = 1U;
-constexpr std::uint32_t NcSubTypeRayQCW = 2U;
 
 struct TNcPluginClass {
   const char* Name;         // "TIPG500Laser"

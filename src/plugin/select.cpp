@@ -6,8 +6,8 @@ namespace nclaser {
 
 namespace {
 
-constexpr std::uint32_t Bit(TIPGLaserType T) {
-  return 1U << static_cast<unsigned>(T);
+template <class T> constexpr std::uint32_t Bit(T SubType) {
+  return 1U << static_cast<unsigned>(SubType);
 }
 
 struct TDefaultRow {
@@ -23,8 +23,8 @@ constexpr TDefaultRow KDefaults[] = {
     {"TIPG1000Laser", eltIPG, Bit(ltYLSGemHW) | Bit(ltYLSAmHW)},
     {"TIPGYLSLaser", eltIPG, Bit(ltYLSGemNet) | Bit(ltYLSAmNet)},
     {"TIPGYLPLaser", eltIPG, Bit(ltYLP)},
-    {"TRaycusLaser", eltRay, NcSubTypeRayOther},
-    {"TRayQCWLaser", eltRay, NcSubTypeRayQCW},
+    {"TRaycusLaser", eltRay, Bit(ltRayCW)},
+    {"TRayQCWLaser", eltRay, Bit(ltRayWCW)},
     {"TJKLaser", eltGSI, NcSubTypeAny},
     {"TMeimanLaser", eltMeiMan, NcSubTypeAny},
     {"TSPILaser", eltSPI, NcSubTypeAny},
@@ -52,8 +52,8 @@ std::uint32_t SubTypeOf(const TLaserParams& Params) {
   case eltIPG:
     return Params.CfgIPG.IPGType < 32 ? Bit(Params.CfgIPG.IPGType) : 0;
   case eltRay:
-    // Exactly "QCW", case matters, as the Raycus classes compare it.
-    return TextBufToUtf8(Params.CfgRay.PulseModel) == "QCW" ? NcSubTypeRayQCW : NcSubTypeRayOther;
+    // The Raycus classes read no sub-type themselves: the host chooses by RayType.
+    return Params.CfgRay.RayType < 32 ? Bit(Params.CfgRay.RayType) : 0;
   default:
     return NcSubTypeAny;
   }

@@ -476,12 +476,12 @@ TEST_P(YlrTcpKnock, LinkComesUpUnlessTheKnockGoesToTheDroppedEchoPort) {
   const std::string Address = Configured == 0 ? "127.0.9.7" : "127.0.9.8";
   class TKnockOnly : public TCommFactory {
   public:
-    explicit TKnockOnly(int Port) : FInner(nullptr, Port), FPort(Port) {}
+    explicit TKnockOnly(int Port) : FInner(nullptr, nullptr, Port), FPort(Port) {}
     std::unique_ptr<TCommCtrl> NewCommCtrl() override { return nullptr; }
     std::unique_ptr<TKdTcpClient> NewTcpClient() override { return FInner.NewTcpClient(); }
     std::unique_ptr<TIcmpClient> NewIcmpClient() override {
       return std::make_unique<hostkit::TPingClient>(
-          hostkit::NewPingProber(hostkit::TPingMethod::TcpProbe), FPort);
+          hostkit::NewPingProber(hostkit::TPingMethod::TcpProbe), nullptr, FPort);
     }
 
   private:

@@ -116,11 +116,11 @@ TEST_F(PluginLibraryTest, DefaultClassFollowsLaserTypeAndSubType) {
   int Compared = 0;
   for (int Type = eltNone; Type <= CfgOther; ++Type) {
     for (int Sub = 0; Sub <= ltYLP; ++Sub) {
-      for (const char16_t* Model : {u"", u"QCW", u"qcw"}) {
+      {
         TLaserParams P = Defaults(T, static_cast<TEnumLaserType>(Type));
         P.CfgIPG.IPGType = static_cast<TIPGLaserType>(Sub);
         if (Type == eltRay) {
-          std::u16string_view(Model).copy(P.CfgRay.PulseModel, 3);
+          P.CfgRay.RayType = static_cast<TRayLaserType>(Sub);
         }
         const auto Expected = cli::DefaultClass(P);
         const TNcPluginClass* C = T.DefaultClass(&P);
@@ -131,7 +131,7 @@ TEST_F(PluginLibraryTest, DefaultClassFollowsLaserTypeAndSubType) {
         ASSERT_NE(C, nullptr) << *Expected;
         EXPECT_EQ(C->Name, *Expected);
         EXPECT_NE(C->SubTypes & (Type == eltIPG   ? 1U << Sub
-                                 : Type == eltRay ? C->SubTypes
+                                 : Type == eltRay ? 1U << Sub
                                                   : 1U),
                   0U);
         ++Compared;

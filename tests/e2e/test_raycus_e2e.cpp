@@ -1,0 +1,278 @@
+// The Raycus classes over a real serial port on a pty against their simulators.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "host/clock.h"
+#include "lasers/factory.h"
+#include "lasers/raycus.h"
+#include "protocols/raycus.h"
+#include "sim/raycus/raycus_model.h"
+#include "strings/messages.h"
+#include "tests/support/host_fixture.h"
+
+namespace nclaser {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using Requests = std::vector<sim::TSimRequest>;
+
+bool Until(const std::function<bool()>& Pred, int TimeoutMs) {
+  const double Start = NowMs();
+  while (!Pred()) {
+    if (ElapsedMs(Start) > TimeoutMs) {
+      return false;
+    }
+    Sleep(5);
+  }
+  return true;
+}
+
+bool IsStatusQuery(const Bytes& B) {
+  return B.size() > 6 && B[6] == raycus::cmdCheckStatus;
+}
+
+// The frames other than the status polls.
+std::vector<Bytes> Commands(const Requests& R) {
+  std::vector<Bytes> Out;
+  for (const auto& X : R) {
+    if (!IsStatusQuery(X.Bytes)) {
+      Out.push_back(X.Bytes);
+    }
+  }
+  return Out;
+}
+
+template <class A> Bytes B(const A& Array) {
+  return Bytes(Array.begin(), Array.end());
+}
+
+Bytes Req(std::uint8_t Code, Bytes Data = {}) {
+  return raycus::BuildRequest(Code, Data);
+}
+
+template <class M> class RaycusEndToEnd : public testing::HostTest {
+protected:
+  void TearDown() override {
+    Laser.reset();
+    if (Sim) {
+      Sim->Stop();
+    }
+    HostTest::TearDown();
+  }
+  template <class T>
+  T& Make(const char* Model, const char* PulseModel, double Current, bool ShowAnswers = false) {
+    Sim = std::make_unique<sim::TSim<M>>();
+    std::string Error;
+    EXPECT_TRUE(Sim->StartPty(&Error)) << Error;
+    Host->SerialPorts->Set(1, Sim->DevicePath());
+    TLaserParams P;
+    P.Initialize();
+    P.DefParams.PWM.Initialize();
+    P.DefParams.DA.Initialize();
+    P.DefParams.Model = Model;
+    P.DefParams.CtrlPort = 6;
+    P.DefParams.PWM.DiodeCurrent = Current;
+    P.LaserType = eltRay;
+    P.CfgRay.Initialize();
+    P.CfgRay.Comm.CommPort = 1;
+    P.CfgRay.Comm.IgnoreCommResult = !ShowAnswers;
+    EXPECT_TRUE(Utf8ToTextBuf("115200,n,8,1", P.CfgRay.Comm.CommSettings));
+    EXPECT_TRUE(Utf8ToTextBuf(PulseModel, P.CfgRay.PulseModel));
+    Laser = NewLaser<T>(nullptr, P);
+    Laser->RegisterAlarms();
+    return static_cast<T&>(*Laser);
+  }
+  bool WaitCommands(size_t N, int TimeoutMs = 5000) {
+    return Sim->WaitRequests([N](const Requests& R) { return Commands(R).size() >= N; }, TimeoutMs);
+  }
+  // Tears the laser down: promptly, and nothing reaches the laser afterwards.
+  void TearDownQuietly() {
+    const double Start = NowMs();
+    Laser.reset();
+    const double Returned = NowMs();
+    EXPECT_LT(Returned - Start, 1000.0);
+    Sleep(300);
+    for (const auto& X : Sim->Requests()) {
+      EXPECT_LT(X.TimeMs, Returned + 50.0) << sim::HexText(X.Bytes);
+    }
+  }
+
+  std::unique_ptr<sim::TSim<M>> Sim;
+  TNcLaserPtr Laser;
+};
+
+using RayQCWEndToEnd = RaycusEndToEnd<sim::TRayQCWModel>;
+using RaycusCWEndToEnd = RaycusEndToEnd<sim::TRaycusCWModel>;
+
+TEST_F(RayQCWEndToEnd, EmissionAndPulseParametersInOrderThenTearDown) {
+  auto& L = Make<TRayQCWLaser>("Raycus", "qcw", 40.0); // any case selects QCW
+  ASSERT_TRUE(Until([&] { return L.GetDeviceDesc().find("QCW150") != std::string::npos; }, 3000));
+  L.LaserOn();
+  L.EmissionOn();
+  EXPECT_TRUE(Host->IO.GetOutput(6));
+  EXPECT_TRUE(L.GetIsEmissionOn());
+  L.SetDiodeCurrent(150.0); // goes out clamped to 100
+  L.SetDiodeCurrent(60.0);
+  EXPECT_DOUBLE_EQ(L.GetDiodeCurrent(), 60.0);
+  L.EmissionOff();
+  EXPECT_FALSE(Host->IO.GetOutput(6));
+  EXPECT_EQ(L.ExecuteCmd(2101, 0.0), 10);
+  TearDownQuietly(); // LaserOff's 0xEA goes out while the driver still exists
+  const std::vector<Bytes> Want{
+      Req(raycus::cmdResetLaserMode),
+      // The configured 40 % before the model is known: ratio 20, 2000 Hz, mode off.
+      Req(raycus::cmdSetLaserData, {0x00, 40, 0x07, 0xD0, 20, 0x00, 0x01}),
+      Req(raycus::cmdResetLaserMode), // LaserOn: modulation mode
+      Req(raycus::cmdLaserOn),
+      // EmissionOn re-applies the driver's power: the configured pulse, a QCW150's limits.
+      Req(raycus::cmdSetLaserData, {0x04, 100, 0x13, 0x88, 10, 0x00, 0x01}),
+      Req(raycus::cmdSetLaserData, {0x04, 100, 0x13, 0x88, 10, 0x00, 0x01}),
+      Req(raycus::cmdSetLaserData, {0x04, 60, 0x13, 0x88, 10, 0x00, 0x01}),
+      Req(raycus::cmdLaserOff),
+  };
+  EXPECT_EQ(Commands(Sim->Requests()), Want);
+  Sim->With([](sim::TRayQCWModel& M) {
+    EXPECT_FALSE(M.LaserOn());
+    EXPECT_EQ(M.BadRequests(), 0);
+  });
+}
+
+TEST_F(RayQCWEndToEnd, StatusEveryHundredMilliseconds) {
+  Make<TRayQCWLaser>("Raycus", "QCW", 0.0);
+  ASSERT_TRUE(Sim->WaitRequests(
+      [](const Requests& R) {
+        return std::count_if(R.begin(), R.end(),
+                             [](const auto& X) { return IsStatusQuery(X.Bytes); }) >= 11;
+      },
+      5000));
+  std::vector<double> T;
+  for (const auto& X : Sim->Requests()) {
+    if (IsStatusQuery(X.Bytes)) {
+      T.push_back(X.TimeMs);
+    }
+  }
+  for (size_t I = 1; I < T.size(); ++I) {
+    EXPECT_GE(T[I] - T[I - 1], 95.0) << I;
+  }
+  const double Mean = (T.back() - T.front()) / static_cast<double>(T.size() - 1);
+  EXPECT_LT(Mean, 160.0);
+}
+
+TEST_F(RayQCWEndToEnd, AModuleFaultBecomesTheAlarmSpoiledAnswersChangeNothing) {
+  auto& L = Make<TRayQCWLaser>("Raycus", "QCW", 0.0);
+  const auto Alarms = [&](size_t N) {
+    return Until(
+        [&] {
+          L.UpdateAlarms();
+          return Host->Alarms.Count() == N;
+        },
+        3000);
+  };
+  const auto PollsLater = [&](int N) {
+    const size_t Have = Sim->Requests().size();
+    return Sim->WaitRequests([&](const Requests& R) { return R.size() >= Have + N; }, 3000);
+  };
+  Sim->With([](sim::TRayQCWModel& M) {
+    M.SetModuleState(0, 0, 1);  // module 1, temperature 1
+    M.SetModuleState(1, 11, 1); // module 2, interlock: the last fault names the alarm
+  });
+  ASSERT_TRUE(Alarms(1));
+  EXPECT_EQ(Host->Alarms.Active().at(0).Desc, SInterLockStatusErr.Get());
+  const std::function<void(sim::TRayQCWModel&)> Spoilers[] = {
+      [](sim::TRayQCWModel& M) { M.SetBadCheckWord(true); },
+      [](sim::TRayQCWModel& M) { M.SetShortStatus(true); },
+  };
+  for (const auto& Spoil : Spoilers) {
+    Sim->With([&](sim::TRayQCWModel& M) {
+      Spoil(M);
+      M.ClearModuleStates();
+    });
+    ASSERT_TRUE(PollsLater(5));
+    L.UpdateAlarms();
+    EXPECT_EQ(Host->Alarms.Count(), 1U);
+    EXPECT_EQ(L.GetAlarmDesc(), SInterLockStatusErr.Get());
+    Sim->With([](sim::TRayQCWModel& M) {
+      M.SetBadCheckWord(false);
+      M.SetShortStatus(false);
+      M.SetModuleState(1, 11, 1);
+    });
+  }
+  Sim->SetSplit(7, 15); // an answer in pieces is dropped; the next whole one counts
+  Sim->With([](sim::TRayQCWModel& M) { M.ClearModuleStates(); });
+  ASSERT_TRUE(PollsLater(5));
+  L.UpdateAlarms();
+  EXPECT_EQ(Host->Alarms.Count(), 1U);
+  Sim->SetSplit(0, 0);
+  ASSERT_TRUE(Alarms(0));
+  EXPECT_EQ(L.GetAlarmDesc(), "");
+}
+
+TEST_F(RayQCWEndToEnd, AnUnpluggedPortIsReportedAndTheLinkRecovers) {
+  auto& L = Make<TRayQCWLaser>("Raycus", "QCW", 0.0);
+  ASSERT_TRUE(Until([&] { return !L.GetDeviceDesc().empty(); }, 3000));
+  Sleep(900); // past the short start-up limit
+  Sim->Unplug();
+  ASSERT_TRUE(Host->App.WaitForLine(SLaserConnectedFail.Get(), 3000));
+  const auto Lines = Host->App.Lines();
+  const auto Fail = std::find_if(Lines.begin(), Lines.end(),
+                                 [](const auto& X) { return X.Text == SLaserConnectedFail.Get(); });
+  ASSERT_NE(Fail, Lines.end());
+  EXPECT_EQ(Fail->MessageType, mtProminent);
+  Sim->With([](sim::TRayQCWModel& M) { M.SetModuleState(0, 4, 1); });
+  Sim->ClearRequests();
+  Sim->Replug();
+  ASSERT_TRUE(Until(
+      [&] {
+        L.UpdateAlarms();
+        return Host->Alarms.Count() == 1;
+      },
+      5000));
+  EXPECT_EQ(L.GetAlarmDesc(), SLaserOnStatus1Err.Get());
+  // Later failures wait for the long interval.
+  EXPECT_EQ(Host->App.CountContaining(SLaserConnectedFail.Get()), 1);
+}
+
+TEST_F(RaycusCWEndToEnd, OneCommandPerCycleInQueueOrderDiodeWhenIdleThenTearDown) {
+  // Model in any case and PulseModel exactly "QCW": the pulse parameters go out.
+  auto& L = Make<TRaycusLaser>("raycus", "QCW", 42.5, /*ShowAnswers=*/true);
+  const Bytes D42 = B(raycus::DiodeCmd(42));
+  const Bytes D60 = B(raycus::DiodeCmd(60));
+  ASSERT_TRUE(WaitCommands(5));
+  ASSERT_TRUE(Host->App.WaitForLine(SLaserConnectedOk.Get(), 3000));
+  L.LaserOn();
+  L.EmissionOn();
+  L.SetDiodeCurrent(60.0); // restarts the count of five with 60
+  ASSERT_TRUE(WaitCommands(12));
+  Sleep(200);
+  const Requests R = Sim->Requests();
+  const Bytes F = B(raycus::PulseParamsCmd(5000, 10, 100));
+  const Bytes On = B(raycus::EmissionOnCmd);
+  const std::vector<Bytes> Want{D42, D42, D42, D42, D42, F, On, D60, D60, D60, D60, D60};
+  EXPECT_EQ(Commands(R), Want);
+  for (size_t I = 1; I < R.size(); ++I) {
+    EXPECT_GE(R[I].TimeMs - R[I - 1].TimeMs, 20.0) << I;
+  }
+  EXPECT_TRUE(L.GetIsEmissionOn());
+  EXPECT_EQ(Host->App.CountContaining(SLaserConnectedOk.Get()), 1);
+  EXPECT_GE(Host->App.CountContaining("TSC"), 5); // the answers are logged
+  Sim->With([](sim::TRaycusCWModel& M) {
+    EXPECT_TRUE(M.Emission());
+    EXPECT_EQ(M.DiodeCurrent().value_or(0), 60);
+    EXPECT_EQ(M.Freq(), 5000);
+  });
+  // An emission-on still queued is withdrawn by EmissionOff: the laser is never switched
+  // on after it returns.
+  L.EmissionOff();
+  L.EmissionOn();
+  L.EmissionOff();
+  TearDownQuietly();
+  const std::vector<Bytes> Tail = Commands(Sim->Requests());
+  EXPECT_EQ(std::count(Tail.begin() + 12, Tail.end(), On), 0);
+}
+
+} // namespace
+} // namespace nclaser
