@@ -137,6 +137,15 @@ void TDefaultLaser::EmissionOn() {
   });
 }
 
+void TDefaultLaser::LaserOff() {
+  {
+    // A laser switched off takes no further step of its sequence.
+    std::lock_guard<std::mutex> L(FEmissionLock);
+    FSequence.Halt();
+  }
+  TFiberLaser::LaserOff();
+}
+
 void TDefaultLaser::EmissionOff() {
   std::lock_guard<std::mutex> L(FEmissionLock);
   TNcLaser::EmissionOff();
@@ -283,6 +292,11 @@ void TRofinLaser::LaserOn() {
 }
 
 void TRofinLaser::LaserOff() {
+  {
+    // A laser switched off takes no further step of its sequence.
+    std::lock_guard<std::mutex> L(FEmissionLock);
+    FSequence.Halt();
+  }
   TFiberLaser::LaserOff();
   ioport::SetOutput(FCfgRofin.GatePort, false);
 }

@@ -41,6 +41,7 @@ public:
   bool GetIsEmissionOn() override;
   void EmissionOn() override;
   void EmissionOff() override;
+  void LaserOff() override;
   void Create(TComponent* AOwner, const TLaserParams& AParams) override;
   void Destroy() override;
 

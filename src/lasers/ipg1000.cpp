@@ -184,6 +184,12 @@ void TIPG1000Laser::EmissionOff() {
   ioport::SetOutput(FCfgIPG.YLS.Wire.ProgramStartPort, false);
 }
 
+void TIPG1000Laser::LaserOff() {
+  TFiberLaser::LaserOff();
+  // A laser switched off takes no further power-on step.
+  StopPowerOnThread();
+}
+
 bool TIPG1000Laser::GetIsEmissionOn() {
   const TIPGYLSHardWire& W = FCfgIPG.YLS.Wire;
   if (ioport::InputExists(W.EmissionStatusPort) && !IsTrumpf()) {

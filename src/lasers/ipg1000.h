@@ -58,6 +58,7 @@ public:
   bool GetIsEmissionOn() override;
   void EmissionOn() override;
   void EmissionOff() override;
+  void LaserOff() override;
   void PowerOn() override;
   void PowerOff() override;
   void Create(TComponent* AOwner, const TLaserParams& AParams) override;

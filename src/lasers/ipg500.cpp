@@ -137,6 +137,8 @@ void TIPG500Laser::LaserOff() {
   if (GetIsUseOutputLaserOn()) {
     SetCtrlPortIfExists(false);
   }
+  // A laser switched off takes no further power-on step.
+  StopPowerOnThread();
 }
 
 bool TIPG500Laser::GetIsLaserOn() {

@@ -190,7 +190,7 @@ TEST_F(IPG1000LaserTest, ResetErrorsDropsTheRequestInAnyCase) {
 // and how much later. With the delays above the American wiring raises LaserOn at 100,
 // lowers it at 400 and starts the program at 900; the German one keeps LaserOn high from
 // 100 and starts the program at 600.
-enum class TCutBy { EmissionOff, PowerOff, Destroy };
+enum class TCutBy { EmissionOff, PowerOff, Destroy, LaserOff };
 struct TYlsCut {
   const char* Name;
   TIPGLaserType Wiring;
@@ -224,6 +224,9 @@ TEST_P(IPG1000CutTest, NothingOfThePowerOnFollowsTheCallAndItWorksAgain) {
   case TCutBy::Destroy:
     L.reset();
     break;
+  case TCutBy::LaserOff:
+    L->LaserOff();
+    break;
   }
   const double TBack = NowMs();
   std::printf("[ measured ] IPG1000 %s: the call took %.1f ms\n", C.Name, TBack - TCall);
@@ -251,12 +254,14 @@ INSTANTIATE_TEST_SUITE_P(
         TYlsCut{"UsaCompleted", ltYLSAmHW, "out8=1", 50, TCutBy::EmissionOff},
         TYlsCut{"UsaPowerOffInLaserOnPulse", ltYLSAmHW, "out6=1", 0, TCutBy::PowerOff},
         TYlsCut{"UsaDestroyInLaserOnPulse", ltYLSAmHW, "out6=1", 0, TCutBy::Destroy},
+        TYlsCut{"UsaLaserOffInLaserOnPulse", ltYLSAmHW, "out6=1", 0, TCutBy::LaserOff},
         TYlsCut{"GermanAtOnce", ltYLSGemHW, "", 0, TCutBy::EmissionOff},
         TYlsCut{"GermanInRequestDelay", ltYLSGemHW, "out7=1", 50, TCutBy::EmissionOff},
         TYlsCut{"GermanInLaserOnDelay", ltYLSGemHW, "out6=1", 0, TCutBy::EmissionOff},
         TYlsCut{"GermanCompleted", ltYLSGemHW, "out8=1", 50, TCutBy::EmissionOff},
         TYlsCut{"GermanPowerOffInLaserOnDelay", ltYLSGemHW, "out6=1", 0, TCutBy::PowerOff},
-        TYlsCut{"GermanDestroyInLaserOnDelay", ltYLSGemHW, "out6=1", 0, TCutBy::Destroy}),
+        TYlsCut{"GermanDestroyInLaserOnDelay", ltYLSGemHW, "out6=1", 0, TCutBy::Destroy},
+        TYlsCut{"GermanLaserOffInLaserOnDelay", ltYLSGemHW, "out6=1", 0, TCutBy::LaserOff}),
     [](const auto& I) { return std::string(I.param.Name); });
 
 } // namespace

@@ -73,7 +73,7 @@ struct TYlrCut {
   const char* After;
   int Count;
   int ThenMs;
-  bool Destroy; // else EmissionOff
+  char By; // 'E' EmissionOff, 'D' Destroy, 'L' LaserOff
 };
 void PrintTo(const TYlrCut& C, std::ostream* Os) {
   *Os << C.Name;
@@ -91,9 +91,14 @@ TEST_P(IPG500CutTest, NothingOfThePowerOnFollowsTheCallAndItWorksAgain) {
   }
   Sleep(C.ThenMs);
   const double TCall = NowMs();
-  if (C.Destroy) {
+  switch (C.By) {
+  case 'D':
     Laser.reset();
-  } else {
+    break;
+  case 'L':
+    Laser->LaserOff();
+    break;
+  default:
     Laser->EmissionOff();
   }
   const double TBack = NowMs();
@@ -105,6 +110,16 @@ TEST_P(IPG500CutTest, NothingOfThePowerOnFollowsTheCallAndItWorksAgain) {
     Sleep(20);
   }
   EXPECT_TRUE(testing::OutputWrites(Host->IO, {KPowerCtrl}, TBack).empty());
+  if (C.By == 'L') {
+    // LaserOff sends nothing itself: after it returned the laser hears status polls only.
+    for (const auto& R : Sim.Requests()) {
+      EXPECT_TRUE(R.TimeMs <= TBack || sim::ToText(R.Bytes) == "STA\r") << sim::ToText(R.Bytes);
+    }
+    Laser->LaserOn();
+    Laser->EmissionOn();
+    EXPECT_TRUE(PowerOnRuns());
+    return;
+  }
   // After the call's own EMOFF the laser hears status polls only.
   const std::vector<std::string> Cmds = Sim.Commands();
   const auto LastOff = std::find(Cmds.rbegin(), Cmds.rend(), "EMOFF");
@@ -112,7 +127,7 @@ TEST_P(IPG500CutTest, NothingOfThePowerOnFollowsTheCallAndItWorksAgain) {
   const std::vector<std::string> After(Cmds.rbegin(), LastOff);
   EXPECT_TRUE(std::all_of(After.begin(), After.end(), [](const auto& X) { return X == "STA"; }))
       << "sent after the call: " << ::testing::PrintToString(After);
-  if (C.Destroy) {
+  if (C.By == 'D') {
     Build();
   }
   Laser->EmissionOn();
@@ -120,14 +135,16 @@ TEST_P(IPG500CutTest, NothingOfThePowerOnFollowsTheCallAndItWorksAgain) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cuts, IPG500CutTest,
-                         ::testing::Values(TYlrCut{"AtOnce", "", 0, 0, false},
-                                           TYlrCut{"InPulse", "", 0, 600, false},
-                                           TYlrCut{"InSwitchOn", "DEABC", 1, 0, false},
-                                           TYlrCut{"BeforeAiming", "EMON", 2, 100, false},
-                                           TYlrCut{"BeforeCurrent", "ABN", 1, 100, false},
-                                           TYlrCut{"Completed", "SDC 60", 2, 100, false},
-                                           TYlrCut{"DestroyInPulse", "", 0, 600, true},
-                                           TYlrCut{"DestroyInSwitchOn", "DEABC", 1, 0, true}),
+                         ::testing::Values(TYlrCut{"AtOnce", "", 0, 0, 'E'},
+                                           TYlrCut{"InPulse", "", 0, 600, 'E'},
+                                           TYlrCut{"InSwitchOn", "DEABC", 1, 0, 'E'},
+                                           TYlrCut{"BeforeAiming", "EMON", 2, 100, 'E'},
+                                           TYlrCut{"BeforeCurrent", "ABN", 1, 100, 'E'},
+                                           TYlrCut{"Completed", "SDC 60", 2, 100, 'E'},
+                                           TYlrCut{"DestroyInPulse", "", 0, 600, 'D'},
+                                           TYlrCut{"DestroyInSwitchOn", "DEABC", 1, 0, 'D'},
+                                           TYlrCut{"LaserOffInPulse", "", 0, 600, 'L'},
+                                           TYlrCut{"LaserOffBeforeAiming", "EMON", 2, 100, 'L'}),
                          [](const auto& I) { return std::string(I.param.Name); });
 
 // A laser that answers pings but whose port drops every handshake: each connect attempt
