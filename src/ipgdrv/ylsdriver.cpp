@@ -447,4 +447,10 @@ void TIPGYLSDriver::TIPGMonThread::Execute() {
   }
 }
 
+void TIPGYLSDriver::Shutdown() {
+  if (FLink) {
+    FLink->Shutdown();
+  }
+}
+
 } // namespace nclaser

@@ -28,6 +28,9 @@ namespace nclaser {
 
 class TIPGYLSDriver : public TComponent {
 public:
+  // Tear-down: no new connection and no connect in progress from now on; a link that is
+  // up still carries the last commands.
+  void Shutdown();
   using TLaserStatusYLS = yls::TLaserStatusYLS;
   using TLaserStatusYLSArr = yls::TLaserStatusYLSArr;
 

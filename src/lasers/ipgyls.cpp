@@ -50,6 +50,11 @@ void TIPGYLSLaser::Create(TComponent* AOwner, const TLaserParams& AParams) {
 }
 
 void TIPGYLSLaser::Destroy() {
+  // EmissionOff (in the fiber base's step) still reaches a laser whose link is up; tear-down
+  // does not wait for an unreachable one.
+  if (FIPGYLSDriver) {
+    FIPGYLSDriver->Shutdown();
+  }
   TFiberLaser::Destroy();
   {
     // EmissionOff above cut every running sequence short; wait until none uses the driver.
