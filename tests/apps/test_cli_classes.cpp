@@ -114,7 +114,7 @@ TEST_F(CliFactoryWalk, BuildsEveryRegisteredClassAndTearsItDown) {
       continue;
     }
     ASSERT_TRUE(L);
-    EXPECT_NE(L->GetAlarmID(), 0); // RegisterAlarms ran right after construction
+    EXPECT_NE(L->GetAlarmID(), 0);     // RegisterAlarms ran right after construction
     if (Info.Name != "TRayQCWLaser") { // describes itself by the model its laser reports
       EXPECT_NE(L->GetDeviceDesc().find("Test"), std::string::npos) << L->GetDeviceDesc();
     }

@@ -10,11 +10,17 @@
 #include <fstream>
 #include <sstream>
 
+#include "protocols/raycus.h"
 #include "sim/table.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+namespace raycus = nclaser::raycus;
+
+template <class B> std::string Text(const B& Bytes) {
+  return {Bytes.begin(), Bytes.end()};
+}
 
 std::string Read(const fs::path& P) {
   std::ifstream In(P);
@@ -58,6 +64,16 @@ TEST(CliExamples, RunAgainstTheirSimulators) {
        "GetDeviceDesc = IPG-YLS  SN: YLS-SIM-0042",
        {}},
       {"jk", "jk", "EmissionOn; wait 1500; GetIsEmissionOn", "GetIsEmissionOn = true", {}},
+      {"raycus-qcw",
+       "raycus-qcw",
+       "wait 300; LaserOn; GetDeviceDesc",
+       "GetDeviceDesc = RFL-QCW150",
+       {Text(raycus::BuildRequest(raycus::cmdLaserOn))}},
+      {"raycus",
+       "raycus",
+       "wait 300; LaserOn; EmissionOn; wait 300; GetIsEmissionOn",
+       "GetIsEmissionOn = true",
+       {Text(raycus::PulseParamsCmd(2000, 20, 50)), Text(raycus::EmissionOnCmd)}},
   };
   char Tmpl[] = "/tmp/nclaser-text-XXXXXX";
   ASSERT_NE(mkdtemp(Tmpl), nullptr);

@@ -223,6 +223,7 @@ TEST_F(CliTool, DemosShowTheInjectedFaultsAlarmAndEndWithinFifteenSeconds) {
       {{"demo", "yls"},
        {"] alarm ", "YLS-2000Laser: Overheating of the laser(2_1)", " cleared"},
        {"GetIsEmissionOn = true"}},
+      {{"demo", "raycus-qcw"}, {"] alarm ", "Interlock state fault", " cleared"}, {}},
       {{"demo", "mars"}, {"] alarm ", "RerId laser alarm Des: Fault", " cleared"}, {Connected}},
   };
   for (const auto& C : Cases) {
