@@ -174,17 +174,6 @@ TEST_F(YlrDriver, AnalysesSplitAndJoinedReplies) {
   EXPECT_EQ(Drv->GetDeviceStatus(), 0U);
 }
 
-TEST_F(YlrDriver, RunawayInputIsReportedAndDropped) {
-  Make();
-  Drv->AnalyzeResponse("STA: 7");
-  Drv->AnalyzeResponse(std::string(995, 'j'));
-  EXPECT_EQ(LinesWith(SIPGCommCommunicationException.Get()), 1);
-  Drv->AnalyzeResponse("1\r"); // would complete "STA: 7jjj..." had it been kept
-  EXPECT_EQ(Drv->GetDeviceStatus(), 0xFFFFFFFFU);
-  Drv->AnalyzeResponse("STA: 9\r");
-  EXPECT_EQ(Drv->GetDeviceStatus(), 9U);
-}
-
 TEST_F(YlrDriver, StatusBitsAndAlarmsFollowTheMode) {
   Make();
   EXPECT_FALSE(Drv->GetStatusBit(2));
@@ -362,16 +351,6 @@ TEST_F(YlrDriver, BlindDiodeCurrentSendsFiveTimesWithoutDraining) {
   EXPECT_FALSE(Drv->GetIsImdState());
 }
 
-TEST_F(YlrDriver, VerifiedDiodeCurrentStopsAtTheEcho) {
-  Answer();
-  Make();
-  const double T0 = NowMs();
-  Drv->SetDiodeCurrent(60);
-  EXPECT_LT(ElapsedMs(T0), 500.0);
-  EXPECT_EQ(Drv->GetDiodeCurrentEcho(), 60.0);
-  EXPECT_EQ(Sent(), std::vector<std::string>{"SDC 60\r"});
-}
-
 TEST_F(YlrDriver, VerifiedDiodeCurrentGivesUpAfterASecond) {
   Answer();
   Make();
@@ -398,21 +377,6 @@ TEST_F(YlrDriver, DebugModeLogsTraffic) {
   EXPECT_GE(LinesWith("Response Buf2 = ST"), 1);
   EXPECT_GE(LinesWith("IPG>>\"STA: 5\", param=\"5\""), 1);
   EXPECT_GE(LinesWith("IPG QCWMode=0, AlarmBits=6308000A, Status=       5, HasAlarm=0"), 1);
-}
-
-TEST_F(YlrDriver, MonitorPollsTheStatus) {
-  Answer();
-  Model.SetFaultBits(sim::TYLRModel::BitOverheat, true);
-  Make();
-  Drv->SetQCWMode(false);
-  const double T0 = NowMs();
-  while (!Drv->HasAlarm() && ElapsedMs(T0) < 2000) {
-    Sleep(10);
-  }
-  EXPECT_TRUE(Drv->HasAlarm());
-  EXPECT_TRUE(Host->App.ThreadNames().size() >= 1);
-  const auto Names = Host->App.ThreadNames();
-  EXPECT_NE(std::find(Names.begin(), Names.end(), "IPGDriver"), Names.end());
 }
 
 TEST_F(YlrDriver, LostLinkReportsArePaced) {

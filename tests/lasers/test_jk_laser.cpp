@@ -127,24 +127,6 @@ TEST_F(JKLaserTest, StandbyFrameCarriesTheConfiguredAddress) {
   EXPECT_EQ(L.GetLaserStatus(), 2);
 }
 
-TEST_F(JKLaserTest, AimingFramesAndTheAimingAnswer) {
-  TJKLaser& L = Make(1, 2);
-  L.SetAimingOn(true);
-  EXPECT_TRUE(L.GetIsAimingOn());
-  EXPECT_TRUE(Host->IO.GetOutput(9));
-  L.SetAimingOn(false);
-  EXPECT_FALSE(L.GetIsAimingOn());
-  const auto S = Sent(5);
-  ASSERT_EQ(S.size(), 5U);
-  EXPECT_EQ(S[0], Frame(2, {0x01}));
-  EXPECT_EQ(S[1], Frame(2, {0x10, 0xFF}));
-  EXPECT_EQ(S[2], Frame(2, {0x11}));
-  EXPECT_EQ(S[3], Frame(2, {0x10, 0x00}));
-  EXPECT_EQ(S[4], Frame(2, {0x11}));
-  Line->Feed(Frame(2, {0x11, 0x00, 0xFF}));
-  ASSERT_TRUE(Line->WaitFor([&] { return L.GetIsAimingOn(); }, 2000));
-}
-
 TEST_F(JKLaserTest, NumberedCommands) {
   TJKLaser& L = Make(1, 3);
   EXPECT_EQ(L.ExecuteCmd(0x5F03, 1.0), 0);
