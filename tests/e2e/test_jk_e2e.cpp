@@ -16,6 +16,8 @@
 namespace nclaser {
 namespace {
 
+using testing::Until;
+
 using Bytes = std::vector<std::uint8_t>;
 using Frames = std::vector<sim::TJKSimFrame>;
 
@@ -62,16 +64,6 @@ protected:
           return C >= N;
         },
         TimeoutMs);
-  }
-  static bool Until(const std::function<bool()>& Pred, int TimeoutMs) {
-    const double Start = NowMs();
-    while (!Pred()) {
-      if (ElapsedMs(Start) > TimeoutMs) {
-        return false;
-      }
-      Sleep(5);
-    }
-    return true;
   }
   int Connected() const { return Host->App.CountContaining(SLaserConnectedOk.Get()); }
 

@@ -17,19 +17,10 @@
 namespace nclaser {
 namespace {
 
+using testing::Until;
+
 using Bytes = std::vector<std::uint8_t>;
 using Requests = std::vector<sim::TSimRequest>;
-
-bool Until(const std::function<bool()>& Pred, int TimeoutMs) {
-  const double Start = NowMs();
-  while (!Pred()) {
-    if (ElapsedMs(Start) > TimeoutMs) {
-      return false;
-    }
-    Sleep(5);
-  }
-  return true;
-}
 
 bool IsStatusQuery(const Bytes& B) {
   return B.size() > 6 && B[6] == raycus::cmdCheckStatus;

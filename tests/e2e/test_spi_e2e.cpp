@@ -17,6 +17,8 @@
 namespace nclaser {
 namespace {
 
+using testing::Until;
+
 using Bytes = std::vector<std::uint8_t>;
 using Requests = std::vector<sim::TSimRequest>;
 using TLayout = sim::TSPIModel::TLayout;
@@ -41,17 +43,6 @@ std::vector<Bytes> Commands(const Requests& R) {
     }
   }
   return Out;
-}
-
-bool Until(const std::function<bool()>& Pred, int TimeoutMs) {
-  const double Start = NowMs();
-  while (!Pred()) {
-    if (ElapsedMs(Start) > TimeoutMs) {
-      return false;
-    }
-    Sleep(5);
-  }
-  return true;
 }
 
 class SPIEndToEnd : public testing::HostTest {

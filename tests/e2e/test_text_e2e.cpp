@@ -23,6 +23,8 @@
 namespace nclaser {
 namespace {
 
+using testing::Until;
+
 using Texts = std::vector<std::string>;
 
 struct TMake {
@@ -90,16 +92,6 @@ protected:
   }
   bool WaitCount(const std::string& Text, int N, int TimeoutMs = 5000) const {
     return Until([&] { return Count(Text) >= N; }, TimeoutMs);
-  }
-  static bool Until(const std::function<bool()>& Pred, int TimeoutMs) {
-    const double T0 = NowMs();
-    while (!Pred()) {
-      if (ElapsedMs(T0) > TimeoutMs) {
-        return false;
-      }
-      Sleep(5);
-    }
-    return true;
   }
   template <class M, class F> decltype(auto) Model(F&& Fn) {
     return Sim->With<M>(std::forward<F>(Fn));

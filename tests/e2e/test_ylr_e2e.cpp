@@ -20,6 +20,8 @@
 namespace nclaser {
 namespace {
 
+using testing::Until;
+
 using sim::TYLRSim;
 
 enum class TLink { Pty, Tcp };
@@ -99,17 +101,6 @@ protected:
     return C;
   }
 
-  template <class F> bool Eventually(F Cond, int TimeoutMs = 2000) {
-    const double T0 = NowMs();
-    while (!Cond()) {
-      if (ElapsedMs(T0) > TimeoutMs) {
-        return false;
-      }
-      Sleep(5);
-    }
-    return true;
-  }
-
   int LinesWith(const std::string& Part) const { return Host->App.CountContaining(Part); }
 
   TYLRSim Sim;
@@ -140,12 +131,12 @@ TEST_P(YlrEndToEnd, PowerOnPulsesTheControlOutputThenSwitchesTheLaserOn) {
   EXPECT_GE(Edges[1] - Edges[0], 1200.0);
   EXPECT_LT(Edges[1] - Edges[0], 1300.0);
   EXPECT_FALSE(Host->IO.GetOutput(PowerCtrlPort));
-  EXPECT_TRUE(Eventually([&] { return !Ipg->HasPowerOnThread(); }));
+  EXPECT_TRUE(Until([&] { return !Ipg->HasPowerOnThread(); }));
   const auto Names = Host->App.ThreadNames();
   EXPECT_EQ(std::count(Names.begin(), Names.end(), "IPG500"), 1);
   EXPECT_TRUE(Sim.Emission());
   EXPECT_TRUE(Sim.Aiming());
-  EXPECT_TRUE(Eventually([&] { return Ipg->GetIsEmissionOn() && Ipg->GetIsAimingOn(); }));
+  EXPECT_TRUE(Until([&] { return Ipg->GetIsEmissionOn() && Ipg->GetIsAimingOn(); }));
 }
 
 TEST_P(YlrEndToEnd, EmissionOnContinuousWave) {
@@ -154,12 +145,12 @@ TEST_P(YlrEndToEnd, EmissionOnContinuousWave) {
   EXPECT_FALSE(Ipg->GetIsQCW());
   Ipg->EmissionOn();
   EXPECT_EQ(Actions(), (Cmds{"DPM", "DGM", "DLE", "EMOD", "EMON", "SDC 60"}));
-  EXPECT_TRUE(Eventually([&] { return Ipg->GetIsEmissionOn(); }));
+  EXPECT_TRUE(Until([&] { return Ipg->GetIsEmissionOn(); }));
   Sim.ClearCommands();
   Ipg->EmissionOff();
   ASSERT_TRUE(Sim.WaitForCommand("EMOFF", 1000));
   EXPECT_EQ(Actions(), Cmds{"EMOFF"});
-  EXPECT_TRUE(Eventually([&] { return !Ipg->GetIsEmissionOn(); }));
+  EXPECT_TRUE(Until([&] { return !Ipg->GetIsEmissionOn(); }));
 }
 
 TEST_P(YlrEndToEnd, EmissionOnQcwWithoutGateLeavesEmissionToTheExternalSignal) {
@@ -179,7 +170,7 @@ TEST_P(YlrEndToEnd, EmissionOnQcwWithGateMode) {
   Up();
   Ipg->EmissionOn();
   EXPECT_EQ(Actions(), (Cmds{"DMOD", "EGM", "DLE", "EPM", "EMON", "SDC 60"}));
-  EXPECT_TRUE(Eventually([&] { return Ipg->GetIsEmissionOn(); }));
+  EXPECT_TRUE(Until([&] { return Ipg->GetIsEmissionOn(); }));
 }
 
 TEST_P(YlrEndToEnd, EmissionOnEoYlrSelectsDigitalPower) {
@@ -199,7 +190,7 @@ TEST_P(YlrEndToEnd, FlagsInsteadOfStatusWithIgnoreCommResult) {
   Ipg->SetAimingOn(true);
   EXPECT_TRUE(Ipg->GetIsEmissionOn());
   EXPECT_TRUE(Ipg->GetIsAimingOn());
-  ASSERT_TRUE(Eventually([&] { return Ipg->GetDriver()->HasAlarm(); }));
+  ASSERT_TRUE(Until([&] { return Ipg->GetDriver()->HasAlarm(); }));
   Ipg->UpdateAlarms();
   EXPECT_EQ(Host->Alarms.Count(), 0U);
   Ipg->SetAimingOn(false);
@@ -212,9 +203,9 @@ TEST_P(YlrEndToEnd, AimingFollowsTheStatusWord) {
   ASSERT_TRUE(Sim.WaitForCommand("ABN", 1000));
   EXPECT_EQ(Actions(), Cmds{"ABN"});
   EXPECT_TRUE(Host->IO.GetOutput(2));
-  EXPECT_TRUE(Eventually([&] { return Ipg->GetIsAimingOn(); }));
+  EXPECT_TRUE(Until([&] { return Ipg->GetIsAimingOn(); }));
   Ipg->SetAimingOn(false);
-  EXPECT_TRUE(Eventually([&] { return !Ipg->GetIsAimingOn(); }));
+  EXPECT_TRUE(Until([&] { return !Ipg->GetIsAimingOn(); }));
 }
 
 TEST_P(YlrEndToEnd, VerifiedDiodeCurrentConvergesOnTheEcho) {
@@ -245,7 +236,7 @@ TEST_P(YlrEndToEnd, QcwCurrentAboveTheLimitIsNotSent) {
 TEST_P(YlrEndToEnd, AlarmsFromStatusBitsWithTheirTexts) {
   Up();
   Sim.SetFaultBits(TYLRSim::BitOverheat | TYLRSim::BitBackReflection);
-  ASSERT_TRUE(Eventually([&] { return Ipg->GetDriver()->HasAlarm(); }));
+  ASSERT_TRUE(Until([&] { return Ipg->GetDriver()->HasAlarm(); }));
   Ipg->UpdateAlarms();
   auto Shown = Host->Alarms.Active();
   ASSERT_EQ(Shown.size(), 1U);
@@ -255,12 +246,12 @@ TEST_P(YlrEndToEnd, AlarmsFromStatusBitsWithTheirTexts) {
   TVariant V;
   Ipg->ExecCmd("rESETeRRORS", V);
   EXPECT_EQ(Sim.CountCommand("RERR"), 1);
-  ASSERT_TRUE(Eventually([&] { return !Ipg->GetDriver()->HasAlarm(); }));
+  ASSERT_TRUE(Until([&] { return !Ipg->GetDriver()->HasAlarm(); }));
   Ipg->UpdateAlarms();
   EXPECT_EQ(Host->Alarms.Count(), 0U);
   // QCW-only bits do not count in continuous-wave operation.
   Sim.SetFaultBits(TYLRSim::BitAveragePowerTooHigh);
-  ASSERT_TRUE(Eventually([&] { return Ipg->GetDriver()->GetStatusBit(31); }));
+  ASSERT_TRUE(Until([&] { return Ipg->GetDriver()->GetStatusBit(31); }));
   Ipg->UpdateAlarms();
   EXPECT_EQ(Host->Alarms.Count(), 0U);
 }
@@ -298,7 +289,7 @@ TEST_P(YlrEndToEnd, SplitJoinedAndErrorRepliesAndRunawayInput) {
   Sim.SetSplit(0, 0);
   Sim.SetJoin(true);
   Ipg->SetAimingOn(true);
-  EXPECT_TRUE(Eventually([&] { return Ipg->GetIsAimingOn(); }));
+  EXPECT_TRUE(Until([&] { return Ipg->GetIsAimingOn(); }));
   Sim.SetJoin(false);
 
   Sim.SetErrorReply("EMON", "Interlock open");
@@ -310,7 +301,7 @@ TEST_P(YlrEndToEnd, SplitJoinedAndErrorRepliesAndRunawayInput) {
   EXPECT_TRUE(Host->App.WaitForLine(SIPGCommCommunicationException.Get(), 2000));
   // The link goes on working after the junk.
   Ipg->EmissionOn();
-  EXPECT_TRUE(Eventually([&] { return Ipg->GetIsEmissionOn(); }));
+  EXPECT_TRUE(Until([&] { return Ipg->GetIsEmissionOn(); }));
 }
 
 TEST_P(YlrEndToEnd, SilentLaser) {
@@ -389,20 +380,20 @@ TEST_P(YlrEndToEndTcp, PulledCableIsFoundByThePingWatchdogAndRecovered) {
   Sim.PullCable(6500); // outlasts the next watchdog ping
   ASSERT_TRUE(Host->App.WaitForLine("TCP Connection Closed.", 8000));
   // The line comes first, then the flag drops; the cable stays out long after.
-  EXPECT_TRUE(Eventually([&] { return !Ipg->GetDriver()->GetConnected(); }, 1000));
-  ASSERT_TRUE(Eventually([&] { return LinesWith(SLaserConnectedOk.Get()) == 2; }, 6000));
+  EXPECT_TRUE(Until([&] { return !Ipg->GetDriver()->GetConnected(); }, 1000));
+  ASSERT_TRUE(Until([&] { return LinesWith(SLaserConnectedOk.Get()) == 2; }, 6000));
   Sleep(300);
   EXPECT_EQ(LinesWith(SLaserConnectedOk.Get()), 2); // once per recovery
   EXPECT_EQ(LinesWith("TCP Connection Closed."), 1);
   EXPECT_GE(Sim.ConnectCount(), 2);
   Ipg->EmissionOn();
-  EXPECT_TRUE(Eventually([&] { return Ipg->GetIsEmissionOn(); }));
+  EXPECT_TRUE(Until([&] { return Ipg->GetIsEmissionOn(); }));
 }
 
 TEST_P(YlrEndToEndTcp, ClosedConnectionIsReopened) {
   Up();
   Sim.DropLink(400);
-  ASSERT_TRUE(Eventually([&] { return Sim.ConnectCount() >= 2; }, 4000));
+  ASSERT_TRUE(Until([&] { return Sim.ConnectCount() >= 2; }, 4000));
   Sim.ClearCommands();
   ASSERT_TRUE(Sim.WaitForCommand("STA", 2000));
   EXPECT_EQ(Ipg->GetDeviceDesc(), "IPG YLR-500-AC SN: PL1234567");

@@ -23,6 +23,8 @@
 namespace nclaser {
 namespace {
 
+using testing::Until;
+
 using sim::TYLSModel;
 using TYLSSim = sim::TSim<TYLSModel>;
 using yls::TBytes;
@@ -109,16 +111,6 @@ protected:
     }
     return T;
   }
-  template <class F> bool Eventually(F Cond, int TimeoutMs = 2000) {
-    const double T0 = NowMs();
-    while (!Cond()) {
-      if (ElapsedMs(T0) > TimeoutMs) {
-        return false;
-      }
-      Sleep(5);
-    }
-    return true;
-  }
   template <class F> decltype(auto) Model(F&& Fn) { return Sim.With(std::forward<F>(Fn)); }
   int LinesWith(const std::string& Part) const { return Host->App.CountContaining(Part); }
 
@@ -182,7 +174,7 @@ TEST_F(YlsEndToEnd, EmissionOnSwitchesPowerThenModulationThenEmissionThenCurrent
   ASSERT_FALSE(Modulation.empty());
   EXPECT_GE(Modulation.front() - Supply.front(), 990.0);
   EXPECT_TRUE(Model([](TYLSModel& M) { return M.Emission() && M.PumpCurrent() == 6000; }));
-  EXPECT_TRUE(Eventually([&] { return Yls->GetIsEmissionOn(); }));
+  EXPECT_TRUE(Until([&] { return Yls->GetIsEmissionOn(); }));
   EXPECT_DOUBLE_EQ(Yls->GetDiodeCurrent(), 60.0);
 
   Sim.ClearRequests();
@@ -192,7 +184,7 @@ TEST_F(YlsEndToEnd, EmissionOnSwitchesPowerThenModulationThenEmissionThenCurrent
   ASSERT_EQ(Off.size(), 1U);
   EXPECT_EQ(CodeOf(Off[0]), yls::cmdEmission);
   EXPECT_EQ(Value16(Off[0]), 0);
-  EXPECT_TRUE(Eventually([&] { return !Yls->GetIsEmissionOn(); }));
+  EXPECT_TRUE(Until([&] { return !Yls->GetIsEmissionOn(); }));
 }
 
 TEST_F(YlsEndToEnd, HostOperationsBecomeTheirCommands) {
@@ -222,7 +214,7 @@ TEST_F(YlsEndToEnd, HostOperationsBecomeTheirCommands) {
     EXPECT_EQ(A[0], yls::BuildRequest(yls::TCrc16(), R.Code, R.Data)) << R.Name;
   }
   Yls->SetAimingOn(true);
-  EXPECT_TRUE(Eventually([&] { return Yls->GetIsAimingOn(); }));
+  EXPECT_TRUE(Until([&] { return Yls->GetIsAimingOn(); }));
 
   // Power on: a 300 ms pulse on the power-control output while the link is up.
   Host->IO.ClearTimeline();
@@ -239,14 +231,14 @@ TEST_F(YlsEndToEnd, HostOperationsBecomeTheirCommands) {
 
   // Without the link: the analog path, and nothing on the wire.
   Sim.Stop();
-  ASSERT_TRUE(Eventually([&] { return !Yls->GetDriver()->GetConnected(); }, 3000));
+  ASSERT_TRUE(Until([&] { return !Yls->GetDriver()->GetConnected(); }, 3000));
   EXPECT_FALSE(Yls->SetDiodeCustom(50));
 }
 
 TEST_F(YlsEndToEnd, RobotModeRefusesEmission) {
   Up();
   Model([](TYLSModel& M) { M.SetRobotMode(true); });
-  ASSERT_TRUE(Eventually([&] { return Yls->GetDriver()->GetStatusBit(32); }));
+  ASSERT_TRUE(Until([&] { return Yls->GetDriver()->GetStatusBit(32); }));
   Yls->EmissionOn();
   EXPECT_TRUE(Host->App.WaitForLine(SYLSLaserInRobotMode.Get(), 100));
   for (const auto& F : Actions()) {
@@ -292,12 +284,12 @@ TEST_F(YlsEndToEnd, PollsStatusThenTimeCountersAboutEvery160Ms) {
 TEST_F(YlsEndToEnd, AlarmBitBecomesTheLaserAlarmWithItsTextAndClears) {
   Up();
   Model([](TYLSModel& M) { M.SetAlarmWord(yls::lsAlarms1, 0x2); });
-  ASSERT_TRUE(Eventually([&] { return Yls->GetDriver()->HasAlarm(); }));
+  ASSERT_TRUE(Until([&] { return Yls->GetDriver()->HasAlarm(); }));
   Yls->UpdateAlarms();
   EXPECT_EQ(Host->Alarms.Count(), 1U);
   EXPECT_EQ(Yls->GetAlarmDesc(), "YLS-2000Laser: Overheating of the laser(2_1)");
   Model([](TYLSModel& M) { M.SetAlarmWord(yls::lsAlarms1, 0); });
-  ASSERT_TRUE(Eventually([&] { return !Yls->GetDriver()->HasAlarm(); }));
+  ASSERT_TRUE(Until([&] { return !Yls->GetDriver()->HasAlarm(); }));
   Yls->UpdateAlarms();
   EXPECT_EQ(Host->Alarms.Count(), 0U);
   EXPECT_EQ(Yls->GetAlarmDesc(), "YLS-2000");
@@ -306,7 +298,7 @@ TEST_F(YlsEndToEnd, AlarmBitBecomesTheLaserAlarmWithItsTextAndClears) {
 TEST_F(YlsEndToEnd, AccessLevelAskedByTheLaserIsSentAgain) {
   Up();
   Model([](TYLSModel& M) { M.RequireAccessLevel(); });
-  ASSERT_TRUE(Eventually([&] { return Model([](TYLSModel& M) { return M.AccessGranted(); }); }));
+  ASSERT_TRUE(Until([&] { return Model([](TYLSModel& M) { return M.AccessGranted(); }); }));
   const auto A = Actions();
   ASSERT_FALSE(A.empty());
   EXPECT_EQ(CodeOf(A.back()), yls::cmdSetAccessLev);
@@ -316,7 +308,7 @@ TEST_F(YlsEndToEnd, AccessLevelAskedByTheLaserIsSentAgain) {
 
 TEST_F(YlsEndToEnd, WrongCrcAndShortRecordsChangeNothing) {
   Up();
-  ASSERT_TRUE(Eventually([&] { return Yls->GetDriver()->GetStatusBit(11) == false; }));
+  ASSERT_TRUE(Until([&] { return Yls->GetDriver()->GetStatusBit(11) == false; }));
   Model([](TYLSModel& M) {
     M.SetStatusSize(170);
     M.SetAlarmWord(yls::lsAlarms1, 0x2);
@@ -333,7 +325,7 @@ TEST_F(YlsEndToEnd, WrongCrcAndShortRecordsChangeNothing) {
     M.CorruptCrc(0);
     M.SetIDSize(99);
   });
-  EXPECT_TRUE(Eventually([&] { return Yls->GetDriver()->HasAlarm(); }));
+  EXPECT_TRUE(Until([&] { return Yls->GetDriver()->HasAlarm(); }));
   EXPECT_EQ(Yls->GetDeviceDesc(), "IPG YLS-2000-CT");
 }
 
@@ -374,14 +366,14 @@ TEST_F(YlsEndToEnd, DroppedLinkIsReportedAndComesBack) {
   const int Connects = Sim.ConnectCount();
   Sim.DropLink(1200);
   ASSERT_TRUE(Host->App.WaitForLine(SLaserConnectedFail.Get(), 2000));
-  EXPECT_TRUE(Eventually([&] { return !Yls->GetDriver()->GetConnected(); }, 500));
+  EXPECT_TRUE(Until([&] { return !Yls->GetDriver()->GetConnected(); }, 500));
   const auto Shown = Host->App.Lines();
   EXPECT_TRUE(std::any_of(Shown.begin(), Shown.end(), [](const auto& L) {
     return L.Text == SLaserConnectedFail.Get() && L.MessageType == mtProminent;
   }));
-  ASSERT_TRUE(Eventually([&] { return Sim.ConnectCount() > Connects; }, 3000));
+  ASSERT_TRUE(Until([&] { return Sim.ConnectCount() > Connects; }, 3000));
   Sim.ClearRequests();
-  EXPECT_TRUE(Eventually([&] { return TimesOf(yls::cmdGetLaserStatus).size() >= 2; }));
+  EXPECT_TRUE(Until([&] { return TimesOf(yls::cmdGetLaserStatus).size() >= 2; }));
   EXPECT_TRUE(Yls->GetDriver()->GetConnected());
   EXPECT_EQ(LinesWith(SLaserConnectedFail.Get()), 1);
 }

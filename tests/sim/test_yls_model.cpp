@@ -80,24 +80,5 @@ TEST(YlsModel, FaultCommandsShapeTheAnswers) {
   }
 }
 
-TEST(YlsModel, SplitSkipsNoiseAndWaitsForTheRest) {
-  sim::TYLSModel M;
-  TBytes In = {0x00, 0x42};
-  const TBytes Req = yls::BuildRequest(Crc, yls::cmdGetTimeData, {});
-  In.insert(In.end(), Req.begin(), Req.begin() + 6);
-  EXPECT_EQ(M.Split(In).Length, 0U);
-  In.insert(In.end(), Req.begin() + 6, Req.end());
-  const sim::TSplit S = M.Split(In);
-  EXPECT_EQ(S.Skip, 2U);
-  EXPECT_EQ(S.Length, Req.size());
-  EXPECT_NE(M.Describe(Req).find("time data"), std::string::npos);
-
-  const sim::TSimFamily* F = sim::FindSimFamily("yls");
-  ASSERT_NE(F, nullptr);
-  EXPECT_EQ(F->TcpPort, 5100);
-  EXPECT_FALSE(F->Pty);
-  EXPECT_THROW(F->MakeModel({{"model", "x"}}), std::invalid_argument);
-}
-
 } // namespace
 } // namespace nclaser

@@ -3,11 +3,26 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
+
+#include "host/clock.h"
 
 #include "hostkit/host.h"
 
 namespace nclaser::testing {
+
+// Polls Pred every 5 ms until it holds (true) or TimeoutMs has passed (false).
+inline bool Until(const std::function<bool()>& Pred, int TimeoutMs = 2000) {
+  const double T0 = NowMs();
+  while (!Pred()) {
+    if (ElapsedMs(T0) > TimeoutMs) {
+      return false;
+    }
+    Sleep(5);
+  }
+  return true;
+}
 
 class HostTest : public ::testing::Test {
 protected:
