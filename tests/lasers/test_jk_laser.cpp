@@ -75,13 +75,6 @@ protected:
   TNcLaserPtr Laser;
 };
 
-TEST(JKLaserClass, IsRegisteredWithItsConfiguration) {
-  const TLaserClassInfo* C = FindLaserClass("TJKLaser");
-  ASSERT_NE(C, nullptr);
-  EXPECT_EQ(C->ConfigMember, "CfgGSI");
-  EXPECT_EQ(C->LaserType, eltGSI);
-}
-
 TEST_F(JKLaserTest, WithoutAPortNothingIsQueuedAndTheAnalogPathIsUsed) {
   TJKLaser& L = Make(0);
   EXPECT_FALSE(L.HasCommThread());

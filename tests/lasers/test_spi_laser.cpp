@@ -50,15 +50,6 @@ protected:
   TNcLaserPtr Laser;
 };
 
-TEST(SPILaserClasses, AreRegisteredWithTheirConfiguration) {
-  for (const char* Name : {"TSPILaser", "TSPI1000Laser"}) {
-    const TLaserClassInfo* C = FindLaserClass(Name);
-    ASSERT_NE(C, nullptr) << Name;
-    EXPECT_EQ(C->ConfigMember, "CfgSPI");
-    EXPECT_EQ(C->LaserType, eltSPI);
-  }
-}
-
 TEST_F(SPILaserTest, WithoutAPortTheAnalogPathAndOnlyTheHostsCallsCount) {
   auto& L = Make<TSPI1000Laser>(0);
   EXPECT_FALSE(L.HasCommThread());

@@ -93,24 +93,6 @@ protected:
   TNcLaserPtr Laser;
 };
 
-TEST(TextLaserClasses, AreRegisteredWithTheirConfiguration) {
-  struct Row {
-    const char* Name;
-    const char* Member;
-    TEnumLaserType Type;
-  };
-  const Row Rows[] = {{"TMarsLaser", "CfgMars", eltMars},
-                      {"TNLightLaser", "CfgNLight", CfgNLight},
-                      {"TCASLaser", "CfgCAS", eltCAS},
-                      {"TQingHuaLaser", "CfgQingHua", eltQingHua}};
-  for (const auto& R : Rows) {
-    const TLaserClassInfo* C = FindLaserClass(R.Name);
-    ASSERT_NE(C, nullptr) << R.Name;
-    EXPECT_EQ(C->ConfigMember, R.Member);
-    EXPECT_EQ(C->LaserType, R.Type);
-  }
-}
-
 TEST_F(TextLaserTest, WithoutAPortOnlyFlagsChangeAndTheAnalogOutputCarriesThePower) {
   {
     auto& L = Make<TMarsLaser>(eltMars, 0);
