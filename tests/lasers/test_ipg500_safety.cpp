@@ -209,7 +209,7 @@ TEST_F(IPG500SafetyTest, APowerOnThreadThatFailsEndsItsPulseAndTheNextPowerOnRun
 }
 
 // Pages of address space in use, from the kernel's view of this process.
-long AddressSpaceBytes() {
+[[maybe_unused]] long AddressSpaceBytes() {
   std::ifstream Statm("/proc/self/statm");
   long Pages = 0;
   Statm >> Pages;
