@@ -81,8 +81,7 @@ int main(int argc, char** argv) {
   std::printf("# resident set growth per additional laser\n");
   const std::string Filter = argc > 2 ? argv[2] : "";
   for (const TFamily F : {TFamily::YlrSerial, TFamily::YlrTcp, TFamily::Jk, TFamily::Spi,
-                          TFamily::Spi1000, TFamily::YlsTcp, TFamily::RayQCW,
-                          TFamily::RaycusCW}) {
+                          TFamily::Spi1000, TFamily::YlsTcp, TFamily::RayQCW, TFamily::RaycusCW}) {
     if (std::string(FamilyName(F)).find(Filter) == std::string::npos) {
       continue;
     }
