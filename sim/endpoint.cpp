@@ -131,6 +131,28 @@ long ParseSimInt(const std::string& Text, const char* What, int Base) {
   throw std::invalid_argument(std::string("bad ") + What + ": " + Text);
 }
 
+unsigned long ParseSimBounded(const std::string& Text, unsigned long Max, const std::string& What) {
+  try {
+    std::size_t End = 0;
+    const unsigned long V = std::stoul(Text, &End, 0);
+    if (End == Text.size() && Text[0] != '-' && V <= Max) {
+      return V;
+    }
+  } catch (const std::exception&) {
+  }
+  throw std::invalid_argument(What + ": a number from 0 to " + std::to_string(Max));
+}
+
+bool ParseSimOnOff(const std::vector<std::string>& Words) {
+  if (Words.size() == 2 && (Words[1] == "on" || Words[1] == "1")) {
+    return true;
+  }
+  if (Words.size() == 2 && (Words[1] == "off" || Words[1] == "0")) {
+    return false;
+  }
+  throw std::invalid_argument(Words.at(0) + ": on or off");
+}
+
 double ParseSimNumber(const std::string& Text, const char* What) {
   try {
     std::size_t End = 0;

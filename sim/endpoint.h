@@ -94,6 +94,11 @@ TBytes FeedModel(TSimModel& Model, TBytes& Pending, std::span<const std::uint8_t
 // std::invalid_argument naming What when Text is not one.
 long ParseSimInt(const std::string& Text, const char* What, int Base = 0);
 double ParseSimNumber(const std::string& Text, const char* What);
+// A whole number from 0 to Max (decimal, or hex with 0x) given as What; throws naming What
+// and the range otherwise.
+unsigned long ParseSimBounded(const std::string& Text, unsigned long Max, const std::string& What);
+// The one argument of the command Words[0]: "on"/"1" or "off"/"0".
+bool ParseSimOnOff(const std::vector<std::string>& Words);
 
 struct TSimRequest {
   double TimeMs; // on the monotonic clock (NowMs), when the request was complete

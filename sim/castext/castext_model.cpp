@@ -96,10 +96,7 @@ std::optional<std::string> TCmdEchoModel::Command(const std::vector<std::string>
   if (Words.empty() || (Words[0] != "echo" && Words[0] != "garble")) {
     return std::nullopt;
   }
-  if (Words.size() != 2 || (Words[1] != "on" && Words[1] != "off")) {
-    throw std::invalid_argument("usage: " + Words[0] + " on|off");
-  }
-  (Words[0] == "echo" ? FEcho : FGarbled) = Words[1] == "on";
+  (Words[0] == "echo" ? FEcho : FGarbled) = ParseSimOnOff(Words);
   return std::string();
 }
 

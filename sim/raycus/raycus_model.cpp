@@ -10,30 +10,6 @@ namespace nclaser::sim {
 
 namespace {
 
-bool ParseOnOff(const std::vector<std::string>& Words) {
-  if (Words.size() == 2 && (Words[1] == "on" || Words[1] == "1")) {
-    return true;
-  }
-  if (Words.size() == 2 && (Words[1] == "off" || Words[1] == "0")) {
-    return false;
-  }
-  throw std::invalid_argument(Words[0] + ": on or off");
-}
-
-unsigned long ParseNumber(const std::string& Word, unsigned long Max, const std::string& What) {
-  std::size_t Used = 0;
-  unsigned long V = 0;
-  try {
-    V = std::stoul(Word, &Used, 0);
-  } catch (const std::exception&) {
-    Used = 0;
-  }
-  if (Used != Word.size() || V > Max) {
-    throw std::invalid_argument(What + ": a number from 0 to " + std::to_string(Max));
-  }
-  return V;
-}
-
 const bool GRegisteredQCW = RegisterSimFamily(
     {"raycus-qcw", "Raycus QCW frames with a 16-bit check word and per-module state bytes",
      /*Pty=*/true, /*TcpAddress=*/"", 0,
@@ -167,9 +143,9 @@ std::optional<std::string> TRayQCWModel::Command(const std::vector<std::string>&
       throw std::invalid_argument("fault: MODULE INDEX VALUE");
     }
     const auto Modules = FStates.size() / raycus::ModuleStateSize;
-    SetModuleState(static_cast<int>(ParseNumber(Words[1], Modules - 1, "fault MODULE")),
-                   static_cast<int>(ParseNumber(Words[2], 12, "fault INDEX")),
-                   static_cast<std::uint8_t>(ParseNumber(Words[3], 255, "fault VALUE")));
+    SetModuleState(static_cast<int>(ParseSimBounded(Words[1], Modules - 1, "fault MODULE")),
+                   static_cast<int>(ParseSimBounded(Words[2], 12, "fault INDEX")),
+                   static_cast<std::uint8_t>(ParseSimBounded(Words[3], 255, "fault VALUE")));
     return "";
   }
   if (C == "clear") {
@@ -177,11 +153,11 @@ std::optional<std::string> TRayQCWModel::Command(const std::vector<std::string>&
     return "module states cleared";
   }
   if (C == "badcheck") {
-    FBadCheck = ParseOnOff(Words);
+    FBadCheck = ParseSimOnOff(Words);
     return "";
   }
   if (C == "shortstatus") {
-    FShort = ParseOnOff(Words);
+    FShort = ParseSimOnOff(Words);
     return "";
   }
   return std::nullopt;

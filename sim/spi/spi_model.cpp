@@ -11,33 +11,6 @@ namespace nclaser::sim {
 
 namespace {
 
-bool ParseOnOff(const std::vector<std::string>& Words) {
-  if (Words.size() == 2 && (Words[1] == "on" || Words[1] == "1")) {
-    return true;
-  }
-  if (Words.size() == 2 && (Words[1] == "off" || Words[1] == "0")) {
-    return false;
-  }
-  throw std::invalid_argument(Words[0] + ": on or off");
-}
-
-unsigned long ParseNumber(const std::vector<std::string>& Words, unsigned long Max) {
-  if (Words.size() != 2) {
-    throw std::invalid_argument(Words[0] + ": one number");
-  }
-  std::size_t Used = 0;
-  unsigned long V = 0;
-  try {
-    V = std::stoul(Words[1], &Used, 0);
-  } catch (const std::exception&) {
-    Used = 0;
-  }
-  if (Used != Words[1].size() || V > Max) {
-    throw std::invalid_argument(Words[0] + ": a number from 0 to " + std::to_string(Max));
-  }
-  return V;
-}
-
 const bool GRegistered = RegisterSimFamily(
     {"spi", "SPI packets with an 8-bit sum (standard or 1000 series status layout)",
      /*Pty=*/true, /*TcpAddress=*/"", 0,
@@ -186,23 +159,25 @@ std::optional<std::string> TSPIModel::Command(const std::vector<std::string>& Wo
   }
   const std::string& C = Words[0];
   if (C == "alarm") {
-    SetAlarmBits(static_cast<std::uint8_t>(ParseNumber(Words, 0xFF)));
+    SetAlarmBits(static_cast<std::uint8_t>(
+        ParseSimBounded(Words.size() == 2 ? Words[1] : std::string(), 0xFF, "alarm BITS")));
     return FAlarmBits != 0 ? "alarm raised" : "alarm cleared";
   }
   if (C == "emission") {
-    FEmission = ParseOnOff(Words);
+    FEmission = ParseSimOnOff(Words);
     return "";
   }
   if (C == "maxpower") {
-    FMaxPower = static_cast<double>(ParseNumber(Words, 6000));
+    FMaxPower = static_cast<double>(
+        ParseSimBounded(Words.size() == 2 ? Words[1] : std::string(), 6000, "maxpower WATTS"));
     return "";
   }
   if (C == "badsum") {
-    FBadSum = ParseOnOff(Words);
+    FBadSum = ParseSimOnOff(Words);
     return "";
   }
   if (C == "shortstatus") {
-    FShort = ParseOnOff(Words);
+    FShort = ParseSimOnOff(Words);
     return "";
   }
   return std::nullopt;

@@ -13,26 +13,6 @@ std::uint16_t Get16(std::span<const std::uint8_t> B, std::size_t At) {
   return At + 1 < B.size() ? static_cast<std::uint16_t>(B[At] | (B[At + 1] << 8)) : 0;
 }
 
-std::uint32_t ParseWord(const std::string& Text) {
-  try {
-    std::size_t Used = 0;
-    const unsigned long V = std::stoul(Text, &Used, 0);
-    if (Used != Text.size() || V > 0xFFFFFFFFUL) {
-      throw std::invalid_argument(Text);
-    }
-    return static_cast<std::uint32_t>(V);
-  } catch (const std::exception&) {
-    throw std::invalid_argument("not a number: " + Text);
-  }
-}
-
-bool ParseOnOff(const std::vector<std::string>& Words) {
-  if (Words.size() != 2 || (Words[1] != "on" && Words[1] != "off")) {
-    throw std::invalid_argument("usage: " + Words[0] + " on|off");
-  }
-  return Words[1] == "on";
-}
-
 const bool GRegistered = RegisterSimFamily(
     {"yls", "IPG YLS binary frames with CRC-16 over TCP", /*Pty=*/false, "127.0.0.1", 5100,
      [](const TSimOptions& Options) -> std::unique_ptr<TSimModel> {
@@ -271,7 +251,8 @@ std::optional<std::string> TYLSModel::Command(const std::vector<std::string>& Wo
     const int Word = W == "alarm"    ? yls::lsAlarms1
                      : W == "alarm2" ? yls::lsAlarms2
                                      : yls::lsWarnings1;
-    SetAlarmWord(Word, ParseWord(Words[1]));
+    SetAlarmWord(Word,
+                 static_cast<std::uint32_t>(ParseSimBounded(Words[1], 0xFFFFFFFFUL, W + " BITS")));
     return std::string();
   }
   if (W == "clear") {
@@ -286,26 +267,22 @@ std::optional<std::string> TYLSModel::Command(const std::vector<std::string>& Wo
     if (Words.size() != 2) {
       throw std::invalid_argument("usage: badcrc COUNT");
     }
-    CorruptCrc(static_cast<int>(ParseWord(Words[1])));
+    CorruptCrc(static_cast<int>(ParseSimBounded(Words[1], 1000000, "badcrc COUNT")));
     return std::string();
   }
   if (W == "statussize" || W == "idsize") {
     if (Words.size() != 2) {
       throw std::invalid_argument("usage: " + W + " BYTES");
     }
-    const std::size_t N = ParseWord(Words[1]);
-    if (N > 1000) {
-      throw std::invalid_argument("at most 1000 bytes");
-    }
-    (W == "statussize" ? FStatusSize : FIDSize) = N;
+    (W == "statussize" ? FStatusSize : FIDSize) = ParseSimBounded(Words[1], 1000, W + " BYTES");
     return std::string();
   }
   if (W == "robot") {
-    SetRobotMode(ParseOnOff(Words));
+    SetRobotMode(ParseSimOnOff(Words));
     return std::string();
   }
   if (W == "ready") {
-    SetReady(ParseOnOff(Words));
+    SetReady(ParseSimOnOff(Words));
     return std::string();
   }
   return std::nullopt;
