@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <thread>
 
+#include <unistd.h>
+
 #include "host/clock.h"
 #include "hostkit/host.h"
 #include "sim/registry.h"
@@ -100,6 +102,32 @@ private:
 };
 
 } // namespace
+
+TDemoSetup DemoSetup(const std::string& Name, const char* Class, TEnumLaserType Type,
+                     const char* Model) {
+  TDemoSetup S;
+  TConfig& C = S.Config;
+  C.File = "(demo " + Name + ")";
+  C.ClassName = Class;
+  InitializeDefaults(C.Params, Type);
+  C.Params.DefParams.Model = Model;
+  C.Params.DefParams.CtrlPort = 3;
+  C.Params.DefParams.PWM.DiodeCurrent = 40.0;
+  return S;
+}
+
+void UnplugFault(TDemoSetup& S, const std::shared_ptr<sim::TSimEndpoint>& Sim) {
+  S.FaultText = "the laser's port is unplugged (this laser raises no alarm)";
+  S.InjectFault = [Sim](hostkit::THost&) { Sim->Unplug(); };
+  S.Recover = [Sim](hostkit::THost&) { Sim->Replug(); };
+  S.RaisesAlarm = false;
+}
+
+std::string DemoAddress(int Net) {
+  const int Pid = static_cast<int>(::getpid());
+  return "127." + std::to_string(Net) + "." + std::to_string(Pid / 250 % 250 + 1) + "." +
+         std::to_string(Pid % 250 + 1);
+}
 
 void RegisterDemo(TDemoFamily Family) {
   TDemoTable::Add(std::move(Family));

@@ -4,11 +4,14 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "apps/nclaser/config.h"
 #include "apps/nclaser/session.h"
+#include "sim/endpoint.h"
 
 namespace nclaser::cli {
 
@@ -40,6 +43,33 @@ struct TDemoFamily {
   // cannot start.
   std::function<TDemoSetup()> Prepare;
 };
+
+// What the simulator families' demos share: the defaults of Type, the laser's model name,
+// control output 3 and 40 % at the start; Name is the demo's.
+TDemoSetup DemoSetup(const std::string& Name, const char* Class, TEnumLaserType Type,
+                     const char* Model);
+
+// Starts the demo's simulator on a pty (Address empty) or on Address:Port, and lets the demo
+// stop it; throws std::runtime_error when it cannot start.
+template <class Sim, class... A>
+std::shared_ptr<Sim> StartDemoSim(TDemoSetup& S, const std::string& Address, int Port,
+                                  A&&... Args) {
+  auto P = std::make_shared<Sim>(std::forward<A>(Args)...);
+  std::string Err;
+  if (Address.empty() ? !P->StartPty(&Err) : !P->StartTcp(Address, Port, &Err)) {
+    throw std::runtime_error(Err);
+  }
+  S.Stop = [P] { P->Stop(); };
+  return P;
+}
+
+// The fault of a class that reads no alarm for it: the port is unplugged, and the thread
+// reopens it once it is back.
+void UnplugFault(TDemoSetup& S, const std::shared_ptr<sim::TSimEndpoint>& Sim);
+
+// A loopback address of this process's own in 127.Net.0.0/16, so demos and tests can run
+// side by side.
+std::string DemoAddress(int Net);
 
 void RegisterDemo(TDemoFamily Family);
 const std::vector<TDemoFamily>& DemoFamilies();

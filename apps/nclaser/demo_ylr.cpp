@@ -1,9 +1,5 @@
 // The IPG YLR demos (TCP and pty), on the YLR simulator.
-#include <unistd.h>
-
 #include <algorithm>
-#include <memory>
-#include <stdexcept>
 
 #include "apps/nclaser/demo.h"
 #include "sim/ylr_sim.h"
@@ -12,28 +8,11 @@ namespace nclaser::cli {
 
 namespace {
 
-// A loopback address of its own per process, so demos and tests can run side by side.
-std::string DemoAddress() {
-  const int Pid = static_cast<int>(::getpid());
-  return "127.46." + std::to_string(Pid / 250 % 250 + 1) + "." + std::to_string(Pid % 250 + 1);
-}
-
 TDemoSetup YlrSetup(bool Tcp) {
-  auto Sim = std::make_shared<sim::TYLRSim>();
-  std::string Err;
-  const std::string Address = DemoAddress();
-  if (Tcp ? !Sim->StartTcp(Address, 10001, &Err) : !Sim->StartPty(&Err)) {
-    throw std::runtime_error(Err);
-  }
-  TDemoSetup S;
-  TConfig& C = S.Config;
-  C.File = Tcp ? "(demo ylr)" : "(demo ylr-pty)";
-  C.ClassName = "TIPG500Laser";
-  InitializeDefaults(C.Params, eltIPG);
-  auto& P = C.Params;
-  P.DefParams.Model = "YLR-500";
-  P.DefParams.CtrlPort = 3;
-  P.DefParams.PWM.DiodeCurrent = 40.0;
+  TDemoSetup S = DemoSetup(Tcp ? "ylr" : "ylr-pty", "TIPG500Laser", eltIPG, "YLR-500");
+  const std::string Address = Tcp ? DemoAddress(46) : std::string();
+  auto Sim = StartDemoSim<sim::TYLRSim>(S, Address, 10001);
+  auto& P = S.Config.Params;
   P.CfgIPG.MaxCurrent = 100.0;
   (void)Utf8ToTextBuf("YLR-500-AC", P.CfgIPG.Model);
   P.CfgIPG.YLR.Comm.IgnoreCommResult = false;
@@ -44,9 +23,8 @@ TDemoSetup YlrSetup(bool Tcp) {
   } else {
     P.CfgIPG.IPGType = ltYLRComm;
     P.CfgIPG.YLR.Comm.CommPort = 1;
-    C.Host.SerialPorts[1] = Sim->DevicePath();
+    S.Config.Host.SerialPorts[1] = Sim->DevicePath();
   }
-  S.Stop = [Sim] { Sim->Stop(); };
   // The power-on thread's last step sets the configured current, after the aiming beam.
   S.StartupDone = [Sim] {
     const auto C = Sim->Commands();
@@ -56,7 +34,6 @@ TDemoSetup YlrSetup(bool Tcp) {
   S.FaultText = "the simulator reports overheating (status bit 1)";
   S.InjectFault = [Sim](hostkit::THost&) { Sim->SetFaultBits(sim::TYLRSim::BitOverheat, true); };
   S.Recover = [Sim](hostkit::THost&) { Sim->SetFaultBits(sim::TYLRSim::BitOverheat, false); };
-  S.Power = 60.0;
   return S;
 }
 

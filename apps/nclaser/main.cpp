@@ -7,6 +7,7 @@
 #include <sys/select.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <charconv>
 #include <csignal>
@@ -418,9 +419,14 @@ int CmdConsole(TPrinter& Out, const std::string& Config, const std::string& Trac
 int CmdDemo(TPrinter& Out, std::string Family, bool List, std::string Locale) {
   if (List) {
     const std::string Def = DefaultDemo();
+    std::size_t Width = 0;
+    for (const auto& F : DemoFamilies()) {
+      Width = std::max(Width, F.Name.size() + 2);
+    }
     for (const auto& F : DemoFamilies()) {
       std::ostringstream L;
-      L << std::left << std::setw(10) << F.Name << F.Summary << (F.Name == Def ? " (default)" : "");
+      L << std::left << std::setw(static_cast<int>(Width)) << F.Name << F.Summary
+        << (F.Name == Def ? " (default)" : "");
       Out.Line(L.str());
     }
     return 0;
