@@ -4,6 +4,7 @@
 
 #include "host/appsys.h"
 #include "host/clock.h"
+#include "host/linkreport.h"
 #include "host/errors.h"
 #include "host/format1033.h"
 #include "params/textbuf.h"
@@ -380,15 +381,7 @@ void TIPGYLRDriver::TIPGMonThread::Execute() {
         break;
       }
       if (!FOwner->CheckConnection()) {
-        // The short start-up wait holds until it has produced the first report: a link
-        // that is down from the start is reported within the first second, and from then
-        // on at the long interval.
-        const double W = FConntStartCheckTag == 0 ? StartW : Intv;
-        if (ElapsedMs(T) > 86400.0 * W) {
-          T = NowMs();
-          FConntStartCheckTag = 1;
-          ShowMsgType(SLaserConnectedFail.Get(), mtProminent);
-        }
+        ReportLinkLoss(T, FConntStartCheckTag, StartW, Intv);
       }
     } catch (...) {
       // A failed round is retried by the next one.

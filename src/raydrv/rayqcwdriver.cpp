@@ -4,6 +4,7 @@
 
 #include "host/appsys.h"
 #include "host/clock.h"
+#include "host/linkreport.h"
 #include "lasers/laser.h"
 #include "params/textbuf.h"
 #include "strings/messages.h"
@@ -288,15 +289,7 @@ void TRayQCWDriver::TCommThread::Execute() {
         break;
       }
       if (!FOwner->CheckConnection()) {
-        // The short start-up limit holds until it has produced the first report: a link
-        // that is down from the start is reported within the first second, and from then
-        // on at the long interval (as the IPG monitors do).
-        const double W = FConntStartCheckTag == 0 ? StartW : Intv;
-        if (ElapsedMs(T) > 86400.0 * W) {
-          T = NowMs();
-          FConntStartCheckTag = 1;
-          ShowMsgType(SLaserConnectedFail.Get(), mtProminent);
-        }
+        ReportLinkLoss(T, FConntStartCheckTag, StartW, Intv);
       }
     } catch (...) {
       // A failed round is retried by the next one.
