@@ -67,7 +67,14 @@ TEST_F(TcpClientTest, UnansweredHandshakeEndsAtTheTimeOutOrADisconnect) {
   Other.join();
 }
 
-TEST_F(TcpClientTest, BadAddressesFailAndHostNamesResolve) {
+// A name server that never answers in time: every lookup of a name takes two seconds.
+int SlowLookup(const char* /*Host*/, const char* /*Port*/, const addrinfo* /*Hints*/,
+               addrinfo** /*Result*/) {
+  std::this_thread::sleep_for(std::chrono::seconds(2));
+  return EAI_AGAIN;
+}
+
+TEST_F(TcpClientTest, BadAddressesFailNamesResolveAndAHangingLookupGivesUpInTime) {
   for (const char* Host : {"", "999.1.1.1x", "127.0.0.1:80"}) {
     SCOPED_TRACE(Host);
     auto C = Client(Host, 1);
@@ -79,18 +86,10 @@ TEST_F(TcpClientTest, BadAddressesFailAndHostNamesResolve) {
   EXPECT_FALSE(C->ConnectTimeout(300)); // no port
   TTcpListener Srv("127.0.0.1", 0);
   EXPECT_TRUE(Client("localhost", Srv.Port())->ConnectTimeout(1000));
-}
 
-// A name server that never answers in time: every lookup of a name takes two seconds.
-int SlowLookup(const char* /*Host*/, const char* /*Port*/, const addrinfo* /*Hints*/,
-               addrinfo** /*Result*/) {
-  std::this_thread::sleep_for(std::chrono::seconds(2));
-  return EAI_AGAIN;
-}
-
-TEST_F(TcpClientTest, ANameWhoseLookupHangsGivesUpWithinTheConnectAndPingTimeOuts) {
+  // The connect and the ping give up within their time-outs; addresses need no lookup.
   hostkit::SetLookup(&SlowLookup);
-  auto C = Client("laser.example", 10001);
+  C = Client("laser.example", 10001);
   auto T0 = Clock::now();
   EXPECT_FALSE(C->ConnectTimeout(300));
   EXPECT_LT(MsSince(T0), 300.0 + 100.0);
@@ -98,9 +97,7 @@ TEST_F(TcpClientTest, ANameWhoseLookupHangsGivesUpWithinTheConnectAndPingTimeOut
   T0 = Clock::now();
   EXPECT_FALSE(Ping.Ping("laser.example", 100));
   EXPECT_LT(MsSince(T0), 100.0 + 100.0);
-  // Addresses need no lookup.
-  TTcpListener Srv("127.0.8.6", 0);
-  EXPECT_TRUE(Client("127.0.8.6", Srv.Port())->ConnectTimeout(1000));
+  EXPECT_TRUE(Client("127.0.0.1", Srv.Port())->ConnectTimeout(1000));
   hostkit::SetLookup(nullptr);
 }
 

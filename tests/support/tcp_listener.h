@@ -1,14 +1,5 @@
-// A loopback TCP server standing in for a networked laser: it listens on a chosen
-// 127.x.y.z address and port (give each test its own address so that tests run in
-// parallel), accepts one client at a time and lets the test read what arrived and write
-// replies, drop the connection, and stop and restart listening.
-//
-//   TTcpListener Srv("127.0.8.1", 10001);  // or port 0 for any free one: Srv.Port()
-//   ... client connects ...
-//   ASSERT_TRUE(Srv.Accept(1000));
-//   auto Got = Srv.Read(4, 500);          // at least 4 bytes within 500 ms
-//   Srv.Write("OK\r");
-//   Srv.Drop();                           // the client sees the peer close
+// A loopback TCP server standing in for a networked laser, one client at a time. Give each
+// test its own 127.x.y.z address so that tests run in parallel.
 #pragma once
 
 #include <cstddef>
