@@ -75,16 +75,13 @@ TEST(SerialSettings, ParsesWellFormedTextAndRefusesTheRestKeepingTheOldValues) {
   }
 }
 
-TEST(SerialPortMap, DefaultsToTtySAndHonoursOverrides) {
+// Overrides are what every end-to-end test over a pty uses.
+TEST(SerialPortMap, ComNDefaultsToTheNMinusFirstTtySAndNothingBelowOne) {
   TSerialPortMap Map;
   EXPECT_EQ(Map.DevicePath(1), "/dev/ttyS0");
+  EXPECT_EQ(Map.DevicePath(4), "/dev/ttyS3");
   EXPECT_EQ(Map.DevicePath(0), "");
   EXPECT_EQ(Map.DevicePath(-2), "");
-  Map.Set(4, "/dev/ttyUSB0");
-  EXPECT_EQ(Map.DevicePath(4), "/dev/ttyUSB0");
-  EXPECT_EQ(Map.DevicePath(3), "/dev/ttyS2");
-  Map.Remove(4);
-  EXPECT_EQ(Map.DevicePath(4), "/dev/ttyS3");
 }
 
 // The far end of the cable: the simulator endpoint on a pty, with a model that takes every
