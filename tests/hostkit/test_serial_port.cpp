@@ -31,21 +31,15 @@ double MsSince(Clock::time_point T0) {
   return std::chrono::duration<double, std::milli>(Clock::now() - T0).count();
 }
 
-std::vector<std::uint8_t> AllBytes() {
-  std::vector<std::uint8_t> V(256);
-  std::iota(V.begin(), V.end(), 0);
-  return V;
-}
-
-TEST(SerialSettings, AcceptsEveryWellFormedVariant) {
+TEST(SerialSettings, ParsesWellFormedTextAndRefusesTheRestKeepingTheOldValues) {
   struct TCase {
     std::string Text;
-    int Baud;
+    int Baud; // 0: refused
     TParity Parity;
     int Data;
     int Stop;
   };
-  const TCase Cases[] = {
+  const TCase Good[] = {
       {"9600,n,8,1", 9600, TParity::None, 8, 1},
       {"115200,E,7,2", 115200, TParity::Even, 7, 2},
       {" 19200 , o , 6 , 1 ", 19200, TParity::Odd, 6, 1},
@@ -53,7 +47,7 @@ TEST(SerialSettings, AcceptsEveryWellFormedVariant) {
       {"1200,S,8,1", 1200, TParity::Space, 8, 1},
       {std::string("38400,n,8,1\0,x,y", 16), 38400, TParity::None, 8, 1},
   };
-  for (const auto& C : Cases) {
+  for (const auto& C : Good) {
     SCOPED_TRACE(C.Text);
     TSerialSettings S;
     std::string Error;
@@ -63,9 +57,6 @@ TEST(SerialSettings, AcceptsEveryWellFormedVariant) {
     EXPECT_EQ(S.DataBits, C.Data);
     EXPECT_EQ(S.StopBits, C.Stop);
   }
-}
-
-TEST(SerialSettings, RefusesMalformedTextAndKeepsTheOldValues) {
   std::vector<std::string> Bad = {
       "",           "9600",        "9600,n,8",    "9600,n,8,1,1",
       "abc,n,8,1",  "-9600,n,8,1", "0,n,8,1",     "99999999999999999,n,8,1",
@@ -84,20 +75,13 @@ TEST(SerialSettings, RefusesMalformedTextAndKeepsTheOldValues) {
   }
 }
 
-TEST(SerialPortMap, DefaultsToTtySAndHonoursOverrides) {
+// Overrides are what every end-to-end test over a pty uses.
+TEST(SerialPortMap, ComNDefaultsToTheNMinusFirstTtySAndNothingBelowOne) {
   TSerialPortMap Map;
   EXPECT_EQ(Map.DevicePath(1), "/dev/ttyS0");
   EXPECT_EQ(Map.DevicePath(4), "/dev/ttyS3");
   EXPECT_EQ(Map.DevicePath(0), "");
   EXPECT_EQ(Map.DevicePath(-2), "");
-  Map.Set(4, "/dev/ttyUSB0");
-  EXPECT_EQ(Map.DevicePath(4), "/dev/ttyUSB0");
-  EXPECT_EQ(Map.DevicePath(3), "/dev/ttyS2");
-  Map.Remove(4);
-  EXPECT_EQ(Map.DevicePath(4), "/dev/ttyS3");
-  Map.Set(1, "/dev/ttyACM0");
-  Map.Clear();
-  EXPECT_EQ(Map.DevicePath(1), "/dev/ttyS0");
 }
 
 // The far end of the cable: the simulator endpoint on a pty, with a model that takes every
@@ -149,39 +133,15 @@ protected:
     ::close(Fd);
     return T;
   }
-  // Collects what the port receives within TimeoutMs, until Count bytes came.
-  std::string Receive(size_t Count, int TimeoutMs) {
-    std::string Got;
-    const auto T0 = Clock::now();
-    std::uint8_t Buf[1024];
-    while (Got.size() < Count && MsSince(T0) < TimeoutMs) {
-      Port->WaitForInput(50);
-      Got.append(reinterpret_cast<char*>(Buf), Port->Read(Buf, sizeof Buf));
-    }
-    return Got;
-  }
 
   sim::TSim<TSink> Far;
   std::unique_ptr<TCommCtrl> Port;
 };
 
-TEST_F(SerialPortTest, EveryByteValuePassesUnchangedBothWays) {
+// The line is raw: every byte value passes unchanged both ways, nothing is echoed or taken
+// as flow control, and reads never wait.
+TEST_F(SerialPortTest, EveryByteValuePassesUnchangedBothWaysAndReadsNeverWait) {
   Port->SetActive(true);
-  ASSERT_TRUE(Port->GetActive());
-  const auto Bytes = AllBytes();
-  const std::string All(Bytes.begin(), Bytes.end());
-  EXPECT_EQ(Port->Write(Bytes.data(), 256), 256);
-  EXPECT_EQ(FarGot(256, 2000), All);
-  FarSend(All);
-  EXPECT_EQ(Receive(256, 2000), All);
-  // Text keeps NULs and high bytes too.
-  const std::string Text("A\0\xff\r\n\x11\x13", 7);
-  EXPECT_EQ(Port->WriteString(Text), 7);
-  EXPECT_EQ(FarGot(7, 1000), Text);
-}
-
-TEST_F(SerialPortTest, ReadsReturnAtOnceWithWhatIsWaiting) {
-  Port->Open();
   ASSERT_TRUE(Port->GetActive());
   std::uint8_t Buf[1024];
   auto T0 = Clock::now();
@@ -189,15 +149,27 @@ TEST_F(SerialPortTest, ReadsReturnAtOnceWithWhatIsWaiting) {
   EXPECT_EQ(Port->ReadAsString(), "");
   EXPECT_LT(MsSince(T0), 100.0);
 
-  FarSend(std::string("0123\000\3776789", 10));
+  std::string All(256, '\0');
+  std::iota(All.begin(), All.end(), '\0');
+  FarSend(All); // ends with XOFF among others
   ASSERT_TRUE(Port->WaitForInput(1000));
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  EXPECT_EQ(Port->Read(Buf, 4), 4);
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(Buf), 4), "0123");
-  EXPECT_EQ(Port->ReadAsString(), std::string("\000\3776789", 6)); // NUL and high bytes too
+  ASSERT_EQ(Port->Read(Buf, 4), 4); // a short read takes only what was asked for
+  std::string Got(reinterpret_cast<char*>(Buf), 4);
+  for (T0 = Clock::now(); Got.size() < 256 && MsSince(T0) < 2000;) {
+    Port->WaitForInput(50);
+    Got += Port->ReadAsString();
+  }
+  EXPECT_EQ(Got, All);
   T0 = Clock::now();
   EXPECT_EQ(Port->Read(Buf, sizeof Buf), 0);
   EXPECT_LT(MsSince(T0), 100.0);
+  EXPECT_EQ(FarGot(1, 100), "");
+
+  EXPECT_EQ(Port->Write(All.data(), 256), 256);
+  EXPECT_EQ(FarGot(256, 2000), All);
+  const std::string Text("A\0\xff\r\n\x11\x13", 7); // text keeps NULs and high bytes too
+  EXPECT_EQ(Port->WriteString(Text), 7);
+  EXPECT_EQ(FarGot(7, 1000), Text);
   EXPECT_TRUE(Port->GetActive());
 }
 
@@ -238,11 +210,9 @@ TEST_F(SerialPortTest, WaitForInputEndsOnTimeOutInputOrClose) {
   Stop = true;
   Watcher.join();
   EXPECT_FALSE(Port->GetActive());
-  // Closed: nothing to read or write, and no wait.
-  std::uint8_t B = 0;
-  EXPECT_EQ(Port->Read(&B, 1), 0);
-  EXPECT_EQ(Port->Write("z", 1), -1);
-  EXPECT_FALSE(Port->WaitForInput(1000));
+  T0 = Clock::now();
+  EXPECT_FALSE(Port->WaitForInput(1000)); // closed: no wait
+  EXPECT_LT(MsSince(T0), 100.0);
 }
 
 TEST_F(SerialPortTest, AHangUpDropsThePortWhichReopensOnceTheDeviceIsBack) {
@@ -264,17 +234,6 @@ TEST_F(SerialPortTest, AHangUpDropsThePortWhichReopensOnceTheDeviceIsBack) {
   EXPECT_EQ(Port->Read(Buf, sizeof Buf), 0); // a reader alone notices too
   EXPECT_FALSE(Port->GetActive());
   EXPECT_EQ(Port->ReadAsString(), "");
-
-  // An open call on a port that hung up unnoticed reopens rather than trusting the flag.
-  Far.Replug();
-  Port->SetActive(true);
-  ASSERT_TRUE(Port->GetActive());
-  Far.Unplug();
-  Far.Replug();
-  Port->Open();
-  ASSERT_TRUE(Port->GetActive());
-  EXPECT_EQ(Port->WriteString("ok"), 2);
-  EXPECT_EQ(FarGot(2, 1000), "ok");
 }
 
 TEST_F(SerialPortTest, BadSettingsMissingDevicesAndBadPortNumbersLeaveThePortClosed) {
@@ -283,8 +242,8 @@ TEST_F(SerialPortTest, BadSettingsMissingDevicesAndBadPortNumbersLeaveThePortClo
   Host->SerialPorts->Set(5, "/nonexistent/tty");
   Host->SerialPorts->Set(6, "/dev/null"); // not a terminal
   const std::pair<int, const char*> Cases[] = {
-      {3, "fast,n,8,1"}, {3, "9600,n,8"},   {3, "9600,q,8,1"}, {3, "12345,n,8,1"},
-      {0, "9600,n,8,1"}, {5, "9600,n,8,1"}, {6, "9600,n,8,1"},
+      {3, "fast,n,8,1"}, {3, "12345,n,8,1"}, {0, "9600,n,8,1"},
+      {5, "9600,n,8,1"}, {6, "9600,n,8,1"},
   };
   for (const auto& [Number, Settings] : Cases) {
     SCOPED_TRACE(std::to_string(Number) + " " + Settings);
@@ -304,7 +263,8 @@ TEST_F(SerialPortTest, BadSettingsMissingDevicesAndBadPortNumbersLeaveThePortClo
 
 TEST_F(SerialPortTest, LineSettingsReachTheTerminal) {
   // A pty keeps speed, stop bits and the parity kind but forces 8 data bits without a
-  // parity bit (its driver does), so those two are not checked here.
+  // parity bit (its driver does), so those two are not checked here; the raw mode shows in
+  // the byte test.
   struct TCase {
     const char* Text;
     speed_t Speed;
@@ -329,9 +289,6 @@ TEST_F(SerialPortTest, LineSettingsReachTheTerminal) {
     EXPECT_EQ(::cfgetispeed(&T), C.Speed);
     EXPECT_EQ(T.c_cflag & C.Set, C.Set);
     EXPECT_EQ(T.c_cflag & C.Clear, 0U);
-    EXPECT_EQ(T.c_lflag & (ICANON | ECHO | ISIG), 0U);
-    EXPECT_EQ(T.c_oflag & OPOST, 0U);
-    EXPECT_EQ(T.c_iflag & (ICRNL | IXON), 0U);
     Port->SetActive(false);
   }
   // Settings changed on an open port apply at once.

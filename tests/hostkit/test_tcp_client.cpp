@@ -4,12 +4,8 @@
 #include <chrono>
 #include <csignal>
 #include <cstdint>
-#include <numeric>
 #include <thread>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -46,52 +42,6 @@ protected:
   }
 };
 
-TEST_F(TcpClientTest, ConnectsAndCarriesEveryByteValueBothWays) {
-  TTcpListener Srv("127.0.8.1", 0);
-  auto C = Client("127.0.8.1", Srv.Port());
-  EXPECT_FALSE(C->GetConnected());
-  const auto T0 = Clock::now();
-  ASSERT_TRUE(C->ConnectTimeout(1000));
-  EXPECT_LT(MsSince(T0), 500.0);
-  EXPECT_TRUE(C->GetConnected());
-  ASSERT_TRUE(Srv.Accept(1000));
-
-  std::vector<std::uint8_t> Bytes(256);
-  std::iota(Bytes.begin(), Bytes.end(), 0);
-  EXPECT_EQ(C->SendBuf(Bytes.data(), 256, 0), 256);
-  EXPECT_EQ(Srv.Read(256, 1000), Bytes);
-
-  ASSERT_TRUE(Srv.Write(Bytes));
-  std::vector<std::uint8_t> Got;
-  bool Ready = false;
-  while (Got.size() < 256 && C->Select(&Ready, nullptr, nullptr, 1000)) {
-    ASSERT_TRUE(Ready);
-    std::uint8_t Buf[1024];
-    const int N = C->ReceiveBuf(Buf, sizeof Buf, 0);
-    ASSERT_GT(N, 0);
-    Got.insert(Got.end(), Buf, Buf + N);
-  }
-  EXPECT_EQ(Got, Bytes);
-  // Connecting again while connected keeps the link.
-  EXPECT_TRUE(C->ConnectTimeout(1000));
-  EXPECT_FALSE(Srv.Accept(50));
-}
-
-TEST_F(TcpClientTest, RefusedPortFailsFast) {
-  const TClosedPort Closed("127.0.8.2");
-  auto C = Client("127.0.8.2", Closed.Port());
-  const auto T0 = Clock::now();
-  EXPECT_FALSE(C->ConnectTimeout(1000));
-  EXPECT_LT(MsSince(T0), 200.0);
-  EXPECT_FALSE(C->GetConnected());
-  EXPECT_EQ(C->SendBuf("x", 1, 0), -1);
-  char B = 0;
-  EXPECT_EQ(C->ReceiveBuf(&B, 1, 0), -1);
-  bool R = true;
-  EXPECT_FALSE(C->Select(&R, nullptr, nullptr, 10));
-  EXPECT_FALSE(R);
-}
-
 // A full accept queue leaves the handshake unanswered: the connect gives up at its time-out,
 // or at once when another thread disconnects.
 TEST_F(TcpClientTest, UnansweredHandshakeEndsAtTheTimeOutOrADisconnect) {
@@ -117,7 +67,14 @@ TEST_F(TcpClientTest, UnansweredHandshakeEndsAtTheTimeOutOrADisconnect) {
   Other.join();
 }
 
-TEST_F(TcpClientTest, BadAddressesFailAndHostNamesResolve) {
+// A name server that never answers in time: every lookup of a name takes two seconds.
+int SlowLookup(const char* /*Host*/, const char* /*Port*/, const addrinfo* /*Hints*/,
+               addrinfo** /*Result*/) {
+  std::this_thread::sleep_for(std::chrono::seconds(2));
+  return EAI_AGAIN;
+}
+
+TEST_F(TcpClientTest, BadAddressesFailNamesResolveAndAHangingLookupGivesUpInTime) {
   for (const char* Host : {"", "999.1.1.1x", "127.0.0.1:80"}) {
     SCOPED_TRACE(Host);
     auto C = Client(Host, 1);
@@ -129,18 +86,10 @@ TEST_F(TcpClientTest, BadAddressesFailAndHostNamesResolve) {
   EXPECT_FALSE(C->ConnectTimeout(300)); // no port
   TTcpListener Srv("127.0.0.1", 0);
   EXPECT_TRUE(Client("localhost", Srv.Port())->ConnectTimeout(1000));
-}
 
-// A name server that never answers in time: every lookup of a name takes two seconds.
-int SlowLookup(const char* /*Host*/, const char* /*Port*/, const addrinfo* /*Hints*/,
-               addrinfo** /*Result*/) {
-  std::this_thread::sleep_for(std::chrono::seconds(2));
-  return EAI_AGAIN;
-}
-
-TEST_F(TcpClientTest, ANameWhoseLookupHangsGivesUpWithinTheConnectAndPingTimeOuts) {
+  // The connect and the ping give up within their time-outs; addresses need no lookup.
   hostkit::SetLookup(&SlowLookup);
-  auto C = Client("laser.example", 10001);
+  C = Client("laser.example", 10001);
   auto T0 = Clock::now();
   EXPECT_FALSE(C->ConnectTimeout(300));
   EXPECT_LT(MsSince(T0), 300.0 + 100.0);
@@ -148,15 +97,15 @@ TEST_F(TcpClientTest, ANameWhoseLookupHangsGivesUpWithinTheConnectAndPingTimeOut
   T0 = Clock::now();
   EXPECT_FALSE(Ping.Ping("laser.example", 100));
   EXPECT_LT(MsSince(T0), 100.0 + 100.0);
-  // Addresses need no lookup.
-  TTcpListener Srv("127.0.8.6", 0);
-  EXPECT_TRUE(Client("127.0.8.6", Srv.Port())->ConnectTimeout(1000));
+  EXPECT_TRUE(Client("127.0.0.1", Srv.Port())->ConnectTimeout(1000));
   hostkit::SetLookup(nullptr);
 }
 
 TEST_F(TcpClientTest, ServerCloseIsNoticedAndAReconnectWorks) {
   TTcpListener Srv("127.0.8.5", 0);
   auto C = Connected(Srv, "127.0.8.5");
+  EXPECT_TRUE(C->ConnectTimeout(1000)); // connecting again while connected keeps the link
+  EXPECT_FALSE(Srv.Accept(50));
   // The flag alone notices the close (it is the lasers' link check).
   Srv.Drop();
   for (const auto T0 = Clock::now(); C->GetConnected() && MsSince(T0) < 1000;) {
@@ -177,9 +126,17 @@ TEST_F(TcpClientTest, ServerCloseIsNoticedAndAReconnectWorks) {
   EXPECT_EQ(C->ReceiveBuf(Buf, sizeof Buf, 0), 0);
   EXPECT_FALSE(C->GetConnected());
 
-  // A listener that went away and came back.
+  // A listener that went away refuses at once, and nothing moves until it is back.
   Srv.StopListening();
-  EXPECT_FALSE(C->ConnectTimeout(500));
+  const auto T0 = Clock::now();
+  EXPECT_FALSE(C->ConnectTimeout(1000));
+  EXPECT_LT(MsSince(T0), 200.0);
+  EXPECT_FALSE(C->GetConnected());
+  EXPECT_EQ(C->SendBuf("x", 1, 0), -1);
+  EXPECT_EQ(C->ReceiveBuf(Buf, 1, 0), -1);
+  Ready = true;
+  EXPECT_FALSE(C->Select(&Ready, nullptr, nullptr, 10));
+  EXPECT_FALSE(Ready);
   ASSERT_TRUE(Srv.Listen());
   ASSERT_TRUE(C->ConnectTimeout(1000));
   ASSERT_TRUE(Srv.Accept(1000));

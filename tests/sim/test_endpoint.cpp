@@ -90,8 +90,6 @@ TEST(SimEndpoint, AnswerFaultsOnAPty) {
       {"none", [](auto&) {}, "ok:a\nok:b\n"},
       {"silence", [](auto& S) { S.SetSilent(true); }, ""},
       {"short", [](auto& S) { S.SetTruncate(3); }, "ok:ok:"},
-      {"join", [](auto& S) { S.SetJoin(true); }, "ok:a\nok:b\n"},
-      {"split", [](auto& S) { S.SetSplit(2, 5); }, "ok:a\nok:b\n"},
       {"delay", [](auto& S) { S.SetDelay(150); }, "ok:a\nok:b\n"},
   };
   for (const auto& C : Cases) {

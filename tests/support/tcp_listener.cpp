@@ -16,9 +16,9 @@ namespace nclaser::testing {
 
 namespace {
 
-// A TCP socket bound to Address:Port (0: any free port, written back to Port), listening
-// when Backlog >= 0; -1 with errno on failure.
-int Bind(const std::string& Address, std::uint16_t& Port, int Backlog) {
+// A TCP socket listening on Address:Port (0: any free port, written back to Port); -1 with
+// errno on failure.
+int Listening(const std::string& Address, std::uint16_t& Port, int Backlog) {
   sockaddr_in A{};
   A.sin_family = AF_INET;
   A.sin_port = htons(Port);
@@ -29,10 +29,9 @@ int Bind(const std::string& Address, std::uint16_t& Port, int Backlog) {
   const int Fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   const int One = 1;
   socklen_t Len = sizeof A;
-  if (Fd < 0 || (Backlog >= 0 && ::setsockopt(Fd, SOL_SOCKET, SO_REUSEADDR, &One, sizeof One)) ||
+  if (Fd < 0 || ::setsockopt(Fd, SOL_SOCKET, SO_REUSEADDR, &One, sizeof One) != 0 ||
       ::bind(Fd, reinterpret_cast<const sockaddr*>(&A), sizeof A) != 0 ||
-      (Backlog >= 0 && ::listen(Fd, Backlog) != 0) ||
-      ::getsockname(Fd, reinterpret_cast<sockaddr*>(&A), &Len) != 0) {
+      ::listen(Fd, Backlog) != 0 || ::getsockname(Fd, reinterpret_cast<sockaddr*>(&A), &Len) != 0) {
     const int E = errno;
     if (Fd >= 0) {
       ::close(Fd);
@@ -45,17 +44,6 @@ int Bind(const std::string& Address, std::uint16_t& Port, int Backlog) {
 }
 
 } // namespace
-
-TClosedPort::TClosedPort(const std::string& Address, std::uint16_t Port)
-    : FFd(Bind(Address, Port, -1)), FPort(Port) {
-  if (FFd < 0) {
-    throw std::runtime_error("cannot bind " + Address + ": " + std::strerror(errno));
-  }
-}
-
-TClosedPort::~TClosedPort() {
-  ::close(FFd);
-}
 
 TTcpListener::TTcpListener(std::string Address, std::uint16_t Port, int Backlog)
     : FAddress(std::move(Address)), FPort(Port), FBacklog(Backlog) {
@@ -72,7 +60,7 @@ TTcpListener::~TTcpListener() {
 
 bool TTcpListener::Listen() {
   if (FListen < 0) {
-    FListen = Bind(FAddress, FPort, FBacklog);
+    FListen = Listening(FAddress, FPort, FBacklog);
   }
   return FListen >= 0;
 }

@@ -1,14 +1,5 @@
-// A loopback TCP server standing in for a networked laser: it listens on a chosen
-// 127.x.y.z address and port (give each test its own address so that tests run in
-// parallel), accepts one client at a time and lets the test read what arrived and write
-// replies, drop the connection, and stop and restart listening.
-//
-//   TTcpListener Srv("127.0.8.1", 10001);  // or port 0 for any free one: Srv.Port()
-//   ... client connects ...
-//   ASSERT_TRUE(Srv.Accept(1000));
-//   auto Got = Srv.Read(4, 500);          // at least 4 bytes within 500 ms
-//   Srv.Write("OK\r");
-//   Srv.Drop();                           // the client sees the peer close
+// A loopback TCP server standing in for a networked laser, one client at a time. Give each
+// test its own 127.x.y.z address so that tests run in parallel.
 #pragma once
 
 #include <cstddef>
@@ -31,7 +22,7 @@ public:
   std::uint16_t Port() const { return FPort; }
   // Listens again on the same address and port; false when that fails.
   bool Listen();
-  // Closes the listening socket (new connects are refused); an accepted client stays.
+  // Closes the listening socket (new connects are refused at once); an accepted client stays.
   void StopListening();
 
   // Waits up to TimeoutMs for a client and makes it the current connection (a previous
@@ -59,22 +50,6 @@ private:
   int FListen = -1;
   int FClient = -1;
   bool FPeerClosed = false;
-};
-
-// A port on which nobody listens, for as long as this object lives (bound, never listened
-// on): connects to it are refused at once.
-class TClosedPort {
-public:
-  // Port 0 takes any free port. Throws std::runtime_error when it cannot bind.
-  explicit TClosedPort(const std::string& Address, std::uint16_t Port = 0);
-  TClosedPort(const TClosedPort&) = delete;
-  TClosedPort& operator=(const TClosedPort&) = delete;
-  ~TClosedPort();
-  std::uint16_t Port() const { return FPort; }
-
-private:
-  int FFd = -1;
-  std::uint16_t FPort = 0;
 };
 
 // Connections that a listener never accepts, until its accept queue is full and new
