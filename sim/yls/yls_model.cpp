@@ -31,6 +31,9 @@ TYLSModel::TYLSModel() {
 
 TSplit TYLSModel::Split(std::span<const std::uint8_t> In) {
   const yls::TLocated L = yls::LocateFrame(FCrc, In);
+  if (!L.CrcOk) {
+    return {L.Skip + L.Length, 0}; // a laser ignores a request with a wrong CRC
+  }
   return {L.Skip, L.Length};
 }
 

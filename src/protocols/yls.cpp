@@ -357,7 +357,8 @@ TLocated LocateFrame(const TCrc16& Crc, std::span<const std::uint8_t> In) {
     if (At.size() < Length) {
       break; // the rest of this frame is still on its way
     }
-    if (Crc.Calc(At.first(Length - 2)) != Get16(At, Length - 2)) {
+    R.CrcOk = Crc.Calc(At.first(Length - 2)) == Get16(At, Length - 2);
+    if (!R.CrcOk && Pos > 0) {
       ++Pos;
       ++R.CrcRejects;
       continue;

@@ -213,11 +213,15 @@ std::string SerialNumberText(const TLaserID& Id);
 
 // Where the first whole frame of In lies: Skip bytes of noise (a byte at a time, never
 // a frame's start) before it, then Length bytes of frame; Length 0 when no whole frame is
-// there yet (In from Skip on may be its beginning).
+// there yet (In from Skip on may be its beginning). A frame at the very start of In (where
+// the previous one ended) is taken whole even when its CRC is wrong (CrcOk false): it is
+// an answer in its place, for the analysis to reject and log, and its bytes are no noise
+// to search for headers. Elsewhere a wrong CRC marks a false start, skipped a byte at a time.
 struct TLocated {
   std::size_t Skip = 0;
   std::size_t Length = 0;
-  std::size_t CrcRejects = 0; // candidates dropped for a wrong CRC
+  bool CrcOk = true;
+  std::size_t CrcRejects = 0; // false starts dropped for a wrong CRC
 };
 TLocated LocateFrame(const TCrc16& Crc, std::span<const std::uint8_t> In);
 

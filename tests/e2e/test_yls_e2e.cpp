@@ -307,6 +307,7 @@ TEST_F(YlsEndToEnd, AccessLevelAskedByTheLaserIsSentAgain) {
 }
 
 TEST_F(YlsEndToEnd, WrongCrcAndShortRecordsChangeNothing) {
+  P.CfgIPG.YLS.DebugMode = true; // a rejected answer is logged
   Up();
   ASSERT_TRUE(Until([&] { return Yls->GetDriver()->GetStatusBit(11) == false; }));
   Model([](TYLSModel& M) {
@@ -321,6 +322,7 @@ TEST_F(YlsEndToEnd, WrongCrcAndShortRecordsChangeNothing) {
   });
   Sleep(500);
   EXPECT_FALSE(Yls->GetDriver()->HasAlarm());
+  EXPECT_GT(LinesWith("AnalyzeResponse CRC Error"), 0);
   Model([](TYLSModel& M) {
     M.CorruptCrc(0);
     M.SetIDSize(99);

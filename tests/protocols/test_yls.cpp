@@ -164,7 +164,10 @@ TEST(YLSCodec, StreamReassembly) {
        {Status}},
       {"two in one read", {Cat({Status, Ack})}, {Status, Ack}},
       {"garbage first", {Cat({{0x00, 0xFF, 0x13, 0x77, 0x00}, Ack})}, {Ack}},
-      {"wrong crc dropped", {Cat({BadCrc, Ack})}, {Ack}},
+      // In its place a wrong-CRC answer is passed on whole, for the analysis to reject;
+      // behind noise the same bytes are a false start.
+      {"wrong crc in place", {Cat({BadCrc, Ack})}, {BadCrc, Ack}},
+      {"wrong crc behind noise", {Cat({{0x13}, BadCrc, Ack})}, {Ack}},
       {"one and a half, then the rest",
        {Cat({Ack, TBytes(Status.begin(), Status.begin() + 9)}),
         TBytes(Status.begin() + 9, Status.end())},
