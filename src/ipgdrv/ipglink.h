@@ -59,7 +59,7 @@ private:
   std::string FHost;
   std::unique_ptr<TKdTcpClient> FTcpClient;
   std::unique_ptr<TIcmpClient> FIcmpClient;
-  double FLastPingTime = 0.0; // under the owner's lock
+  double FLastPingTime = 0.0; // Check's callers never overlap (YLR: its lock; YLS: one thread)
   std::atomic<bool> FClosing{false};
   // Guards FTcpClient's lifetime against a late ping notification on the ping thread.
   std::mutex FIcmpLock;

@@ -385,14 +385,18 @@ void TIPGYLSDriver::InitLaserAlmWarnStrTable() {
 }
 
 bool TIPGYLSDriver::CheckConnection() {
-  std::lock_guard<TCriticalSection> L(FCommLock);
+  // Only the constructor and then the monitor thread check the link. The ping and the
+  // connect take up to 1.1 s, so they run outside the lock: a host command never waits for
+  // them (while the link is down it skips its send at once).
   const bool Was = FLink->Connected();
-  FConnected = FLink->Check();
-  if (!FConnected || !Was) {
+  const bool Now = FLink->Check();
+  if (!Now || !Was) {
     // Bytes of an old connection never join the frames of a new one.
+    std::lock_guard<TCriticalSection> L(FCommLock);
     FAssembler.Reset();
   }
-  return FConnected;
+  FConnected = Now;
+  return Now;
 }
 
 void TIPGYLSDriver::IcmpTimeout(TIcmpClient* /*Sender*/) {

@@ -380,6 +380,22 @@ TEST_F(YlsEndToEnd, DroppedLinkIsReportedAndComesBack) {
   EXPECT_EQ(LinesWith(SLaserConnectedFail.Get()), 1);
 }
 
+// The monitor's link checks (a 100 ms ping each while the laser is unreachable) hold no
+// lock a host call needs.
+TEST_F(YlsEndToEnd, HostCallsDoNotWaitForTheLinkChecksOfAnUnreachableLaser) {
+  Up();
+  Sim.DropLink(0);
+  ASSERT_TRUE(Until([&] { return !Yls->GetDriver()->GetConnected(); }, 3000));
+  Sim.PullCable(0);
+  Sleep(300);
+  const double T0 = NowMs();
+  for (int I = 0; I < 10; ++I) {
+    Yls->EmissionOff();
+    Yls->SetAimingOn(false);
+  }
+  EXPECT_LT(ElapsedMs(T0), 60.0); // holding the lock through the pings costs about 200 ms
+}
+
 TEST_F(YlsEndToEnd, DestroySendsOnlyEmissionOffAndReturnsPromptly) {
   Up();
   Sleep(300);
