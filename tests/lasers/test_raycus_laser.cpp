@@ -75,7 +75,6 @@ TEST_F(RaycusLaserTest, WithoutALinkOrTheQCWModelTheClassesStepAside) {
     EXPECT_FALSE(Q.SetDiodeCustom(50.0));
     EXPECT_EQ(Q.GetDiodeCurrent(), 0.0);
     EXPECT_EQ(Q.GetDeviceDesc(), "");
-    EXPECT_EQ(Q.ExecuteCmd(2101, 0.0), 10);
     Laser.reset();
   }
   EXPECT_TRUE(Make<TRayQCWLaser>(0, "qCw").GetIsQCW());

@@ -109,9 +109,6 @@ TEST_F(RayQCWDriverTest, AFailedWriteClosesThePortAndTheNextCommandReopensIt) {
   EXPECT_EQ(None->GetThread(), nullptr);
   None->LaserOn();
   EXPECT_FALSE(None->HasAlarm());
-  None->SetLaserParam(100, 3000, 20, 9);
-  EXPECT_EQ(None->GetLaserRatio(), 20);
-  EXPECT_EQ(None->GetLaserFreq(), 2000);
 }
 
 } // namespace
