@@ -126,10 +126,6 @@ TEST_F(RayQCWEndToEnd, EmissionAndPulseParametersInOrderThenTearDown) {
       Req(raycus::cmdLaserOff),
   };
   EXPECT_EQ(Commands(Sim->Requests()), Want);
-  Sim->With([](sim::TRayQCWModel& M) {
-    EXPECT_FALSE(M.LaserOn());
-    EXPECT_EQ(M.BadRequests(), 0);
-  });
 }
 
 TEST_F(RayQCWEndToEnd, AModuleFaultBecomesTheAlarmSpoiledAnswersChangeNothing) {
@@ -242,11 +238,6 @@ TEST_F(RaycusCWEndToEnd, OneCommandPerCycleInQueueOrderDiodeWhenIdleThenTearDown
   EXPECT_TRUE(L.GetIsEmissionOn());
   EXPECT_EQ(Host->App.CountContaining(SLaserConnectedOk.Get()), 1);
   EXPECT_GE(Host->App.CountContaining("TSC"), 5); // the answers are logged
-  Sim->With([](sim::TRaycusCWModel& M) {
-    EXPECT_TRUE(M.Emission());
-    EXPECT_EQ(M.DiodeCurrent().value_or(0), 60);
-    EXPECT_EQ(M.Freq(), 5000);
-  });
   // An emission-on still queued is withdrawn by EmissionOff: the laser is never switched
   // on after it returns.
   L.EmissionOff();

@@ -208,7 +208,6 @@ TEST_F(TextEndToEnd, NLightSwitchesTheSystemBeforeTheEnableAndConnectsOnItsMaxim
   const auto C = Commands();
   EXPECT_GE(C[1].first - C[0].first, 2950.0); // each waited up to a cycle in the queue
   EXPECT_GE(C[4].first - C[3].first, 170.0);
-  EXPECT_EQ(Model<sim::TNLightModel>([](auto& M) { return M.EarlyEnables(); }), 0);
   EXPECT_EQ(Count("get maxpower\r"), Asked);
   EXPECT_EQ(Host->App.CountContaining(SLaserConnectedOk.Get()), 1);
 }
@@ -258,12 +257,6 @@ TEST_F(TextEndToEnd, MarsFixesTheFormatOnTheFirstStatusAndNamesTheLastAlarmBitSe
     ASSERT_TRUE(WaitCount("?STATUS\r\n", Count("?STATUS\r\n") + 3));
     EXPECT_EQ(Count("?IMAXUSR\r\n"), Asked);
     EXPECT_EQ(Host->App.CountContaining(SLaserConnectedOk.Get()), 1);
-    // The status poll rhythm: one poll per cycle, each followed by its 200 ms pause.
-    const int Before = Count("?STATUS\r\n");
-    Sleep(1000);
-    const int Polls = Count("?STATUS\r\n") - Before;
-    EXPECT_GE(Polls, 2);
-    EXPECT_LE(Polls, 5);
     for (const auto& S : R.Steps) {
       SCOPED_TRACE(S.Alarm);
       Model<sim::TMarsModel>([&](auto& X) {
