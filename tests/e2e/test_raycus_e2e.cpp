@@ -13,6 +13,7 @@
 #include "sim/raycus/raycus_model.h"
 #include "strings/messages.h"
 #include "tests/support/host_fixture.h"
+#include "tests/support/serial_params.h"
 
 namespace nclaser {
 namespace {
@@ -60,19 +61,9 @@ protected:
     std::string Error;
     EXPECT_TRUE(Sim->StartPty(&Error)) << Error;
     Host->SerialPorts->Set(1, Sim->DevicePath());
-    TLaserParams P;
-    P.Initialize();
-    P.DefParams.PWM.Initialize();
-    P.DefParams.DA.Initialize();
-    P.DefParams.Model = Model;
+    TLaserParams P = testing::RaycusLaserParams(Model, PulseModel, 1, Current, ShowAnswers);
     P.DefParams.CtrlPort = 6;
-    P.DefParams.PWM.DiodeCurrent = Current;
-    P.LaserType = eltRay;
-    P.CfgRay.Initialize();
-    P.CfgRay.Comm.CommPort = 1;
-    P.CfgRay.Comm.IgnoreCommResult = !ShowAnswers;
     EXPECT_TRUE(Utf8ToTextBuf("115200,n,8,1", P.CfgRay.Comm.CommSettings));
-    EXPECT_TRUE(Utf8ToTextBuf(PulseModel, P.CfgRay.PulseModel));
     Laser = NewLaser<T>(nullptr, P);
     Laser->RegisterAlarms();
     return static_cast<T&>(*Laser);
@@ -148,33 +139,26 @@ TEST_F(RayQCWEndToEnd, AModuleFaultBecomesTheAlarmSpoiledAnswersChangeNothing) {
   });
   ASSERT_TRUE(Alarms(1));
   EXPECT_EQ(Host->Alarms.Active().at(0).Desc, SInterLockStatusErr.Get());
-  const std::function<void(sim::TRayQCWModel&)> Spoilers[] = {
-      [](sim::TRayQCWModel& M) { M.SetBadCheckWord(true); },
-      [](sim::TRayQCWModel& M) { M.SetShortStatus(true); },
+  // Each spoils the answers while the fault clears: the alarm stays until whole answers
+  // come again.
+  const std::function<void(bool)> Spoilers[] = {
+      [&](bool On) { Sim->With([&](sim::TRayQCWModel& M) { M.SetBadCheckWord(On); }); },
+      [&](bool On) { Sim->With([&](sim::TRayQCWModel& M) { M.SetShortStatus(On); }); },
+      [&](bool On) { Sim->SetSplit(On ? 7 : 0, On ? 15 : 0); }, // answers in pieces
   };
   for (const auto& Spoil : Spoilers) {
-    Sim->With([&](sim::TRayQCWModel& M) {
-      Spoil(M);
-      M.ClearModuleStates();
-    });
+    Spoil(true);
+    Sim->With([](sim::TRayQCWModel& M) { M.ClearModuleStates(); });
     ASSERT_TRUE(PollsLater(5));
     L.UpdateAlarms();
     EXPECT_EQ(Host->Alarms.Count(), 1U);
     EXPECT_EQ(L.GetAlarmDesc(), SInterLockStatusErr.Get());
-    Sim->With([](sim::TRayQCWModel& M) {
-      M.SetBadCheckWord(false);
-      M.SetShortStatus(false);
-      M.SetModuleState(1, 11, 1);
-    });
+    Spoil(false);
+    ASSERT_TRUE(Alarms(0));
+    EXPECT_EQ(L.GetAlarmDesc(), "");
+    Sim->With([](sim::TRayQCWModel& M) { M.SetModuleState(1, 11, 1); });
+    ASSERT_TRUE(Alarms(1));
   }
-  Sim->SetSplit(7, 15); // an answer in pieces is dropped; the next whole one counts
-  Sim->With([](sim::TRayQCWModel& M) { M.ClearModuleStates(); });
-  ASSERT_TRUE(PollsLater(5));
-  L.UpdateAlarms();
-  EXPECT_EQ(Host->Alarms.Count(), 1U);
-  Sim->SetSplit(0, 0);
-  ASSERT_TRUE(Alarms(0));
-  EXPECT_EQ(L.GetAlarmDesc(), "");
 }
 
 TEST_F(RayQCWEndToEnd, StatusEveryHundredMillisecondsAnUnpluggedPortIsReportedAndRecovers) {

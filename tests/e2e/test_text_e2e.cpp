@@ -18,7 +18,7 @@
 #include "sim/table.h"
 #include "strings/messages.h"
 #include "tests/support/host_fixture.h"
-#include "tests/support/text_params.h"
+#include "tests/support/serial_params.h"
 
 namespace nclaser {
 namespace {
@@ -103,9 +103,6 @@ protected:
         },
         5000);
   }
-  template <class M, class F> decltype(auto) Model(F&& Fn) {
-    return Sim->With<M>(std::forward<F>(Fn));
-  }
 
   TMake Make = Mars;
   std::unique_ptr<sim::TSimEndpoint> Sim;
@@ -180,7 +177,7 @@ TEST_F(TextEndToEnd, NLightSwitchesTheSystemBeforeTheEnableAndConnectsOnItsMaxim
   ASSERT_TRUE(WaitCount("get maxpower\r", 3));
   EXPECT_DOUBLE_EQ(N.GetMaxPower(), 8.0);
   EXPECT_FALSE(N.Connected());
-  Model<sim::TNLightModel>([](auto& M) { M.SetMaxPower(1500.0); });
+  Sim->With<sim::TNLightModel>([](auto& M) { M.SetMaxPower(1500.0); });
   ASSERT_TRUE(Until([&] { return N.Connected(); }, 3000));
   EXPECT_DOUBLE_EQ(N.GetMaxPower(), 1500.0);
   const int Asked = Count("get maxpower\r");
@@ -259,15 +256,15 @@ TEST_F(TextEndToEnd, MarsFixesTheFormatOnTheFirstStatusAndNamesTheLastAlarmBitSe
     EXPECT_EQ(Host->App.CountContaining(SLaserConnectedOk.Get()), 1);
     for (const auto& S : R.Steps) {
       SCOPED_TRACE(S.Alarm);
-      Model<sim::TMarsModel>([&](auto& X) {
+      Sim->With<sim::TMarsModel>([&](auto& X) {
         X.SetFormat(S.Format != 0 ? S.Format : X.Format());
         X.SetStatusWord(S.Word);
       });
-      ASSERT_TRUE(AlarmsBecome(S.Alarm.empty() ? 0 : 1));
       ASSERT_TRUE(Until(
           [&] {
             L.UpdateAlarms();
-            return L.GetAlarmDesc() == "RerId" + SLaserAlarm.Get() + " Des: " + S.Alarm;
+            return Host->Alarms.Count() == (S.Alarm.empty() ? 0U : 1U) &&
+                   L.GetAlarmDesc() == "RerId" + SLaserAlarm.Get() + " Des: " + S.Alarm;
           },
           5000));
       if (!S.Alarm.empty()) {
@@ -295,14 +292,14 @@ TEST_F(TextEndToEnd, MarsSurvivesBadLinesAndReadsTheStatusAgainAfterwards) {
       {"silence", [&](bool On) { Sim->SetSilent(On); }, true},
       {"garbage", [&](bool On) { Sim->SetGarbage(On); }, true},
       {"garbled lines",
-       [&](bool On) { Model<sim::TMarsModel>([&](auto& S) { S.SetGarbledLines(On); }); }, true},
+       [&](bool On) { Sim->With<sim::TMarsModel>([&](auto& S) { S.SetGarbledLines(On); }); }, true},
       // Pieces 5 ms apart are whole again by the time the thread reads, after its pause.
       {"split lines", [&](bool On) { Sim->SetSplit(On ? 3 : 0, 5); }, false},
   };
   for (const auto& F : Faults) {
     SCOPED_TRACE(F.Name);
     F.Set(true);
-    Model<sim::TMarsModel>([](auto& S) { S.SetAlarmBit(28, true); });
+    Sim->With<sim::TMarsModel>([](auto& S) { S.SetAlarmBit(28, true); });
     if (F.Blocks) {
       const int Polled = Count("?STATUS\r\n");
       ASSERT_TRUE(WaitCount("?STATUS\r\n", Polled + 4));
@@ -311,7 +308,7 @@ TEST_F(TextEndToEnd, MarsSurvivesBadLinesAndReadsTheStatusAgainAfterwards) {
       F.Set(false);
     }
     ASSERT_TRUE(AlarmsBecome(1));
-    Model<sim::TMarsModel>([](auto& S) { S.SetAlarmBit(28, false); });
+    Sim->With<sim::TMarsModel>([](auto& S) { S.SetAlarmBit(28, false); });
     ASSERT_TRUE(AlarmsBecome(0));
     F.Set(false);
   }

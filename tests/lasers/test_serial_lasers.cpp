@@ -1,46 +1,45 @@
-// The Raycus classes and the QCW driver on a scripted port: what only a scripted line shows
-// (write counts, answers fed while the driver holds its lock, failed writes) and the
-// classes' choices that need no laser on the line. The traffic itself is in
+// The serial lasers (Mars, NLight, CAS, QingHua, Raycus) and the Raycus QCW driver on a
+// scripted line: what only a scripted line shows (no port at all, write counts, what the
+// caller waits for, answers fed while the driver holds its lock, failed writes, what is
+// never read). The traffic itself is in tests/e2e/test_text_e2e.cpp and
 // tests/e2e/test_raycus_e2e.cpp.
 #include <gtest/gtest.h>
 
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "host/clock.h"
+#include "lasers/castext.h"
 #include "lasers/factory.h"
+#include "lasers/mars.h"
+#include "lasers/nlight.h"
 #include "lasers/raycus.h"
 #include "protocols/raycus.h"
 #include "raydrv/rayqcwdriver.h"
 #include "strings/messages.h"
 #include "tests/support/fake_comm_test.h"
+#include "tests/support/serial_params.h"
 
 namespace nclaser {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-class RaycusLaserTest : public testing::FakeCommTest {
+class SerialLineTest : public testing::FakeCommTest {
 protected:
-  template <class T>
-  T& Make(int Port, const char* PulseModel, bool Debug = false, bool ShowAnswers = false) {
-    TLaserParams P;
-    P.Initialize();
-    P.DefParams.PWM.Initialize();
-    P.DefParams.DA.Initialize();
-    P.DefParams.Model = "Raycus";
-    P.LaserType = eltRay;
-    P.CfgRay.Initialize();
-    P.CfgRay.Comm.CommPort = Port;
-    P.CfgRay.Comm.IgnoreCommResult = !ShowAnswers;
-    P.CfgRay.DebugMode = Debug;
-    EXPECT_TRUE(Utf8ToTextBuf(PulseModel, P.CfgRay.PulseModel));
-    Laser = NewLaser<T>(nullptr, P);
-    return static_cast<T&>(*Laser);
-  }
   void TearDown() override {
     Laser.reset();
     FakeCommTest::TearDown();
+  }
+  template <class T> T& Make(const TLaserParams& P) {
+    Laser = NewLaser<T>(nullptr, P);
+    Laser->RegisterAlarms();
+    return static_cast<T&>(*Laser);
+  }
+  template <class T> T& Make(TEnumLaserType Type, int Port = 1, bool Debug = false) {
+    return Make<T>(testing::TextLaserParams(Type, Port, 40.0, Debug));
   }
   std::unique_ptr<TRayQCWDriver> MakeDriver(int Port, bool Debug) {
     TRaycusLaserParams P;
@@ -56,12 +55,87 @@ protected:
     D.UnlockComm();
   }
   int Logged(const std::string& Text) const { return Host->App.CountContaining(Text); }
+  int Count(const std::string& Text) const {
+    int N = 0;
+    for (const auto& W : Line->Writes()) {
+      N += std::string(W.Bytes.begin(), W.Bytes.end()) == Text ? 1 : 0;
+    }
+    return N;
+  }
+  bool WaitSent(const std::string& Text, int TimeoutMs = 3000) {
+    return Line->WaitFor([&] { return Count(Text) >= 1; }, TimeoutMs);
+  }
   TNcLaserPtr Laser;
 };
 
+TEST_F(SerialLineTest, WithoutAPortOnlyFlagsChangeAndTheAnalogOutputCarriesThePower) {
+  {
+    auto& L = Make<TMarsLaser>(eltMars, 0);
+    EXPECT_FALSE(L.HasCommThread());
+    EXPECT_DOUBLE_EQ(L.GetMaxPower(), 0.0);
+    EXPECT_DOUBLE_EQ(Host->IO.GetDA(0), 4.0);
+    EXPECT_FALSE(L.SetDiodeCustom(70.0));
+    L.EmissionOn();
+    L.SetAimingOn(true);
+    EXPECT_TRUE(L.GetIsEmissionOn());
+    EXPECT_TRUE(L.GetIsAimingOn());
+  }
+  {
+    auto& L = Make<TNLightLaser>(CfgNLight, 0);
+    const double T0 = NowMs();
+    L.EmissionOn(); // no waits without a port
+    EXPECT_LT(ElapsedMs(T0), 1000.0);
+    EXPECT_TRUE(L.GetIsEmissionOn());
+    EXPECT_TRUE(L.SetDiodeCustom(50.0)); // the analog output is NLight's own path
+    EXPECT_DOUBLE_EQ(Host->IO.GetDA(0), 5.0);
+  }
+  {
+    auto& L = Make<TCASLaser>(eltCAS, 0);
+    EXPECT_FALSE(L.SetDiodeCustom(150.0));
+    L.SetDiodeCurrent(70.0);
+    EXPECT_DOUBLE_EQ(Host->IO.GetDA(0), 7.0);
+  }
+  {
+    auto& L = Make<TQingHuaLaser>(eltQingHua, 0);
+    L.LaserOn();
+    EXPECT_TRUE(L.GetIsLaserOn());
+    L.LaserOff();
+    EXPECT_FALSE(L.GetIsLaserOn());
+    EXPECT_FALSE(L.SetDiodeCustom(80.0));
+  }
+  Laser.reset();
+  EXPECT_EQ(Line->PortsAlive(), 0);
+  EXPECT_TRUE(Line->Writes().empty());
+}
+
+TEST_F(SerialLineTest, NLightEmissionOffDuringEmissionOnsWaitKeepsTheEnableBack) {
+  auto& L = Make<TNLightLaser>(CfgNLight);
+  std::thread On([&] { L.EmissionOn(); });
+  ASSERT_TRUE(WaitSent("set syson 1\r"));
+  const double T0 = NowMs();
+  L.EmissionOff();
+  On.join();
+  EXPECT_LT(ElapsedMs(T0), 2000.0); // the waiting EmissionOn gave up at once
+  ASSERT_TRUE(WaitSent("set syson 0\r"));
+  Sleep(300);
+  EXPECT_EQ(Count("set enable 1\r"), 0);
+  EXPECT_FALSE(L.GetIsEmissionOn());
+}
+
+TEST_F(SerialLineTest, QingHuaWaitsBetweenModeAndPowerAndNeverReads) {
+  auto& L = Make<TQingHuaLaser>(eltQingHua, 1, true);
+  Line->Feed({'o', 'k', '\r', '\n'});
+  const double T0 = NowMs();
+  EXPECT_TRUE(L.SetDiodeCustom(7.0));
+  EXPECT_GE(ElapsedMs(T0), 99.0);
+  ASSERT_TRUE(WaitSent("w61 07\r\n", 5000));
+  EXPECT_EQ(Line->PendingInput(), 1U); // still waiting there
+  EXPECT_TRUE(Host->App.DebugLines().empty());
+}
+
 // A write that reports -1 counts as written on this make: it is logged and paced.
-TEST_F(RaycusLaserTest, AnyNonzeroWriteCountsAndTheLaserTextsAreShown) {
-  auto& L = Make<TRaycusLaser>(1, "qcw", /*Debug=*/true, /*ShowAnswers=*/true);
+TEST_F(SerialLineTest, RaycusAnyNonzeroWriteCountsAndTheLaserTextsAreShown) {
+  auto& L = Make<TRaycusLaser>(testing::RaycusLaserParams("Raycus", "qcw", 1, 0.0, true, true));
   Line->FailNextWrites(1, -1);
   L.EmissionOn();
   L.LaserOn(); // PulseModel is not exactly "QCW": no pulse parameters
@@ -82,20 +156,20 @@ TEST_F(RaycusLaserTest, AnyNonzeroWriteCountsAndTheLaserTextsAreShown) {
   }
 }
 
-TEST_F(RaycusLaserTest, WithoutALinkOrTheQCWModelTheClassesStepAside) {
-  auto& C = Make<TRaycusLaser>(0, "QCW");
+TEST_F(SerialLineTest, RaycusWithoutALinkOrTheQCWModelTheClassesStepAside) {
+  auto& C = Make<TRaycusLaser>(testing::RaycusLaserParams("Raycus", "QCW", 0));
   EXPECT_FALSE(C.SetDiodeCustom(50.0)); // the analog output instead
   EXPECT_EQ(C.GetCommThread(), nullptr);
   Laser.reset();
   for (const char* Model : {"CW", ""}) {
-    auto& Q = Make<TRayQCWLaser>(1, Model);
+    auto& Q = Make<TRayQCWLaser>(testing::RaycusLaserParams("Raycus", Model, 1));
     EXPECT_FALSE(Q.GetIsQCW());
     EXPECT_FALSE(Q.SetDiodeCustom(50.0));
     EXPECT_EQ(Q.GetDiodeCurrent(), 0.0);
     EXPECT_EQ(Q.GetDeviceDesc(), "");
     Laser.reset();
   }
-  EXPECT_TRUE(Make<TRayQCWLaser>(0, "qCw").GetIsQCW());
+  EXPECT_TRUE(Make<TRayQCWLaser>(testing::RaycusLaserParams("Raycus", "qCw", 0)).GetIsQCW());
   EXPECT_FALSE(static_cast<TRayQCWLaser&>(*Laser).SetDiodeCustom(50.0)); // no link
   // Only the constructor's mode reset ever went out: the other lasers sent no frame.
   for (const auto& W : Line->Writes()) {
@@ -105,7 +179,7 @@ TEST_F(RaycusLaserTest, WithoutALinkOrTheQCWModelTheClassesStepAside) {
   }
 }
 
-TEST_F(RaycusLaserTest, DriverModeByteOnlyTheLastReadAndResultsInTheDebugLog) {
+TEST_F(SerialLineTest, RayQCWDriverModeByteOnlyTheLastReadAndResultsInTheDebugLog) {
   auto D = MakeDriver(1, true);
   std::mutex EventLock; // the monitor logs its polls too
   std::vector<std::string> Events;
@@ -113,13 +187,11 @@ TEST_F(RaycusLaserTest, DriverModeByteOnlyTheLastReadAndResultsInTheDebugLog) {
     std::lock_guard<std::mutex> G(EventLock);
     Events.push_back(L);
   });
-  Bytes Head(32, 0);
-  for (int I = 0; I < 6; ++I) {
-    Head[I] = static_cast<std::uint8_t>("QCW450"[I]);
-  }
-  Bytes ModeAnswer{0x02};
-  const Bytes E7 = raycus::BuildAnswer(raycus::cmdCheckBySuperMode, Head);
-  ModeAnswer.insert(ModeAnswer.end(), E7.begin(), E7.end());
+  Bytes Head{'Q', 'C', 'W', '4', '5', '0'};
+  Head.resize(32);
+  // The mode byte, then the laser head.
+  Bytes ModeAnswer = raycus::BuildAnswer(raycus::cmdCheckBySuperMode, Head);
+  ModeAnswer.insert(ModeAnswer.begin(), 0x02);
   Exclusive(*D, [&] {
     Line->Feed(raycus::BuildAnswer(raycus::cmdSetLaserData, Bytes{0x05})); // not the last read
     Line->Feed(ModeAnswer);
@@ -144,9 +216,8 @@ TEST_F(RaycusLaserTest, DriverModeByteOnlyTheLastReadAndResultsInTheDebugLog) {
     D->SetLaserData();
     Line->Feed(raycus::BuildAnswer(raycus::cmdSetLaserData, Bytes{0x04, 0x00}));
     D->SetLaserData();
-    Bytes Other{0x03};
-    const Bytes Short = raycus::BuildAnswer(raycus::cmdCheckBySuperMode, Bytes(31, 0x41));
-    Other.insert(Other.end(), Short.begin(), Short.end());
+    Bytes Other = raycus::BuildAnswer(raycus::cmdCheckBySuperMode, Bytes(31, 0x41));
+    Other.insert(Other.begin(), 0x03);
     Line->Feed(Other);
     D->CheckBySuperMode();
   });
@@ -156,7 +227,7 @@ TEST_F(RaycusLaserTest, DriverModeByteOnlyTheLastReadAndResultsInTheDebugLog) {
   EXPECT_TRUE(D->GetIsQCW450());
 }
 
-TEST_F(RaycusLaserTest, DriverAFailedWriteClosesThePortAndTheNextCommandReopensIt) {
+TEST_F(SerialLineTest, RayQCWDriverAFailedWriteClosesThePortAndTheNextCommandReopensIt) {
   auto D = MakeDriver(1, false);
   const int Opens = Line->OpenAttempts();
   Exclusive(*D, [&] {
