@@ -68,42 +68,26 @@ protected:
   TNcLaserPtr Laser;
 };
 
-TEST_F(SerialLineTest, WithoutAPortOnlyFlagsChangeAndTheAnalogOutputCarriesThePower) {
-  {
-    auto& L = Make<TMarsLaser>(eltMars, 0);
-    EXPECT_FALSE(L.HasCommThread());
-    EXPECT_DOUBLE_EQ(L.GetMaxPower(), 0.0);
-    EXPECT_DOUBLE_EQ(Host->IO.GetDA(0), 4.0);
-    EXPECT_FALSE(L.SetDiodeCustom(70.0));
-    L.EmissionOn();
-    L.SetAimingOn(true);
-    EXPECT_TRUE(L.GetIsEmissionOn());
-    EXPECT_TRUE(L.GetIsAimingOn());
-  }
-  {
-    auto& L = Make<TNLightLaser>(CfgNLight, 0);
+TEST_F(SerialLineTest, WithoutAPortNothingOpensAndTheAnalogOutputCarriesThePower) {
+  const std::pair<const char*, TEnumLaserType> Makes[] = {{"TMarsLaser", eltMars},
+                                                          {"TNLightLaser", CfgNLight},
+                                                          {"TCASLaser", eltCAS},
+                                                          {"TQingHuaLaser", eltQingHua}};
+  for (const auto& [Class, Type] : Makes) {
+    SCOPED_TRACE(Class);
+    Laser = FindLaserClass(Class)->Factory(nullptr, testing::TextLaserParams(Type, 0, 40.0));
+    EXPECT_DOUBLE_EQ(Host->IO.GetDA(0), 4.0); // the configured set point
     const double T0 = NowMs();
-    L.EmissionOn(); // no waits without a port
+    Laser->EmissionOn(); // no waits without a port
+    Laser->SetAimingOn(true);
+    Laser->LaserOn();
     EXPECT_LT(ElapsedMs(T0), 1000.0);
-    EXPECT_TRUE(L.GetIsEmissionOn());
-    EXPECT_TRUE(L.SetDiodeCustom(50.0)); // the analog output is NLight's own path
-    EXPECT_DOUBLE_EQ(Host->IO.GetDA(0), 5.0);
-  }
-  {
-    auto& L = Make<TCASLaser>(eltCAS, 0);
-    EXPECT_FALSE(L.SetDiodeCustom(150.0));
-    L.SetDiodeCurrent(70.0);
+    Laser->SetDiodeCurrent(70.0);
     EXPECT_DOUBLE_EQ(Host->IO.GetDA(0), 7.0);
+    Laser->LaserOff();
+    Laser->EmissionOff();
+    Laser.reset();
   }
-  {
-    auto& L = Make<TQingHuaLaser>(eltQingHua, 0);
-    L.LaserOn();
-    EXPECT_TRUE(L.GetIsLaserOn());
-    L.LaserOff();
-    EXPECT_FALSE(L.GetIsLaserOn());
-    EXPECT_FALSE(L.SetDiodeCustom(80.0));
-  }
-  Laser.reset();
   EXPECT_EQ(Line->PortsAlive(), 0);
   EXPECT_TRUE(Line->Writes().empty());
 }
