@@ -24,8 +24,10 @@ void ExpectRows(const Rows& R) {
   }
 }
 
+// Exact to the last digit: 1000 is "1000", a hair less is not.
 template <class T> std::string Text(const T& X) {
   std::ostringstream S;
+  S.precision(17);
   S << X;
   return S.str();
 }
