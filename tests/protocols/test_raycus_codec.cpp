@@ -128,10 +128,6 @@ TEST(RaycusCodec, AnswersAreCheckedAndStatusDecoded) {
     EXPECT_EQ(Decoded(Frame), Want) << testing::PrintToString(Frame);
   }
   EXPECT_EQ(raycus::AlarmIndex(Bytes(12, 1)), -1); // fewer than one module's bytes
-  const auto S = raycus::DecodeStatus(StatusData("QCW150", 0, {}));
-  ASSERT_TRUE(S);
-  const auto Head = raycus::LaserHeadBytes(*S);
-  EXPECT_EQ(Bytes(Head.begin(), Head.end()), StatusData("QCW150", 0, {}));
 }
 
 TEST(RaycusCodec, PulseParametersAreClampedForTheReportedModel) {
