@@ -1,14 +1,23 @@
-// TIPG500Laser against the simulated YLR laser over a real pty and over loopback TCP.
+// TIPG500Laser and its TIPGYLRDriver against the simulated YLR laser over a real pty and
+// over loopback TCP.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <termios.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "host/clock.h"
+#include "hostkit/comm_factory.h"
+#include "hostkit/icmp_client.h"
+#include "ipgdrv/ylrdriver.h"
 #include "lasers/factory.h"
 #include "lasers/ipg500.h"
 #include "params/textbuf.h"
@@ -16,6 +25,7 @@
 #include "strings/messages.h"
 #include "tests/support/host_fixture.h"
 #include "tests/support/sim_links.h"
+#include "tests/support/tcp_listener.h"
 
 namespace nclaser {
 namespace {
@@ -35,7 +45,9 @@ class YlrEndToEnd : public testing::HostTest, public ::testing::WithParamInterfa
 protected:
   void SetUp() override {
     HostTest::SetUp();
-    Host->Comm = std::make_unique<TSimCommFactory>(Host->SerialPorts, &Sim);
+    auto F = std::make_unique<TSimCommFactory>(Host->SerialPorts, &Sim);
+    Pings = F->Pings;
+    Host->Comm = std::move(F);
     CommFactory = Host->Comm.get();
     // The power-control output is absent unless a test adds it.
     Host->IO.SetOutputsExist({1, 2, CtrlPort});
@@ -62,9 +74,13 @@ protected:
     } else {
       P.CfgIPG.IPGType = ltYLRNet;
       Utf8ToTextBuf(Address, P.CfgIPG.YLR.Net.TcpHost);
+      P.CfgIPG.YLR.Net.TcpPort = 4444; // the laser listens on 10001 whatever this says
     }
   }
   void TearDown() override {
+    if (Held) {
+      Drv()->UnlockComm(); // a failed check left the link held: let the monitor end
+    }
     Laser.reset();
     Sim.Stop();
     HostTest::TearDown();
@@ -94,6 +110,42 @@ protected:
     Sim.ClearCommands();
   }
 
+  TIPGYLRDriver* Drv() const { return Ipg->GetDriver(); }
+  // Holding the link keeps the monitor still.
+  void Hold(bool On) {
+    On ? Drv()->LockComm() : Drv()->UnlockComm();
+    Held = On;
+  }
+  // Up, holding the link, with whatever was on its way read and forgotten.
+  void UpAndHold() {
+    Up();
+    Hold(true);
+    std::string Pending;
+    Drv()->ReceiveResponse(30, Pending);
+    Sim.ClearCommands();
+  }
+
+  // One receive of TimeoutMs while Meanwhile runs on another thread.
+  struct TDrain {
+    std::string Reply;
+    double TookMs;
+    double CpuMs; // this thread's processor time: a waiting drain uses next to none
+  };
+  TDrain Drain(int TimeoutMs, const std::function<void()>& Meanwhile) {
+    std::thread Other(Meanwhile);
+    TDrain D{};
+    timespec C0{};
+    timespec C1{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &C0);
+    const double T0 = NowMs();
+    Drv()->ReceiveResponse(TimeoutMs, D.Reply);
+    D.TookMs = ElapsedMs(T0);
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &C1);
+    D.CpuMs = (C1.tv_sec - C0.tv_sec) * 1e3 + (C1.tv_nsec - C0.tv_nsec) / 1e6;
+    Other.join();
+    return D;
+  }
+
   // Received commands other than the monitor's status polls.
   std::vector<std::string> Actions() const {
     std::vector<std::string> C = Sim.Commands();
@@ -102,8 +154,21 @@ protected:
   }
 
   int LinesWith(const std::string& Part) const { return Host->App.CountContaining(Part); }
+  std::vector<hostkit::TLogLine> LinesOf(const std::string& Text) const {
+    std::vector<hostkit::TLogLine> L = Host->App.Lines();
+    L.erase(std::remove_if(L.begin(), L.end(), [&](const auto& X) { return X.Text != Text; }),
+            L.end());
+    return L;
+  }
+  int RedLines() const {
+    const auto L = Host->App.Lines();
+    return static_cast<int>(
+        std::count_if(L.begin(), L.end(), [](const auto& X) { return X.Color == clRed; }));
+  }
 
   TYLRSim Sim;
+  std::shared_ptr<testing::TSimPings> Pings;
+  bool Held = false;
   TLaserParams P{};
   std::string Address;
   TNcLaserPtr Laser;
@@ -319,16 +384,181 @@ TEST_P(YlrEndToEnd, SilentLaser) {
   EXPECT_GT(Sim.CountCommand("STA"), 0); // polled all the same
 }
 
-TEST_P(YlrEndToEnd, DestroyDuringPowerOnStopsTheThread) {
-  Host->IO.SetOutputsExist({1, 2, CtrlPort, PowerCtrlPort});
+// ---- The driver on its own: what the laser never asks of it ----
+
+TEST_P(YlrEndToEnd, DriverOpensTheSerialLineLazilyWithItsSettingsAndGivesDefaultsUntilThen) {
+  Host->SerialPorts->Set(1, "/nonexistent/ttyYLR");
+  Utf8ToTextBuf("19200,e,7,2", P.CfgIPG.YLR.Comm.CommSettings);
+  P.CfgIPG.YLR.IgnoreDiodeReply = true; // no second of retries in the constructor
+  Build();
+  EXPECT_EQ(Drv()->GetMonThread()->GetThreadDelay(), 50);
+  EXPECT_FALSE(Drv()->CheckConnection());
+  std::string Reply = "stale";
+  Drv()->SendAndReply("RSN", 1000, Reply);
+  EXPECT_EQ(Reply, "");
+  EXPECT_EQ(Drv()->GetMinimumCurrent(), 10.0);
+  EXPECT_EQ(Drv()->GetElapsedTime(), 0.0);
+  EXPECT_EQ(Drv()->GetModuleErrorCode(), 0);
+  EXPECT_EQ(Drv()->GetSerialNumber(), "");
+
+  StartSim(); // the port appears: the next check opens it as configured
+  ASSERT_TRUE(Drv()->CheckConnection());
+  const int Fd = ::open(Sim.DevicePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(Fd, 0);
+  termios T{};
+  ASSERT_EQ(::tcgetattr(Fd, &T), 0);
+  ::close(Fd);
+  EXPECT_EQ(::cfgetospeed(&T), B19200);
+  EXPECT_NE(T.c_cflag & CSTOPB, 0U); // a pty keeps eight bits and no parity whatever it is told
+  EXPECT_EQ(Drv()->GetSerialNumber(), "PL1234567");
+}
+
+TEST_P(YlrEndToEnd, DriverSendsEachCommandWithOneCrAndSetPointsOnlyInRange) {
+  UpAndHold();
+  TIPGYLRDriver& D = *Drv();
+  D.SendCmd("ABC");
+  D.SendCmd("DEF\r");
+  D.SendCmd("");
+  using TCall = void (TIPGYLRDriver::*)();
+  for (const TCall C :
+       {&TIPGYLRDriver::DisableEmissionControl, &TIPGYLRDriver::EnableEmissionControl,
+        &TIPGYLRDriver::DisableExternalAimControl, &TIPGYLRDriver::EnableExternalAimControl,
+        &TIPGYLRDriver::DisableExternalControl, &TIPGYLRDriver::EnableExternalControl,
+        &TIPGYLRDriver::DisableGateMode, &TIPGYLRDriver::EnableGateMode,
+        &TIPGYLRDriver::DisableModulation, &TIPGYLRDriver::EnableModulation,
+        &TIPGYLRDriver::DisablePulseMode, &TIPGYLRDriver::EnablePulseMode,
+        &TIPGYLRDriver::SetDigitalPowerSelect, &TIPGYLRDriver::StartAimingBeam,
+        &TIPGYLRDriver::StopAimingBeam, &TIPGYLRDriver::StartEmission,
+        &TIPGYLRDriver::StopEmission}) {
+    (D.*C)();
+  }
+  D.SetDiodeCurrent(100.5);
+  D.SetFilterWndSz(5.01);
+  D.SetPulseRate(0);
+  D.SetPulseWidth(50.5);
+  D.SetFilterWndSz(0.2);
+  D.SetPulseRate(20000);
+  D.SetPulseWidth(50);
+  ASSERT_TRUE(Sim.WaitForCommand("SPW 50.00", 1000));
+  std::string Sent;
+  for (const auto& R : Sim.Requests()) {
+    Sent += sim::ToText(R.Bytes);
+  }
+  Hold(false);
+  EXPECT_EQ(Sent,
+            "ABC\rDEF\rDLE\rELE\rDEABC\rEEABC\rDEC\rEEC\rDGM\rEGM\rDMOD\rEMOD\rDPM\rEPM\r"
+            "SDS\rABN\rSTA\rABF\rSTA\rEMON\rSTA\rEMOFF\rSTA\rSFWS 0.2\rSPRR 20000\rSPW 50.00\r");
+}
+
+TEST_P(YlrEndToEnd, DriverQueriesTakeTheReplyParameterAndAnErrorGivesTheDefault) {
   Up();
-  Ipg->PowerOn();
-  Sleep(300);
+  TIPGYLRDriver& D = *Drv();
+  EXPECT_EQ(D.GetElapsedTime(), 1234.5);
+  EXPECT_EQ(D.GetLaserTemperature(), 25.3);
+  EXPECT_EQ(D.GetMinimumCurrent(), 10.0);
+  EXPECT_EQ(D.GetFilterWndSz(), 1.0);
+  EXPECT_EQ(D.GetModuleErrorCode(), 0);
+  EXPECT_EQ(D.GetSoftwareRevision(), "YLR-SIM 1.0");
+  EXPECT_EQ(D.GetOutputPower(), "Off");
+  EXPECT_EQ(Actions(), (Cmds{"RET", "RCT", "RNC", "RFWS", "RMEC", "RFV", "ROP"}));
+  Sim.SetErrorReply("RET", "BCMD");
+  EXPECT_EQ(D.GetElapsedTime(), 0.0);
+  EXPECT_EQ(LinesWith("Laser: ERR: BCMD"), 1);
+  EXPECT_EQ(RedLines(), 1);
+}
+
+// Replies the laser splits or joins arbitrarily, taken one read at a time.
+TEST_P(YlrEndToEnd, DriverRepliesUpdateTheStateLineByLine) {
+  UpAndHold();
+  TIPGYLRDriver& D = *Drv();
+  const std::uint32_t Polled = D.GetDeviceStatus();
+  ASSERT_NE(Polled, 12U);
+  D.AnalyzeResponse("STA: 12");
+  EXPECT_EQ(D.GetDeviceStatus(), Polled); // not a whole line yet
+  D.AnalyzeResponse("34\r");
+  EXPECT_EQ(D.GetDeviceStatus(), 1234U);
+  D.AnalyzeResponse("ERR: 5\rSTA: 1024\r");
+  EXPECT_EQ(D.GetDeviceStatus(), 1024U);
+  EXPECT_EQ(LinesWith("Laser: ERR: 5"), 1);
+  EXPECT_EQ(RedLines(), 1);
+  D.AnalyzeResponse("STA: abc\r");
+  EXPECT_EQ(D.GetDeviceStatus(), 1024U);
+  D.AnalyzeResponse("SDC: 45.0\r");
+  EXPECT_EQ(D.GetDiodeCurrentEcho(), 45.0);
+  D.AnalyzeResponse("RCS: 46.5\rSDC: high\r");
+  EXPECT_EQ(D.GetDiodeCurrentEcho(), 46.5); // a non-number leaves it
+  D.SetQCWMode(true);
+  D.AnalyzeResponse("STA: 512\r"); // pulse too short counts in QCW only
+  EXPECT_TRUE(D.HasAlarm());
+  D.SetQCWMode(false);
+  EXPECT_FALSE(D.HasAlarm());
+  Hold(false);
+}
+
+TEST_P(YlrEndToEnd, DriverDrainListensToTheEndWithoutSpinning) {
+  UpAndHold();
+  const TDrain D = Drain(100, [this] {
+    Sleep(40);
+    Sim.SendRaw("STA: 3\r");
+  });
+  Hold(false);
+  EXPECT_EQ(D.Reply, "STA: 3\r");
+  EXPECT_EQ(Drv()->GetDeviceStatus(), 3U);
+  EXPECT_GT(D.TookMs, 100.0);
+  EXPECT_LT(D.TookMs, 180.0);
+  EXPECT_LT(D.CpuMs, 20.0) << "spun while waiting";
+}
+
+TEST_P(YlrEndToEnd, DriverLetsTheLinkGoAtOnceWhenThePortVanishes) {
+  UpAndHold();
+  const TDrain D = Drain(500, [this] {
+    Sleep(30);
+    Sim.Unplug();
+  });
+  Hold(false);
+  EXPECT_LT(D.TookMs, 200.0) << "held the lock to the end of its time-out";
+}
+
+TEST_P(YlrEndToEnd, DriverBlindDiodeCurrentSendsFiveTimesWithoutDraining) {
+  P.CfgIPG.YLR.IgnoreDiodeReply = true;
+  UpAndHold();
   const double T0 = NowMs();
-  Laser.reset();
-  EXPECT_LT(ElapsedMs(T0), 400.0);
-  Sleep(1100);
-  EXPECT_EQ(Sim.CountCommand("DEC"), 0); // the thread ended without its steps
+  Drv()->SetDiodeCurrent(100);
+  const double Took = ElapsedMs(T0);
+  ASSERT_TRUE(Sim.WaitForCommand("SDC 100", 1000, 5));
+  Hold(false);
+  EXPECT_EQ(Actions(), Cmds(5, "SDC 100"));
+  EXPECT_LT(Took, 100.0) << "drained before the sends"; // a drain lasts 20 ms
+  EXPECT_FALSE(Drv()->GetIsImdState());
+}
+
+TEST_P(YlrEndToEnd, DriverDebugModeLogsTraffic) {
+  P.CfgIPG.YLR.DebugMode = true;
+  UpAndHold();
+  Drv()->SendCmd("RSN");
+  Drv()->AnalyzeResponse("STA: 5\rST");
+  Hold(false);
+  EXPECT_GE(LinesWith("PC->Laser:RSN\r"), 1);
+  EXPECT_GE(LinesWith("Response      = STA: 5#13ST"), 1);
+  EXPECT_GE(LinesWith("Response Buf2 = ST"), 1);
+  EXPECT_GE(LinesWith("IPG>>\"STA: 5\", param=\"5\""), 1);
+  EXPECT_GE(LinesWith("IPG QCWMode=0, AlarmBits=6308000A, Status=       5, HasAlarm=0"), 1);
+}
+
+TEST_P(YlrEndToEnd, DriverPacesLostLinkReportsAsConfigured) {
+  Host->SerialPorts->Set(1, "/nonexistent/ttyYLR");
+  P.CfgIPG.YLR.ConnCheck.ConnCheckTimeStart = 0.002; // 172.8 ms
+  P.CfgIPG.YLR.ConnCheck.ConnCheckTimeIntv = 0.01;   // 864 ms
+  const double T0 = NowMs();
+  Build();
+  ASSERT_TRUE(Until([&] { return LinesOf(SLaserConnectedFail.Get()).size() == 2; }, 3000));
+  const auto L = LinesOf(SLaserConnectedFail.Get());
+  EXPECT_GT(L[0].TimeMs - T0, 172.0);
+  EXPECT_LT(L[0].TimeMs - T0, 600.0);
+  EXPECT_GT(L[1].TimeMs - L[0].TimeMs, 864.0);
+  EXPECT_LT(L[1].TimeMs - L[0].TimeMs, 1300.0);
+  EXPECT_EQ(L[0].MessageType, mtProminent);
+  EXPECT_EQ(L[1].MessageType, mtProminent);
 }
 
 // What does not depend on the transport runs over the serial line only.
@@ -399,28 +629,108 @@ TEST_P(YlrEndToEndTcp, ClosedConnectionIsReopened) {
   EXPECT_EQ(Ipg->GetDeviceDesc(), "IPG YLR-500-AC SN: PL1234567");
 }
 
+// No connect without a ping answer; once connected a background ping every 5 s, whose
+// failure drops the link.
+TEST_P(YlrEndToEndTcp, DriverPingsBeforeConnectingAndAFailedPingDropsTheLink) {
+  StartSim();
+  Pings->Deaf = true;
+  P.CfgIPG.YLR.IgnoreDiodeReply = true; // no second of retries in the constructor
+  Build();
+  TIPGYLRDriver& D = *Drv();
+  EXPECT_EQ(D.GetMonThread()->GetThreadDelay(), 100);
+  EXPECT_FALSE(D.CheckConnection());
+  EXPECT_GE(Pings->Probes, 1);
+  EXPECT_EQ(Sim.ConnectCount(), 0);
+  D.IcmpTimeout(nullptr); // not connected: nothing to drop
+  EXPECT_EQ(LinesWith("TCP Connection Closed."), 0);
+
+  Hold(true); // this check makes the connection
+  Pings->Deaf = false;
+  ASSERT_TRUE(D.CheckConnection());
+  const int Probes = Pings->Probes;
+  Hold(false);
+  EXPECT_TRUE(D.CheckConnection());
+  ASSERT_TRUE(Host->App.WaitForLine(SLaserConnectedOk.Get(), 2000));
+  Sleep(300);
+  EXPECT_EQ(Pings->Probes - Probes, 1); // the watchdog's first, then not within 5 s
+
+  D.IcmpTimeout(nullptr);
+  EXPECT_FALSE(D.GetConnected());
+  const auto Closed = LinesOf("TCP Connection Closed.");
+  ASSERT_EQ(Closed.size(), 1U);
+  EXPECT_EQ(Closed[0].MessageType, mtProminent);
+  EXPECT_EQ(D.GetSerialNumber(), "PL1234567"); // reconnected
+  EXPECT_EQ(LinesWith(SLaserConnectedOk.Get()), 2);
+  EXPECT_EQ(Sim.ConnectCount(), 2);
+}
+
 INSTANTIATE_TEST_SUITE_P(Links, YlrEndToEndTcp, ::testing::Values(TLink::Tcp),
                          [](const auto&) { return "Tcp"; });
 
-TEST(YlrFactory, RegisteredAndRefusesOtherIpgTypes) {
+TEST(YlrFactory, RefusesOtherIpgTypes) {
   const TLaserClassInfo* C = FindLaserClass("TIPG500Laser");
   ASSERT_NE(C, nullptr);
-  EXPECT_EQ(C->ConfigMember, "CfgIPG");
-  EXPECT_EQ(C->LaserType, eltIPG);
   hostkit::THost H;
   H.Install();
   TLaserParams P{};
   P.Initialize();
   P.LaserType = eltIPG;
   P.CfgIPG.Initialize();
-  P.CfgIPG.IPGType = ltYLSGemNet;
-  try {
-    C->Factory(nullptr, P);
-    FAIL() << "built";
-  } catch (const ELaserError& E) {
-    EXPECT_STREQ(E.what(), "IPG.LaserType Error Message");
+  for (const TIPGLaserType T : {ltYLSGemNet, ltYLSGemHW, ltYLP, ltIPGErr}) {
+    P.CfgIPG.IPGType = T;
+    try {
+      C->Factory(nullptr, P);
+      ADD_FAILURE() << "built with type " << int(T);
+    } catch (const ELaserError& E) {
+      EXPECT_STREQ(E.what(), "IPG.LaserType Error Message");
+    }
   }
 }
+
+// Where the host may not send ICMP, the ping knocks on a TCP port. A firewall in front of the
+// laser that silently drops the echo port must not keep the link down: the driver has the
+// knock go to the laser's own port, unless the host's configuration names another (here
+// the dropped one, which proves the drop is real).
+class YlrTcpKnock : public ::testing::TestWithParam<int> {};
+
+TEST_P(YlrTcpKnock, LinkComesUpUnlessTheKnockGoesToTheDroppedEchoPort) {
+  const int Configured = GetParam();
+  const std::string Address = Configured == 0 ? "127.0.9.7" : "127.0.9.8";
+  class TKnockOnly : public TCommFactory {
+  public:
+    explicit TKnockOnly(int Port) : FInner(nullptr, nullptr, Port), FPort(Port) {}
+    std::unique_ptr<TCommCtrl> NewCommCtrl() override { return nullptr; }
+    std::unique_ptr<TKdTcpClient> NewTcpClient() override { return FInner.NewTcpClient(); }
+    std::unique_ptr<TIcmpClient> NewIcmpClient() override {
+      return std::make_unique<hostkit::TPingClient>(
+          hostkit::NewPingProber(hostkit::TPingMethod::TcpProbe), nullptr, FPort);
+    }
+
+  private:
+    hostkit::TLinuxCommFactory FInner;
+    int FPort;
+  };
+  hostkit::THost H;
+  H.Comm = std::make_unique<TKnockOnly>(Configured);
+  H.Install();
+  const testing::TTcpListener Laser(Address, 10001);
+  std::unique_ptr<testing::TTcpListener> Echo;
+  try {
+    Echo = std::make_unique<testing::TTcpListener>(Address, 7, 0);
+  } catch (const std::exception& E) {
+    GTEST_SKIP() << "cannot listen on the echo port here: " << E.what();
+  }
+  testing::TBacklogFiller Filler;
+  ASSERT_TRUE(Filler.Fill(Address, 7)); // handshakes to port 7 now go unanswered
+  TIPGLaserParams Cfg{};
+  Cfg.Initialize();
+  Cfg.IPGType = ltYLRNet;
+  Utf8ToTextBuf(Address, Cfg.YLR.Net.TcpHost);
+  TIPGYLRDriver Drv(nullptr, Cfg);
+  EXPECT_EQ(testing::Until([&] { return Drv.CheckConnection(); }, 1500), Configured != 7);
+}
+
+INSTANTIATE_TEST_SUITE_P(ConfiguredPort, YlrTcpKnock, ::testing::Values(0, 7));
 
 } // namespace
 } // namespace nclaser
