@@ -664,6 +664,45 @@ TEST_P(YlrEndToEndTcp, DriverPingsBeforeConnectingAndAFailedPingDropsTheLink) {
   EXPECT_EQ(Sim.ConnectCount(), 2);
 }
 
+// Where the host may not send ICMP, the ping knocks on a TCP port. A firewall in front of the
+// laser that silently drops the echo port must not keep the link down: the driver has the
+// knock go to the laser's own port, unless the host's configuration names another (here
+// the dropped one, which proves the drop is real).
+TEST_P(YlrEndToEndTcp, PingKnockGoesToTheLasersPortUnlessConfiguredOtherwise) {
+  class TKnockOnly : public TCommFactory {
+  public:
+    explicit TKnockOnly(int Port) : FInner(nullptr, nullptr, Port), FPort(Port) {}
+    std::unique_ptr<TCommCtrl> NewCommCtrl() override { return nullptr; }
+    std::unique_ptr<TKdTcpClient> NewTcpClient() override { return FInner.NewTcpClient(); }
+    std::unique_ptr<TIcmpClient> NewIcmpClient() override {
+      return std::make_unique<hostkit::TPingClient>(
+          hostkit::NewPingProber(hostkit::TPingMethod::TcpProbe), nullptr, FPort);
+    }
+
+  private:
+    hostkit::TLinuxCommFactory FInner;
+    int FPort;
+  };
+  std::unique_ptr<testing::TTcpListener> Echo;
+  try {
+    Echo = std::make_unique<testing::TTcpListener>(Address, 7, 0);
+  } catch (const std::exception& E) {
+    GTEST_SKIP() << "cannot listen on the echo port here: " << E.what();
+  }
+  testing::TBacklogFiller Filler;
+  ASSERT_TRUE(Filler.Fill(Address, 7)); // handshakes to port 7 now go unanswered
+  StartSim();
+  P.CfgIPG.YLR.IgnoreDiodeReply = true; // no second of retries in the constructor
+  for (const int Configured : {7, 0}) {
+    Laser.reset();
+    Host->Comm = std::make_unique<TKnockOnly>(Configured);
+    CommFactory = Host->Comm.get();
+    Build();
+    EXPECT_EQ(Until([&] { return Drv()->CheckConnection(); }, 1500), Configured != 7)
+        << "configured probe port " << Configured;
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Links, YlrEndToEndTcp, ::testing::Values(TLink::Tcp),
                          [](const auto&) { return "Tcp"; });
 
@@ -686,51 +725,6 @@ TEST(YlrFactory, RefusesOtherIpgTypes) {
     }
   }
 }
-
-// Where the host may not send ICMP, the ping knocks on a TCP port. A firewall in front of the
-// laser that silently drops the echo port must not keep the link down: the driver has the
-// knock go to the laser's own port, unless the host's configuration names another (here
-// the dropped one, which proves the drop is real).
-class YlrTcpKnock : public ::testing::TestWithParam<int> {};
-
-TEST_P(YlrTcpKnock, LinkComesUpUnlessTheKnockGoesToTheDroppedEchoPort) {
-  const int Configured = GetParam();
-  const std::string Address = Configured == 0 ? "127.0.9.7" : "127.0.9.8";
-  class TKnockOnly : public TCommFactory {
-  public:
-    explicit TKnockOnly(int Port) : FInner(nullptr, nullptr, Port), FPort(Port) {}
-    std::unique_ptr<TCommCtrl> NewCommCtrl() override { return nullptr; }
-    std::unique_ptr<TKdTcpClient> NewTcpClient() override { return FInner.NewTcpClient(); }
-    std::unique_ptr<TIcmpClient> NewIcmpClient() override {
-      return std::make_unique<hostkit::TPingClient>(
-          hostkit::NewPingProber(hostkit::TPingMethod::TcpProbe), nullptr, FPort);
-    }
-
-  private:
-    hostkit::TLinuxCommFactory FInner;
-    int FPort;
-  };
-  hostkit::THost H;
-  H.Comm = std::make_unique<TKnockOnly>(Configured);
-  H.Install();
-  const testing::TTcpListener Laser(Address, 10001);
-  std::unique_ptr<testing::TTcpListener> Echo;
-  try {
-    Echo = std::make_unique<testing::TTcpListener>(Address, 7, 0);
-  } catch (const std::exception& E) {
-    GTEST_SKIP() << "cannot listen on the echo port here: " << E.what();
-  }
-  testing::TBacklogFiller Filler;
-  ASSERT_TRUE(Filler.Fill(Address, 7)); // handshakes to port 7 now go unanswered
-  TIPGLaserParams Cfg{};
-  Cfg.Initialize();
-  Cfg.IPGType = ltYLRNet;
-  Utf8ToTextBuf(Address, Cfg.YLR.Net.TcpHost);
-  TIPGYLRDriver Drv(nullptr, Cfg);
-  EXPECT_EQ(testing::Until([&] { return Drv.CheckConnection(); }, 1500), Configured != 7);
-}
-
-INSTANTIATE_TEST_SUITE_P(ConfiguredPort, YlrTcpKnock, ::testing::Values(0, 7));
 
 } // namespace
 } // namespace nclaser
