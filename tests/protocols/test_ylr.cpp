@@ -14,6 +14,7 @@ namespace {
 using namespace ylr;
 
 TEST(YlrCommand, SetPointsFormatAndRangeChecks) {
+  EXPECT_EQ(TerminateCmd(""), ""); // nothing, not a lone CR
   EXPECT_EQ(CmdSetDiodeCurrent(100), "SDC 100");
   EXPECT_EQ(CmdSetDiodeCurrent(0), "SDC 0");
   EXPECT_EQ(CmdSetDiodeCurrent(45.99), "SDC 45"); // truncated, not rounded
