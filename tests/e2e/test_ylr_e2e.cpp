@@ -3,13 +3,19 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <fstream>
 #include <functional>
 #include <memory>
+#include <ostream>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -23,6 +29,7 @@
 #include "params/textbuf.h"
 #include "sim/ylr_sim.h"
 #include "strings/messages.h"
+#include "tests/lasers/io_laser_support.h"
 #include "tests/support/host_fixture.h"
 #include "tests/support/sim_links.h"
 #include "tests/support/tcp_listener.h"
@@ -41,7 +48,9 @@ using testing::TSimCommFactory;
 constexpr int PowerCtrlPort = 9;
 constexpr int CtrlPort = 3;
 
-class YlrEndToEnd : public testing::HostTest, public ::testing::WithParamInterface<TLink> {
+// The simulator on Link, and a laser with a power-control output that exists only when a
+// test adds it.
+class YlrSim : public testing::HostTest {
 protected:
   void SetUp() override {
     HostTest::SetUp();
@@ -68,7 +77,7 @@ protected:
     // A distinct loopback address per process, so suites can run side by side.
     const int Pid = static_cast<int>(::getpid());
     Address = "127.44." + std::to_string(Pid / 250 % 250 + 1) + "." + std::to_string(Pid % 250 + 1);
-    if (GetParam() == TLink::Pty) {
+    if (Link == TLink::Pty) {
       P.CfgIPG.IPGType = ltYLRComm;
       P.CfgIPG.YLR.Comm.CommPort = 1;
     } else {
@@ -88,7 +97,7 @@ protected:
 
   void StartSim() {
     std::string Err;
-    if (GetParam() == TLink::Pty) {
+    if (Link == TLink::Pty) {
       ASSERT_TRUE(Sim.StartPty(&Err)) << Err;
       Host->SerialPorts->Set(1, Sim.DevicePath());
     } else {
@@ -166,6 +175,7 @@ protected:
         std::count_if(L.begin(), L.end(), [](const auto& X) { return X.Color == clRed; }));
   }
 
+  TLink Link = TLink::Pty;
   TYLRSim Sim;
   std::shared_ptr<testing::TSimPings> Pings;
   bool Held = false;
@@ -173,6 +183,14 @@ protected:
   std::string Address;
   TNcLaserPtr Laser;
   TIPG500Laser* Ipg = nullptr;
+};
+
+class YlrEndToEnd : public YlrSim, public ::testing::WithParamInterface<TLink> {
+protected:
+  void SetUp() override {
+    Link = GetParam();
+    YlrSim::SetUp();
+  }
 };
 
 using Cmds = std::vector<std::string>;
@@ -705,6 +723,198 @@ TEST_P(YlrEndToEndTcp, PingKnockGoesToTheLasersPortUnlessConfiguredOtherwise) {
 
 INSTANTIATE_TEST_SUITE_P(Links, YlrEndToEndTcp, ::testing::Values(TLink::Tcp),
                          [](const auto&) { return "Tcp"; });
+
+// ---- The power-on thread stopped at any step: nothing of it reaches the laser after the
+// call that stopped it, and its failures leave the laser able to power on again.
+
+// A power-on thread ran (again): only it sends "DEC".
+bool PowerOnRuns(TYLRSim& Sim) {
+  Sim.ClearCommands();
+  return Sim.WaitForCommand("DEC", 2500);
+}
+
+// Where a call cuts the power-on short: after which command reached the laser (and how
+// many of it), then how much later. The thread pulses the power control for 1200 ms, then
+// sends EMOFF, DEABC, DEC, EMON; 500 ms later ABN; 500 ms later the diode current.
+struct TYlrCut {
+  const char* Name;
+  const char* After;
+  int Count;
+  int ThenMs;
+  char By; // 'E' EmissionOff, 'D' Destroy, 'L' LaserOff
+};
+void PrintTo(const TYlrCut& C, std::ostream* Os) {
+  *Os << C.Name;
+}
+
+class IPG500CutTest : public YlrSim, public ::testing::WithParamInterface<TYlrCut> {};
+
+TEST_P(IPG500CutTest, NothingOfThePowerOnFollowsTheCallAndItWorksAgain) {
+  const TYlrCut& C = GetParam();
+  Host->IO.SetOutputsExist({1, 2, CtrlPort, PowerCtrlPort});
+  Up();
+  const double T0 = NowMs();
+  Laser->EmissionOn(); // with a power-control output: PowerOn and its thread
+  if (*C.After != '\0') {
+    ASSERT_TRUE(Sim.WaitForCommand(C.After, 3000, C.Count));
+  }
+  Sleep(C.ThenMs);
+  const double TCall = NowMs();
+  switch (C.By) {
+  case 'D':
+    Laser.reset();
+    break;
+  case 'L':
+    Laser->LaserOff();
+    break;
+  default:
+    Laser->EmissionOff();
+  }
+  const double TBack = NowMs();
+  std::printf("[ measured ] IPG500 %s: the call took %.1f ms\n", C.Name, TBack - TCall);
+  // At most an exchange on the wire (its 20 ms drain) and the EMOFF of its own.
+  EXPECT_LT(TBack - TCall, 100.0 + testing::KLateMs);
+  EXPECT_FALSE(Host->IO.GetOutput(PowerCtrlPort)) << "the power-control pulse was left high";
+  while (ElapsedMs(T0) < 2700) { // past the whole power-on
+    Sleep(20);
+  }
+  EXPECT_TRUE(testing::OutputWrites(Host->IO, {PowerCtrlPort}, TBack).empty());
+  if (C.By == 'L') {
+    // LaserOff sends nothing itself: after it returned the laser hears status polls only.
+    for (const auto& R : Sim.Requests()) {
+      EXPECT_TRUE(R.TimeMs <= TBack || sim::ToText(R.Bytes) == "STA\r") << sim::ToText(R.Bytes);
+    }
+    Laser->LaserOn();
+    Laser->EmissionOn();
+    EXPECT_TRUE(PowerOnRuns(Sim));
+    return;
+  }
+  // After the call's own EMOFF the laser hears status polls only.
+  const std::vector<std::string> Cmds = Sim.Commands();
+  const auto LastOff = std::find(Cmds.rbegin(), Cmds.rend(), "EMOFF");
+  ASSERT_NE(LastOff, Cmds.rend());
+  const std::vector<std::string> After(Cmds.rbegin(), LastOff);
+  EXPECT_TRUE(std::all_of(After.begin(), After.end(), [](const auto& X) { return X == "STA"; }))
+      << "sent after the call: " << ::testing::PrintToString(After);
+  if (C.By == 'D') {
+    Build();
+  }
+  Laser->EmissionOn();
+  EXPECT_TRUE(PowerOnRuns(Sim));
+}
+
+INSTANTIATE_TEST_SUITE_P(Cuts, IPG500CutTest,
+                         ::testing::Values(TYlrCut{"AtOnce", "", 0, 0, 'E'},
+                                           TYlrCut{"InPulse", "", 0, 600, 'E'},
+                                           TYlrCut{"InSwitchOn", "DEABC", 1, 0, 'E'},
+                                           TYlrCut{"BeforeAiming", "EMON", 2, 100, 'E'},
+                                           TYlrCut{"BeforeCurrent", "ABN", 1, 100, 'E'},
+                                           TYlrCut{"Completed", "SDC 60", 2, 100, 'E'},
+                                           TYlrCut{"DestroyInPulse", "", 0, 600, 'D'},
+                                           TYlrCut{"DestroyInSwitchOn", "DEABC", 1, 0, 'D'},
+                                           TYlrCut{"LaserOffInPulse", "", 0, 600, 'L'},
+                                           TYlrCut{"LaserOffBeforeAiming", "EMON", 2, 100, 'L'}),
+                         [](const auto& I) { return std::string(I.param.Name); });
+
+// A laser that answers pings but whose port drops every handshake: each connect attempt
+// runs to its time-out, under the link's lock. Tear-down must not queue up behind them.
+TEST_P(YlrEndToEndTcp, DestroyIsPromptWhenTheLaserAnswersPingsButDropsHandshakes) {
+  const testing::TTcpListener Port(Address, 10001, 0);
+  testing::TBacklogFiller Filler;
+  ASSERT_TRUE(Filler.Fill(Address, 10001));
+  std::string Err;
+  ASSERT_TRUE(Sim.StartTcp(Address, 10002, &Err)) << Err; // only to answer the pings
+  Host->IO.SetOutputsExist({1, 2, CtrlPort, PowerCtrlPort});
+  Build();
+  Laser->PowerOn();
+  Sleep(1300); // the power-on thread and the monitor are both trying to connect
+  const double T0 = NowMs();
+  Laser.reset();
+  std::printf("[ measured ] IPG500 over TCP, handshakes dropped: Destroy took %.1f ms\n",
+              ElapsedMs(T0));
+  EXPECT_LT(ElapsedMs(T0), 100.0 + testing::KLateMs);
+  EXPECT_FALSE(Host->IO.GetOutput(PowerCtrlPort));
+}
+
+// The host's outputs, failing once when one port is switched to one level.
+class TFailOnceOutputs : public TNcOutputGroup {
+public:
+  TFailOnceOutputs(TNcOutputGroup* Inner, int Port, bool Level)
+      : FInner(Inner), FPort(Port), FLevel(Level) {}
+  bool GetPortExist(Byte Port) override { return FInner->GetPortExist(Port); }
+  bool GetOutputBit(Byte Port) override { return FInner->GetOutputBit(Port); }
+  void SetOutputbit(Byte Port, bool Value) override {
+    if (Port == FPort && Value == FLevel && !FFailed.exchange(true)) {
+      throw std::runtime_error("output failed");
+    }
+    FInner->SetOutputbit(Port, Value);
+  }
+
+private:
+  TNcOutputGroup* FInner;
+  int FPort;
+  bool FLevel;
+  std::atomic<bool> FFailed{false};
+};
+
+TEST_F(YlrSim, APowerOnThreadThatFailsEndsItsPulseAndTheNextPowerOnRuns) {
+  Host->IO.SetOutputsExist({1, 2, CtrlPort, PowerCtrlPort});
+  Up();
+  TFailOnceOutputs Failing(GPOutput, PowerCtrlPort, false);
+  GPOutput = &Failing;
+  Laser->PowerOn(); // the thread's end of the pulse fails: the thread ends there
+  EXPECT_TRUE(Host->IO.WaitOutput(PowerCtrlPort, false, 2500)) << "pulse left high";
+  const double T0 = NowMs();
+  while (Ipg->HasPowerOnThread() && ElapsedMs(T0) < 500) { // it ends just after the pulse
+    Sleep(1);
+  }
+  EXPECT_FALSE(Ipg->HasPowerOnThread());
+  EXPECT_EQ(Sim.CountCommand("DEC"), 0);
+  GPOutput = &Host->IO.Outputs();
+  Laser->PowerOn();
+  EXPECT_TRUE(PowerOnRuns(Sim));
+}
+
+// Pages of address space in use, from the kernel's view of this process.
+[[maybe_unused]] long AddressSpaceBytes() {
+  std::ifstream Statm("/proc/self/statm");
+  long Pages = 0;
+  Statm >> Pages;
+  return Pages * ::sysconf(_SC_PAGESIZE);
+}
+
+TEST_F(YlrSim, APowerOnThreadThatCannotStartIsRefusedCleanly) {
+#ifdef NCLASER_TEST_SANITIZED
+  GTEST_SKIP() << "the sanitizers reserve more address space than a limit can leave";
+#else
+  Host->IO.SetOutputsExist({1, 2, CtrlPort, PowerCtrlPort});
+  Up();
+  // No room for another thread's stack: starting the power-on thread fails.
+  rlimit Old{};
+  ASSERT_EQ(::getrlimit(RLIMIT_AS, &Old), 0);
+  rlimit Tight = Old;
+  Tight.rlim_cur = static_cast<rlim_t>(AddressSpaceBytes() + (1 << 20));
+  ASSERT_EQ(::setrlimit(RLIMIT_AS, &Tight), 0);
+  bool Threw = false;
+  try {
+    Laser->PowerOn();
+  } catch (...) {
+    Threw = true;
+  }
+  ::setrlimit(RLIMIT_AS, &Old);
+  if (!Threw && Ipg->HasPowerOnThread()) {
+    GTEST_SKIP() << "the thread reused a stack an earlier test left: run this test alone";
+  }
+  EXPECT_FALSE(Threw);
+  EXPECT_FALSE(Ipg->HasPowerOnThread());
+  EXPECT_FALSE(Host->IO.GetOutput(PowerCtrlPort)) << "refused, but the pulse was left high";
+  Laser->PowerOn();
+  EXPECT_TRUE(PowerOnRuns(Sim));
+  const double T0 = NowMs();
+  Laser.reset();
+  EXPECT_LT(ElapsedMs(T0), 100.0 + testing::KLateMs);
+#endif
+}
 
 TEST(YlrFactory, RefusesOtherIpgTypes) {
   const TLaserClassInfo* C = FindLaserClass("TIPG500Laser");
