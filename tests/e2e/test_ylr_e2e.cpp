@@ -1,21 +1,38 @@
-// TIPG500Laser against the simulated YLR laser over a real pty and over loopback TCP.
+// TIPG500Laser and its TIPGYLRDriver against the simulated YLR laser over a real pty and
+// over loopback TCP.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <termios.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <fstream>
+#include <functional>
 #include <memory>
+#include <ostream>
+#include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "host/clock.h"
+#include "hostkit/comm_factory.h"
+#include "hostkit/icmp_client.h"
+#include "ipgdrv/ylrdriver.h"
 #include "lasers/factory.h"
 #include "lasers/ipg500.h"
 #include "params/textbuf.h"
 #include "sim/ylr_sim.h"
 #include "strings/messages.h"
+#include "tests/lasers/io_laser_support.h"
 #include "tests/support/host_fixture.h"
 #include "tests/support/sim_links.h"
+#include "tests/support/tcp_listener.h"
 
 namespace nclaser {
 namespace {
@@ -31,11 +48,15 @@ using testing::TSimCommFactory;
 constexpr int PowerCtrlPort = 9;
 constexpr int CtrlPort = 3;
 
-class YlrEndToEnd : public testing::HostTest, public ::testing::WithParamInterface<TLink> {
+// The simulator on Link, and a laser with a power-control output that exists only when a
+// test adds it.
+class YlrSim : public testing::HostTest {
 protected:
   void SetUp() override {
     HostTest::SetUp();
-    Host->Comm = std::make_unique<TSimCommFactory>(Host->SerialPorts, &Sim);
+    auto F = std::make_unique<TSimCommFactory>(Host->SerialPorts, &Sim);
+    Pings = F->Pings;
+    Host->Comm = std::move(F);
     CommFactory = Host->Comm.get();
     // The power-control output is absent unless a test adds it.
     Host->IO.SetOutputsExist({1, 2, CtrlPort});
@@ -56,15 +77,19 @@ protected:
     // A distinct loopback address per process, so suites can run side by side.
     const int Pid = static_cast<int>(::getpid());
     Address = "127.44." + std::to_string(Pid / 250 % 250 + 1) + "." + std::to_string(Pid % 250 + 1);
-    if (GetParam() == TLink::Pty) {
+    if (Link == TLink::Pty) {
       P.CfgIPG.IPGType = ltYLRComm;
       P.CfgIPG.YLR.Comm.CommPort = 1;
     } else {
       P.CfgIPG.IPGType = ltYLRNet;
       Utf8ToTextBuf(Address, P.CfgIPG.YLR.Net.TcpHost);
+      P.CfgIPG.YLR.Net.TcpPort = 4444; // the laser listens on 10001 whatever this says
     }
   }
   void TearDown() override {
+    if (Held) {
+      Drv()->UnlockComm(); // a failed check left the link held: let the monitor end
+    }
     Laser.reset();
     Sim.Stop();
     HostTest::TearDown();
@@ -72,7 +97,7 @@ protected:
 
   void StartSim() {
     std::string Err;
-    if (GetParam() == TLink::Pty) {
+    if (Link == TLink::Pty) {
       ASSERT_TRUE(Sim.StartPty(&Err)) << Err;
       Host->SerialPorts->Set(1, Sim.DevicePath());
     } else {
@@ -94,6 +119,42 @@ protected:
     Sim.ClearCommands();
   }
 
+  TIPGYLRDriver* Drv() const { return Ipg->GetDriver(); }
+  // Holding the link keeps the monitor still.
+  void Hold(bool On) {
+    On ? Drv()->LockComm() : Drv()->UnlockComm();
+    Held = On;
+  }
+  // Up, holding the link, with whatever was on its way read and forgotten.
+  void UpAndHold() {
+    Up();
+    Hold(true);
+    std::string Pending;
+    Drv()->ReceiveResponse(30, Pending);
+    Sim.ClearCommands();
+  }
+
+  // One receive of TimeoutMs while Meanwhile runs on another thread.
+  struct TDrain {
+    std::string Reply;
+    double TookMs;
+    double CpuMs; // this thread's processor time: a waiting drain uses next to none
+  };
+  TDrain Drain(int TimeoutMs, const std::function<void()>& Meanwhile) {
+    std::thread Other(Meanwhile);
+    TDrain D{};
+    timespec C0{};
+    timespec C1{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &C0);
+    const double T0 = NowMs();
+    Drv()->ReceiveResponse(TimeoutMs, D.Reply);
+    D.TookMs = ElapsedMs(T0);
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &C1);
+    D.CpuMs = (C1.tv_sec - C0.tv_sec) * 1e3 + (C1.tv_nsec - C0.tv_nsec) / 1e6;
+    Other.join();
+    return D;
+  }
+
   // Received commands other than the monitor's status polls.
   std::vector<std::string> Actions() const {
     std::vector<std::string> C = Sim.Commands();
@@ -102,12 +163,34 @@ protected:
   }
 
   int LinesWith(const std::string& Part) const { return Host->App.CountContaining(Part); }
+  std::vector<hostkit::TLogLine> LinesOf(const std::string& Text) const {
+    std::vector<hostkit::TLogLine> L = Host->App.Lines();
+    L.erase(std::remove_if(L.begin(), L.end(), [&](const auto& X) { return X.Text != Text; }),
+            L.end());
+    return L;
+  }
+  int RedLines() const {
+    const auto L = Host->App.Lines();
+    return static_cast<int>(
+        std::count_if(L.begin(), L.end(), [](const auto& X) { return X.Color == clRed; }));
+  }
 
+  TLink Link = TLink::Pty;
   TYLRSim Sim;
+  std::shared_ptr<testing::TSimPings> Pings;
+  bool Held = false;
   TLaserParams P{};
   std::string Address;
   TNcLaserPtr Laser;
   TIPG500Laser* Ipg = nullptr;
+};
+
+class YlrEndToEnd : public YlrSim, public ::testing::WithParamInterface<TLink> {
+protected:
+  void SetUp() override {
+    Link = GetParam();
+    YlrSim::SetUp();
+  }
 };
 
 using Cmds = std::vector<std::string>;
@@ -319,16 +402,181 @@ TEST_P(YlrEndToEnd, SilentLaser) {
   EXPECT_GT(Sim.CountCommand("STA"), 0); // polled all the same
 }
 
-TEST_P(YlrEndToEnd, DestroyDuringPowerOnStopsTheThread) {
-  Host->IO.SetOutputsExist({1, 2, CtrlPort, PowerCtrlPort});
+// ---- The driver on its own: what the laser never asks of it ----
+
+TEST_P(YlrEndToEnd, DriverOpensTheSerialLineLazilyWithItsSettingsAndGivesDefaultsUntilThen) {
+  Host->SerialPorts->Set(1, "/nonexistent/ttyYLR");
+  Utf8ToTextBuf("19200,e,7,2", P.CfgIPG.YLR.Comm.CommSettings);
+  P.CfgIPG.YLR.IgnoreDiodeReply = true; // no second of retries in the constructor
+  Build();
+  EXPECT_EQ(Drv()->GetMonThread()->GetThreadDelay(), 50);
+  EXPECT_FALSE(Drv()->CheckConnection());
+  std::string Reply = "stale";
+  Drv()->SendAndReply("RSN", 1000, Reply);
+  EXPECT_EQ(Reply, "");
+  EXPECT_EQ(Drv()->GetMinimumCurrent(), 10.0);
+  EXPECT_EQ(Drv()->GetElapsedTime(), 0.0);
+  EXPECT_EQ(Drv()->GetModuleErrorCode(), 0);
+  EXPECT_EQ(Drv()->GetSerialNumber(), "");
+
+  StartSim(); // the port appears: the next check opens it as configured
+  ASSERT_TRUE(Drv()->CheckConnection());
+  const int Fd = ::open(Sim.DevicePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(Fd, 0);
+  termios T{};
+  ASSERT_EQ(::tcgetattr(Fd, &T), 0);
+  ::close(Fd);
+  EXPECT_EQ(::cfgetospeed(&T), B19200);
+  EXPECT_NE(T.c_cflag & CSTOPB, 0U); // a pty keeps eight bits and no parity whatever it is told
+  EXPECT_EQ(Drv()->GetSerialNumber(), "PL1234567");
+}
+
+TEST_P(YlrEndToEnd, DriverSendsEachCommandWithOneCrAndSetPointsOnlyInRange) {
+  UpAndHold();
+  TIPGYLRDriver& D = *Drv();
+  D.SendCmd("ABC");
+  D.SendCmd("DEF\r");
+  D.SendCmd("");
+  using TCall = void (TIPGYLRDriver::*)();
+  for (const TCall C :
+       {&TIPGYLRDriver::DisableEmissionControl, &TIPGYLRDriver::EnableEmissionControl,
+        &TIPGYLRDriver::DisableExternalAimControl, &TIPGYLRDriver::EnableExternalAimControl,
+        &TIPGYLRDriver::DisableExternalControl, &TIPGYLRDriver::EnableExternalControl,
+        &TIPGYLRDriver::DisableGateMode, &TIPGYLRDriver::EnableGateMode,
+        &TIPGYLRDriver::DisableModulation, &TIPGYLRDriver::EnableModulation,
+        &TIPGYLRDriver::DisablePulseMode, &TIPGYLRDriver::EnablePulseMode,
+        &TIPGYLRDriver::SetDigitalPowerSelect, &TIPGYLRDriver::StartAimingBeam,
+        &TIPGYLRDriver::StopAimingBeam, &TIPGYLRDriver::StartEmission,
+        &TIPGYLRDriver::StopEmission}) {
+    (D.*C)();
+  }
+  D.SetDiodeCurrent(100.5);
+  D.SetFilterWndSz(5.01);
+  D.SetPulseRate(0);
+  D.SetPulseWidth(50.5);
+  D.SetFilterWndSz(0.2);
+  D.SetPulseRate(20000);
+  D.SetPulseWidth(50);
+  ASSERT_TRUE(Sim.WaitForCommand("SPW 50.00", 1000));
+  std::string Sent;
+  for (const auto& R : Sim.Requests()) {
+    Sent += sim::ToText(R.Bytes);
+  }
+  Hold(false);
+  EXPECT_EQ(Sent,
+            "ABC\rDEF\rDLE\rELE\rDEABC\rEEABC\rDEC\rEEC\rDGM\rEGM\rDMOD\rEMOD\rDPM\rEPM\r"
+            "SDS\rABN\rSTA\rABF\rSTA\rEMON\rSTA\rEMOFF\rSTA\rSFWS 0.2\rSPRR 20000\rSPW 50.00\r");
+}
+
+TEST_P(YlrEndToEnd, DriverQueriesTakeTheReplyParameterAndAnErrorGivesTheDefault) {
   Up();
-  Ipg->PowerOn();
-  Sleep(300);
+  TIPGYLRDriver& D = *Drv();
+  EXPECT_EQ(D.GetElapsedTime(), 1234.5);
+  EXPECT_EQ(D.GetLaserTemperature(), 25.3);
+  EXPECT_EQ(D.GetMinimumCurrent(), 10.0);
+  EXPECT_EQ(D.GetFilterWndSz(), 1.0);
+  EXPECT_EQ(D.GetModuleErrorCode(), 0);
+  EXPECT_EQ(D.GetSoftwareRevision(), "YLR-SIM 1.0");
+  EXPECT_EQ(D.GetOutputPower(), "Off");
+  EXPECT_EQ(Actions(), (Cmds{"RET", "RCT", "RNC", "RFWS", "RMEC", "RFV", "ROP"}));
+  Sim.SetErrorReply("RET", "BCMD");
+  EXPECT_EQ(D.GetElapsedTime(), 0.0);
+  EXPECT_EQ(LinesWith("Laser: ERR: BCMD"), 1);
+  EXPECT_EQ(RedLines(), 1);
+}
+
+// Replies the laser splits or joins arbitrarily, taken one read at a time.
+TEST_P(YlrEndToEnd, DriverRepliesUpdateTheStateLineByLine) {
+  UpAndHold();
+  TIPGYLRDriver& D = *Drv();
+  const std::uint32_t Polled = D.GetDeviceStatus();
+  ASSERT_NE(Polled, 12U);
+  D.AnalyzeResponse("STA: 12");
+  EXPECT_EQ(D.GetDeviceStatus(), Polled); // not a whole line yet
+  D.AnalyzeResponse("34\r");
+  EXPECT_EQ(D.GetDeviceStatus(), 1234U);
+  D.AnalyzeResponse("ERR: 5\rSTA: 1024\r");
+  EXPECT_EQ(D.GetDeviceStatus(), 1024U);
+  EXPECT_EQ(LinesWith("Laser: ERR: 5"), 1);
+  EXPECT_EQ(RedLines(), 1);
+  D.AnalyzeResponse("STA: abc\r");
+  EXPECT_EQ(D.GetDeviceStatus(), 1024U);
+  D.AnalyzeResponse("SDC: 45.0\r");
+  EXPECT_EQ(D.GetDiodeCurrentEcho(), 45.0);
+  D.AnalyzeResponse("RCS: 46.5\rSDC: high\r");
+  EXPECT_EQ(D.GetDiodeCurrentEcho(), 46.5); // a non-number leaves it
+  D.SetQCWMode(true);
+  D.AnalyzeResponse("STA: 512\r"); // pulse too short counts in QCW only
+  EXPECT_TRUE(D.HasAlarm());
+  D.SetQCWMode(false);
+  EXPECT_FALSE(D.HasAlarm());
+  Hold(false);
+}
+
+TEST_P(YlrEndToEnd, DriverDrainListensToTheEndWithoutSpinning) {
+  UpAndHold();
+  const TDrain D = Drain(100, [this] {
+    Sleep(40);
+    Sim.SendRaw("STA: 3\r");
+  });
+  Hold(false);
+  EXPECT_EQ(D.Reply, "STA: 3\r");
+  EXPECT_EQ(Drv()->GetDeviceStatus(), 3U);
+  EXPECT_GT(D.TookMs, 100.0);
+  EXPECT_LT(D.TookMs, 180.0);
+  EXPECT_LT(D.CpuMs, 20.0) << "spun while waiting";
+}
+
+TEST_P(YlrEndToEnd, DriverLetsTheLinkGoAtOnceWhenThePortVanishes) {
+  UpAndHold();
+  const TDrain D = Drain(500, [this] {
+    Sleep(30);
+    Sim.Unplug();
+  });
+  Hold(false);
+  EXPECT_LT(D.TookMs, 200.0) << "held the lock to the end of its time-out";
+}
+
+TEST_P(YlrEndToEnd, DriverBlindDiodeCurrentSendsFiveTimesWithoutDraining) {
+  P.CfgIPG.YLR.IgnoreDiodeReply = true;
+  UpAndHold();
   const double T0 = NowMs();
-  Laser.reset();
-  EXPECT_LT(ElapsedMs(T0), 400.0);
-  Sleep(1100);
-  EXPECT_EQ(Sim.CountCommand("DEC"), 0); // the thread ended without its steps
+  Drv()->SetDiodeCurrent(100);
+  const double Took = ElapsedMs(T0);
+  ASSERT_TRUE(Sim.WaitForCommand("SDC 100", 1000, 5));
+  Hold(false);
+  EXPECT_EQ(Actions(), Cmds(5, "SDC 100"));
+  EXPECT_LT(Took, 100.0) << "drained before the sends"; // a drain lasts 20 ms
+  EXPECT_FALSE(Drv()->GetIsImdState());
+}
+
+TEST_P(YlrEndToEnd, DriverDebugModeLogsTraffic) {
+  P.CfgIPG.YLR.DebugMode = true;
+  UpAndHold();
+  Drv()->SendCmd("RSN");
+  Drv()->AnalyzeResponse("STA: 5\rST");
+  Hold(false);
+  EXPECT_GE(LinesWith("PC->Laser:RSN\r"), 1);
+  EXPECT_GE(LinesWith("Response      = STA: 5#13ST"), 1);
+  EXPECT_GE(LinesWith("Response Buf2 = ST"), 1);
+  EXPECT_GE(LinesWith("IPG>>\"STA: 5\", param=\"5\""), 1);
+  EXPECT_GE(LinesWith("IPG QCWMode=0, AlarmBits=6308000A, Status=       5, HasAlarm=0"), 1);
+}
+
+TEST_P(YlrEndToEnd, DriverPacesLostLinkReportsAsConfigured) {
+  Host->SerialPorts->Set(1, "/nonexistent/ttyYLR");
+  P.CfgIPG.YLR.ConnCheck.ConnCheckTimeStart = 0.002; // 172.8 ms
+  P.CfgIPG.YLR.ConnCheck.ConnCheckTimeIntv = 0.01;   // 864 ms
+  const double T0 = NowMs();
+  Build();
+  ASSERT_TRUE(Until([&] { return LinesOf(SLaserConnectedFail.Get()).size() == 2; }, 3000));
+  const auto L = LinesOf(SLaserConnectedFail.Get());
+  EXPECT_GT(L[0].TimeMs - T0, 172.0);
+  EXPECT_LT(L[0].TimeMs - T0, 600.0);
+  EXPECT_GT(L[1].TimeMs - L[0].TimeMs, 864.0);
+  EXPECT_LT(L[1].TimeMs - L[0].TimeMs, 1300.0);
+  EXPECT_EQ(L[0].MessageType, mtProminent);
+  EXPECT_EQ(L[1].MessageType, mtProminent);
 }
 
 // What does not depend on the transport runs over the serial line only.
@@ -399,26 +647,292 @@ TEST_P(YlrEndToEndTcp, ClosedConnectionIsReopened) {
   EXPECT_EQ(Ipg->GetDeviceDesc(), "IPG YLR-500-AC SN: PL1234567");
 }
 
+// No connect without a ping answer; once connected a background ping every 5 s, whose
+// failure drops the link.
+TEST_P(YlrEndToEndTcp, DriverPingsBeforeConnectingAndAFailedPingDropsTheLink) {
+  StartSim();
+  Pings->Deaf = true;
+  P.CfgIPG.YLR.IgnoreDiodeReply = true; // no second of retries in the constructor
+  Build();
+  TIPGYLRDriver& D = *Drv();
+  EXPECT_EQ(D.GetMonThread()->GetThreadDelay(), 100);
+  EXPECT_FALSE(D.CheckConnection());
+  EXPECT_GE(Pings->Probes, 1);
+  EXPECT_EQ(Sim.ConnectCount(), 0);
+  D.IcmpTimeout(nullptr); // not connected: nothing to drop
+  EXPECT_EQ(LinesWith("TCP Connection Closed."), 0);
+
+  Hold(true); // this check makes the connection
+  Pings->Deaf = false;
+  ASSERT_TRUE(D.CheckConnection());
+  const int Probes = Pings->Probes;
+  Hold(false);
+  EXPECT_TRUE(D.CheckConnection());
+  ASSERT_TRUE(Host->App.WaitForLine(SLaserConnectedOk.Get(), 2000));
+  Sleep(300);
+  EXPECT_EQ(Pings->Probes - Probes, 1); // the watchdog's first, then not within 5 s
+
+  D.IcmpTimeout(nullptr);
+  EXPECT_FALSE(D.GetConnected());
+  const auto Closed = LinesOf("TCP Connection Closed.");
+  ASSERT_EQ(Closed.size(), 1U);
+  EXPECT_EQ(Closed[0].MessageType, mtProminent);
+  EXPECT_EQ(D.GetSerialNumber(), "PL1234567"); // reconnected
+  EXPECT_EQ(LinesWith(SLaserConnectedOk.Get()), 2);
+  EXPECT_EQ(Sim.ConnectCount(), 2);
+}
+
+// Where the host may not send ICMP, the ping knocks on a TCP port. A firewall in front of the
+// laser that silently drops the echo port must not keep the link down: the driver has the
+// knock go to the laser's own port, unless the host's configuration names another (here
+// the dropped one, which proves the drop is real).
+TEST_P(YlrEndToEndTcp, PingKnockGoesToTheLasersPortUnlessConfiguredOtherwise) {
+  class TKnockOnly : public TCommFactory {
+  public:
+    explicit TKnockOnly(int Port) : FInner(nullptr, nullptr, Port), FPort(Port) {}
+    std::unique_ptr<TCommCtrl> NewCommCtrl() override { return nullptr; }
+    std::unique_ptr<TKdTcpClient> NewTcpClient() override { return FInner.NewTcpClient(); }
+    std::unique_ptr<TIcmpClient> NewIcmpClient() override {
+      return std::make_unique<hostkit::TPingClient>(
+          hostkit::NewPingProber(hostkit::TPingMethod::TcpProbe), nullptr, FPort);
+    }
+
+  private:
+    hostkit::TLinuxCommFactory FInner;
+    int FPort;
+  };
+  std::unique_ptr<testing::TTcpListener> Echo;
+  try {
+    Echo = std::make_unique<testing::TTcpListener>(Address, 7, 0);
+  } catch (const std::exception& E) {
+    GTEST_SKIP() << "cannot listen on the echo port here: " << E.what();
+  }
+  testing::TBacklogFiller Filler;
+  ASSERT_TRUE(Filler.Fill(Address, 7)); // handshakes to port 7 now go unanswered
+  StartSim();
+  P.CfgIPG.YLR.IgnoreDiodeReply = true; // no second of retries in the constructor
+  for (const int Configured : {7, 0}) {
+    Laser.reset();
+    Host->Comm = std::make_unique<TKnockOnly>(Configured);
+    CommFactory = Host->Comm.get();
+    Build();
+    EXPECT_EQ(Until([&] { return Drv()->CheckConnection(); }, 1500), Configured != 7)
+        << "configured probe port " << Configured;
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Links, YlrEndToEndTcp, ::testing::Values(TLink::Tcp),
                          [](const auto&) { return "Tcp"; });
 
-TEST(YlrFactory, RegisteredAndRefusesOtherIpgTypes) {
+// ---- The power-on thread stopped at any step: nothing of it reaches the laser after the
+// call that stopped it, and its failures leave the laser able to power on again.
+
+// A power-on thread ran (again): only it sends "DEC".
+bool PowerOnRuns(TYLRSim& Sim) {
+  Sim.ClearCommands();
+  return Sim.WaitForCommand("DEC", 2500);
+}
+
+// Where a call cuts the power-on short: after which command reached the laser (and how
+// many of it), then how much later. The thread pulses the power control for 1200 ms, then
+// sends EMOFF, DEABC, DEC, EMON; 500 ms later ABN; 500 ms later the diode current.
+struct TYlrCut {
+  const char* Name;
+  const char* After;
+  int Count;
+  int ThenMs;
+  char By; // 'E' EmissionOff, 'D' Destroy, 'L' LaserOff
+};
+void PrintTo(const TYlrCut& C, std::ostream* Os) {
+  *Os << C.Name;
+}
+
+class IPG500CutTest : public YlrSim, public ::testing::WithParamInterface<TYlrCut> {};
+
+TEST_P(IPG500CutTest, NothingOfThePowerOnFollowsTheCallAndItWorksAgain) {
+  const TYlrCut& C = GetParam();
+  Host->IO.SetOutputsExist({1, 2, CtrlPort, PowerCtrlPort});
+  Up();
+  const double T0 = NowMs();
+  Laser->EmissionOn(); // with a power-control output: PowerOn and its thread
+  if (*C.After != '\0') {
+    ASSERT_TRUE(Sim.WaitForCommand(C.After, 3000, C.Count));
+  }
+  Sleep(C.ThenMs);
+  const double TCall = NowMs();
+  switch (C.By) {
+  case 'D':
+    Laser.reset();
+    break;
+  case 'L':
+    Laser->LaserOff();
+    break;
+  default:
+    Laser->EmissionOff();
+  }
+  const double TBack = NowMs();
+  std::printf("[ measured ] IPG500 %s: the call took %.1f ms\n", C.Name, TBack - TCall);
+  // At most an exchange on the wire (its 20 ms drain) and the EMOFF of its own.
+  EXPECT_LT(TBack - TCall, 100.0 + testing::KLateMs);
+  EXPECT_FALSE(Host->IO.GetOutput(PowerCtrlPort)) << "the power-control pulse was left high";
+  while (ElapsedMs(T0) < 2700) { // past the whole power-on
+    Sleep(20);
+  }
+  EXPECT_TRUE(testing::OutputWrites(Host->IO, {PowerCtrlPort}, TBack).empty());
+  if (C.By == 'L') {
+    // LaserOff sends nothing itself: after it returned the laser hears status polls only.
+    for (const auto& R : Sim.Requests()) {
+      EXPECT_TRUE(R.TimeMs <= TBack || sim::ToText(R.Bytes) == "STA\r") << sim::ToText(R.Bytes);
+    }
+    Laser->LaserOn();
+    Laser->EmissionOn();
+    EXPECT_TRUE(PowerOnRuns(Sim));
+    return;
+  }
+  // After the call's own EMOFF the laser hears status polls only.
+  const std::vector<std::string> Cmds = Sim.Commands();
+  const auto LastOff = std::find(Cmds.rbegin(), Cmds.rend(), "EMOFF");
+  ASSERT_NE(LastOff, Cmds.rend());
+  const std::vector<std::string> After(Cmds.rbegin(), LastOff);
+  EXPECT_TRUE(std::all_of(After.begin(), After.end(), [](const auto& X) { return X == "STA"; }))
+      << "sent after the call: " << ::testing::PrintToString(After);
+  if (C.By == 'D') {
+    Build();
+  }
+  Laser->EmissionOn();
+  EXPECT_TRUE(PowerOnRuns(Sim));
+}
+
+INSTANTIATE_TEST_SUITE_P(Cuts, IPG500CutTest,
+                         ::testing::Values(TYlrCut{"AtOnce", "", 0, 0, 'E'},
+                                           TYlrCut{"InPulse", "", 0, 600, 'E'},
+                                           TYlrCut{"InSwitchOn", "DEABC", 1, 0, 'E'},
+                                           TYlrCut{"BeforeAiming", "EMON", 2, 100, 'E'},
+                                           TYlrCut{"BeforeCurrent", "ABN", 1, 100, 'E'},
+                                           TYlrCut{"Completed", "SDC 60", 2, 100, 'E'},
+                                           TYlrCut{"DestroyInPulse", "", 0, 600, 'D'},
+                                           TYlrCut{"DestroyInSwitchOn", "DEABC", 1, 0, 'D'},
+                                           TYlrCut{"LaserOffInPulse", "", 0, 600, 'L'},
+                                           TYlrCut{"LaserOffBeforeAiming", "EMON", 2, 100, 'L'}),
+                         [](const auto& I) { return std::string(I.param.Name); });
+
+// A laser that answers pings but whose port drops every handshake: each connect attempt
+// runs to its time-out, under the link's lock. Tear-down must not queue up behind them.
+TEST_P(YlrEndToEndTcp, DestroyIsPromptWhenTheLaserAnswersPingsButDropsHandshakes) {
+  const testing::TTcpListener Port(Address, 10001, 0);
+  testing::TBacklogFiller Filler;
+  ASSERT_TRUE(Filler.Fill(Address, 10001));
+  std::string Err;
+  ASSERT_TRUE(Sim.StartTcp(Address, 10002, &Err)) << Err; // only to answer the pings
+  Host->IO.SetOutputsExist({1, 2, CtrlPort, PowerCtrlPort});
+  Build();
+  Laser->PowerOn();
+  Sleep(1300); // the power-on thread and the monitor are both trying to connect
+  const double T0 = NowMs();
+  Laser.reset();
+  std::printf("[ measured ] IPG500 over TCP, handshakes dropped: Destroy took %.1f ms\n",
+              ElapsedMs(T0));
+  EXPECT_LT(ElapsedMs(T0), 100.0 + testing::KLateMs);
+  EXPECT_FALSE(Host->IO.GetOutput(PowerCtrlPort));
+}
+
+// The host's outputs, failing once when one port is switched to one level.
+class TFailOnceOutputs : public TNcOutputGroup {
+public:
+  TFailOnceOutputs(TNcOutputGroup* Inner, int Port, bool Level)
+      : FInner(Inner), FPort(Port), FLevel(Level) {}
+  bool GetPortExist(Byte Port) override { return FInner->GetPortExist(Port); }
+  bool GetOutputBit(Byte Port) override { return FInner->GetOutputBit(Port); }
+  void SetOutputbit(Byte Port, bool Value) override {
+    if (Port == FPort && Value == FLevel && !FFailed.exchange(true)) {
+      throw std::runtime_error("output failed");
+    }
+    FInner->SetOutputbit(Port, Value);
+  }
+
+private:
+  TNcOutputGroup* FInner;
+  int FPort;
+  bool FLevel;
+  std::atomic<bool> FFailed{false};
+};
+
+TEST_F(YlrSim, APowerOnThreadThatFailsEndsItsPulseAndTheNextPowerOnRuns) {
+  Host->IO.SetOutputsExist({1, 2, CtrlPort, PowerCtrlPort});
+  Up();
+  TFailOnceOutputs Failing(GPOutput, PowerCtrlPort, false);
+  GPOutput = &Failing;
+  Laser->PowerOn(); // the thread's end of the pulse fails: the thread ends there
+  EXPECT_TRUE(Host->IO.WaitOutput(PowerCtrlPort, false, 2500)) << "pulse left high";
+  const double T0 = NowMs();
+  while (Ipg->HasPowerOnThread() && ElapsedMs(T0) < 500) { // it ends just after the pulse
+    Sleep(1);
+  }
+  EXPECT_FALSE(Ipg->HasPowerOnThread());
+  EXPECT_EQ(Sim.CountCommand("DEC"), 0);
+  GPOutput = &Host->IO.Outputs();
+  Laser->PowerOn();
+  EXPECT_TRUE(PowerOnRuns(Sim));
+}
+
+// Pages of address space in use, from the kernel's view of this process.
+[[maybe_unused]] long AddressSpaceBytes() {
+  std::ifstream Statm("/proc/self/statm");
+  long Pages = 0;
+  Statm >> Pages;
+  return Pages * ::sysconf(_SC_PAGESIZE);
+}
+
+TEST_F(YlrSim, APowerOnThreadThatCannotStartIsRefusedCleanly) {
+#ifdef NCLASER_TEST_SANITIZED
+  GTEST_SKIP() << "the sanitizers reserve more address space than a limit can leave";
+#else
+  Host->IO.SetOutputsExist({1, 2, CtrlPort, PowerCtrlPort});
+  Up();
+  // No room for another thread's stack: starting the power-on thread fails.
+  rlimit Old{};
+  ASSERT_EQ(::getrlimit(RLIMIT_AS, &Old), 0);
+  rlimit Tight = Old;
+  Tight.rlim_cur = static_cast<rlim_t>(AddressSpaceBytes() + (1 << 20));
+  ASSERT_EQ(::setrlimit(RLIMIT_AS, &Tight), 0);
+  bool Threw = false;
+  try {
+    Laser->PowerOn();
+  } catch (...) {
+    Threw = true;
+  }
+  ::setrlimit(RLIMIT_AS, &Old);
+  if (!Threw && Ipg->HasPowerOnThread()) {
+    GTEST_SKIP() << "the thread reused a stack an earlier test left: run this test alone";
+  }
+  EXPECT_FALSE(Threw);
+  EXPECT_FALSE(Ipg->HasPowerOnThread());
+  EXPECT_FALSE(Host->IO.GetOutput(PowerCtrlPort)) << "refused, but the pulse was left high";
+  Laser->PowerOn();
+  EXPECT_TRUE(PowerOnRuns(Sim));
+  const double T0 = NowMs();
+  Laser.reset();
+  EXPECT_LT(ElapsedMs(T0), 100.0 + testing::KLateMs);
+#endif
+}
+
+TEST(YlrFactory, RefusesOtherIpgTypes) {
   const TLaserClassInfo* C = FindLaserClass("TIPG500Laser");
   ASSERT_NE(C, nullptr);
-  EXPECT_EQ(C->ConfigMember, "CfgIPG");
-  EXPECT_EQ(C->LaserType, eltIPG);
   hostkit::THost H;
   H.Install();
   TLaserParams P{};
   P.Initialize();
   P.LaserType = eltIPG;
   P.CfgIPG.Initialize();
-  P.CfgIPG.IPGType = ltYLSGemNet;
-  try {
-    C->Factory(nullptr, P);
-    FAIL() << "built";
-  } catch (const ELaserError& E) {
-    EXPECT_STREQ(E.what(), "IPG.LaserType Error Message");
+  for (const TIPGLaserType T : {ltYLSGemNet, ltYLSGemHW, ltYLP, ltIPGErr}) {
+    P.CfgIPG.IPGType = T;
+    try {
+      C->Factory(nullptr, P);
+      ADD_FAILURE() << "built with type " << int(T);
+    } catch (const ELaserError& E) {
+      EXPECT_STREQ(E.what(), "IPG.LaserType Error Message");
+    }
   }
 }
 

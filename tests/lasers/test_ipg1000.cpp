@@ -69,21 +69,7 @@ TEST_F(IPG1000LaserTest, AmericanPowerOnPulsesLaserOnThenStartsTheProgram) {
       std::any_of(Dbg.begin(), Dbg.end(), [](const auto& D) { return D.Text == "IPG1000"; }));
 }
 
-TEST_F(IPG1000LaserTest, GermanPowerOnKeepsLaserOnHigh) {
-  auto L = NewLaser<TIPG1000Laser>(nullptr, Params(ltYLSGemHW));
-  const double T0 = NowMs();
-  L->PowerOn();
-  ASSERT_TRUE(Host->IO.WaitOutput(KStart, true, 3000));
-  Sleep(30);
-  EXPECT_EQ(Names(OutputWrites(Host->IO, {KLaserOn, KRequest, KStart}, T0)),
-            (Strs{"out7=1", "out6=1", "out8=1"}));
-  EXPECT_AT(FirstAt(Host->IO, "out6=1", T0), 100.0);
-  EXPECT_AT(FirstAt(Host->IO, "out8=1", T0), 600.0);
-  EXPECT_TRUE(FirstAt(Host->IO, "da2=8", T0).has_value());
-  EXPECT_TRUE(Host->IO.GetOutput(KLaserOn));
-}
-
-TEST_F(IPG1000LaserTest, TrumpfUsesTheGermanWiringAndNeedsTheStatusInput) {
+TEST_F(IPG1000LaserTest, TrumpfUsesTheGermanWiringAndStartsTheProgramOnlyWithTheStatusInput) {
   Host->IO.SetInputsExist({});
   auto L = NewLaser<TIPG1000Laser>(nullptr, Params(ltYLSAmHW, "tRUMPF"));
   const double T0 = NowMs();
@@ -97,32 +83,29 @@ TEST_F(IPG1000LaserTest, TrumpfUsesTheGermanWiringAndNeedsTheStatusInput) {
   L->EmissionOn(); // the request is high: the direct path, which follows the same rule
   EXPECT_FALSE(Host->IO.GetOutput(KStart));
   EXPECT_FALSE(L->GetIsEmissionOn());
-  Host->IO.SetOutputsExist({}); // outputs are driven without asking
-  Host->IO.Outputs().SetOutputbit(KStart, true);
-  EXPECT_TRUE(L->GetIsEmissionOn()); // the output read back
-}
-
-TEST_F(IPG1000LaserTest, TrumpfWithStatusInputOnStartsTheProgram) {
+  Host->IO.SetInputsExist({KStatus});
   Host->IO.SetInput(KStatus, true);
-  TLaserParams P = Params(ltYLSGemHW, "Trumpf");
-  P.CfgIPG.YLS.Wire.LaserOnDelay = 0;
-  P.CfgIPG.YLS.Wire.LaserRequestDelay = 0;
-  auto L = NewLaser<TIPG1000Laser>(nullptr, P);
-  L->PowerOn();
-  EXPECT_TRUE(Host->IO.WaitOutput(KStart, true, 1000));
+  L->PowerOn(); // the thread again, now with the status input on
+  EXPECT_TRUE(Host->IO.WaitOutput(KStart, true, 1500));
   // A Trumpf laser reports the output, not the status input.
   Host->IO.SetInput(KStatus, false);
   EXPECT_TRUE(L->GetIsEmissionOn());
 }
 
-TEST_F(IPG1000LaserTest, EmissionOnWithoutRequestRunsThePowerOnThread) {
+TEST_F(IPG1000LaserTest, EmissionOnWithoutRequestRunsTheGermanPowerOnKeepingLaserOnHigh) {
   auto L = NewLaser<TIPG1000Laser>(nullptr, Params(ltYLSGemHW));
   const double T0 = NowMs();
   L->EmissionOn();
   EXPECT_TRUE(Host->IO.GetOutput(KRequest));
   EXPECT_FALSE(Host->IO.GetOutput(KStart)) << "raised at once";
   ASSERT_TRUE(Host->IO.WaitOutput(KStart, true, 3000));
+  Sleep(30);
+  EXPECT_EQ(Names(OutputWrites(Host->IO, {KLaserOn, KRequest, KStart}, T0)),
+            (Strs{"out7=1", "out6=1", "out8=1"}));
+  EXPECT_AT(FirstAt(Host->IO, "out6=1", T0), 100.0);
   EXPECT_AT(FirstAt(Host->IO, "out8=1", T0), 600.0);
+  EXPECT_TRUE(FirstAt(Host->IO, "da2=8", T0).has_value());
+  EXPECT_TRUE(Host->IO.GetOutput(KLaserOn));
   EXPECT_EQ(PowerOnThreads(), 1);
 }
 

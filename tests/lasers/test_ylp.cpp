@@ -46,46 +46,40 @@ protected:
     Y.YLPAlarm21 = KAlarm21;
     return P;
   }
-  // The power bits and latch written by SetDiodeCustom(Value).
-  std::vector<testing::TWrite> PowerWrites(TIPGYLPLaser& L, double Value) {
+  // The power bits and latch written for a diode current of Value.
+  std::vector<testing::TWrite> PowerWrites(TNcLaser& L, double Value) {
     const double T0 = NowMs();
-    EXPECT_TRUE(L.SetDiodeCustom(Value));
+    L.ExecuteCmd(21, Value);
     return OutputWrites(Host->IO, {KP5, KP6, KP7, KP8, KLock}, T0);
   }
 };
 
-TEST_F(YLPLaserTest, PowerIsWrittenAsTheHighFourBitsWithALatchPulse) {
-  auto L = NewLaser<TIPGYLPLaser>(nullptr, Params());
-  auto& Y = As<TIPGYLPLaser>(L);
-  // 50 % gives 127.5, rounded up to 128.
-  const auto W = PowerWrites(Y, 50);
-  ASSERT_EQ(Names(W), (Strs{"out18=1", "out17=0", "out16=0", "out15=0", "out19=1", "out19=0"}));
-  EXPECT_GE(W[4].AtMs - W[3].AtMs, 19.0);
-  EXPECT_GE(W[5].AtMs - W[4].AtMs, 29.0);
-  EXPECT_LT(W[5].AtMs, 50.0 + testing::KLateMs);
-  // Below 6.3 % the laser gets 6.3 %: 17 = 0001 0001.
-  EXPECT_EQ(Names(PowerWrites(Y, 3)),
-            (Strs{"out18=0", "out17=0", "out16=0", "out15=1", "out19=1", "out19=0"}));
-  EXPECT_EQ(Names(PowerWrites(Y, 100)),
-            (Strs{"out18=1", "out17=1", "out16=1", "out15=1", "out19=1", "out19=0"}));
-  // 60 % gives 153 = 1001 1001.
-  EXPECT_EQ(Names(PowerWrites(Y, 60)),
-            (Strs{"out18=1", "out17=0", "out16=0", "out15=1", "out19=1", "out19=0"}));
-}
-
-TEST_F(YLPLaserTest, DiodeCurrentGoesToTheBitsNotTheAnalogOutput) {
+TEST_F(YLPLaserTest, DiodeCurrentIsWrittenAsTheHighFourBitsWithALatchPulseNotAnAnalogValue) {
   TLaserParams P = Params();
   P.DefParams.PWM.DiodeCurrent = 100.0;
   auto L = NewLaser<TIPGYLPLaser>(nullptr, P); // construction already writes the bits
   EXPECT_TRUE(Host->IO.GetOutput(KP8) && Host->IO.GetOutput(KP5));
+  // 50 % gives 127.5, rounded up to 128.
+  const auto W = PowerWrites(*L, 50);
+  ASSERT_EQ(Names(W), (Strs{"out18=1", "out17=0", "out16=0", "out15=0", "out19=1", "out19=0"}));
+  EXPECT_GE(W[4].AtMs - W[3].AtMs, 19.0);
+  EXPECT_GE(W[5].AtMs - W[4].AtMs, 29.0);
+  EXPECT_LT(W[5].AtMs, 50.0 + testing::KLateMs);
+  const struct {
+    double Value;
+    Strs Bits;
+  } Rows[] = {
+      {3, {"out18=0", "out17=0", "out16=0", "out15=1"}},   // below 6.3 %: 6.3 %, 17 = 0001 0001
+      {100, {"out18=1", "out17=1", "out16=1", "out15=1"}}, // 255
+      {60, {"out18=1", "out17=0", "out16=0", "out15=1"}},  // 153 = 1001 1001
+      {40, {"out18=0", "out17=1", "out16=1", "out15=0"}},  // 102 = 0110 0110
+  };
+  for (const auto& R : Rows) {
+    Strs Want = R.Bits;
+    Want.insert(Want.end(), {"out19=1", "out19=0"});
+    EXPECT_EQ(Names(PowerWrites(*L, R.Value)), Want) << R.Value;
+  }
   EXPECT_TRUE(Events(Host->IO, TIoKind::DA).empty());
-  const double T0 = NowMs();
-  L->ExecuteCmd(21, 40); // 102 = 0110 0110
-  EXPECT_TRUE(Events(Host->IO, TIoKind::DA, T0).empty());
-  EXPECT_FALSE(Host->IO.GetOutput(KP8));
-  EXPECT_TRUE(Host->IO.GetOutput(KP7));
-  EXPECT_TRUE(Host->IO.GetOutput(KP6));
-  EXPECT_FALSE(Host->IO.GetOutput(KP5));
   EXPECT_DOUBLE_EQ(L->GetDiodeCurrent(), 40.0);
 }
 

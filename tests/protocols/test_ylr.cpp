@@ -13,14 +13,8 @@ namespace {
 
 using namespace ylr;
 
-TEST(YlrCommand, EndsWithExactlyOneCr) {
-  EXPECT_EQ(TerminateCmd("STA"), "STA\r");
-  EXPECT_EQ(TerminateCmd("STA\r"), "STA\r");
-  EXPECT_EQ(TerminateCmd(""), "");
-  EXPECT_EQ(TerminateCmd("EMON\rSTA"), "EMON\rSTA\r"); // a CR, never an LF
-}
-
 TEST(YlrCommand, SetPointsFormatAndRangeChecks) {
+  EXPECT_EQ(TerminateCmd(""), ""); // nothing, not a lone CR
   EXPECT_EQ(CmdSetDiodeCurrent(100), "SDC 100");
   EXPECT_EQ(CmdSetDiodeCurrent(0), "SDC 0");
   EXPECT_EQ(CmdSetDiodeCurrent(45.99), "SDC 45"); // truncated, not rounded

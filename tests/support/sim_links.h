@@ -4,6 +4,7 @@
 #pragma once
 
 #include <algorithm>
+#include <atomic>
 #include <memory>
 #include <string>
 
@@ -14,11 +15,20 @@
 
 namespace nclaser::testing {
 
+// What the pings saw, and a switch that makes a reachable laser ignore them.
+struct TSimPings {
+  std::atomic<int> Probes{0};
+  std::atomic<bool> Deaf{false};
+};
+
 class TSimProber : public hostkit::TPingProber {
 public:
-  explicit TSimProber(const sim::TSimEndpoint* Sim) : FSim(Sim) {}
+  explicit TSimProber(const sim::TSimEndpoint* Sim,
+                      std::shared_ptr<TSimPings> Pings = std::make_shared<TSimPings>())
+      : FSim(Sim), FPings(std::move(Pings)) {}
   hostkit::TPingResult Probe(const std::string& /*Host*/, int TimeoutMs) const override {
-    if (FSim->Running() && !FSim->Unreachable()) {
+    ++FPings->Probes;
+    if (FSim->Running() && !FSim->Unreachable() && !FPings->Deaf) {
       return hostkit::TPingResult::Answered;
     }
     Sleep(std::min(TimeoutMs, 100));
@@ -28,6 +38,7 @@ public:
 
 private:
   const sim::TSimEndpoint* FSim;
+  std::shared_ptr<TSimPings> FPings;
 };
 
 class TSimCommFactory : public TCommFactory {
@@ -38,8 +49,9 @@ public:
   std::unique_ptr<TCommCtrl> NewCommCtrl() override { return FInner.NewCommCtrl(); }
   std::unique_ptr<TKdTcpClient> NewTcpClient() override { return FInner.NewTcpClient(); }
   std::unique_ptr<TIcmpClient> NewIcmpClient() override {
-    return std::make_unique<hostkit::TPingClient>(std::make_unique<TSimProber>(FSim));
+    return std::make_unique<hostkit::TPingClient>(std::make_unique<TSimProber>(FSim, Pings));
   }
+  std::shared_ptr<TSimPings> Pings = std::make_shared<TSimPings>();
 
 private:
   hostkit::TLinuxCommFactory FInner;
