@@ -160,8 +160,9 @@ public:
   void SetDelay(int DelayMs);
   // Writes raw bytes to the laser now.
   void SendRaw(std::span<const std::uint8_t> Bytes);
-  // TCP: closes the client connection and refuses new ones for DownMs. pty: unplugged for
-  // DownMs, then plugged back. 0 or less: until RestoreLink.
+  // TCP: closes the client connection and refuses new ones for DownMs. pty: the laser
+  // hears and answers nothing for DownMs (Unplug hangs the port up). 0 or less: until
+  // RestoreLink.
   void DropLink(int DownMs);
   void RestoreLink();
   // A pulled cable for DownMs (0 or less: until RestoreLink): nothing is answered, a TCP
