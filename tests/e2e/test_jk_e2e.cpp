@@ -154,6 +154,8 @@ TEST_F(JKEndToEnd, AlarmFromTheAlarmAnswerWithTheCodeInTheTextAndNoTrafficLog) {
   L.UpdateAlarms();
   EXPECT_EQ(Host->Alarms.Count(), 0U);
   EXPECT_EQ(Connected(), 1);
+  L.ExecuteCmd(0x1011, 0);
+  ASSERT_TRUE(WaitCommands(1));
   EXPECT_EQ(Host->App.Lines().size(), 1U);
   EXPECT_EQ(Host->App.ThreadNames(), std::vector<std::string>{"GSI/JK"});
   const auto Dbg = Host->App.DebugLines();

@@ -4,6 +4,7 @@
 // makes' end-to-end suites.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 #include <string>
@@ -34,6 +35,7 @@ public:
   std::atomic<int> PauseMs{0};
   std::atomic<bool> HoldAll{false};
   std::atomic<int> IdleCalls{0};
+  std::atomic<int> ChunksAtFirstWrite{-1};
 
   std::vector<bool> SendResults() {
     std::lock_guard<std::mutex> L(FM);
@@ -65,6 +67,9 @@ protected:
   void AfterSend(bool Written) override {
     std::lock_guard<std::mutex> L(FM);
     FResults.push_back(Written);
+    if (Written && ChunksAtFirstWrite < 0) {
+      ChunksAtFirstWrite = static_cast<int>(FChunks.size());
+    }
   }
 
 private:
@@ -72,6 +77,19 @@ private:
   std::vector<bool> FResults;
   std::vector<TBytes> FChunks;
 };
+
+class TTextProbe : public TQueuedCommThread<std::string> {
+public:
+  TTextProbe(const TLaserComm& C, bool Debug) : TQueuedCommThread(C, Debug) {}
+
+protected:
+  std::string ThreadName() const override { return "TextProbe"; }
+};
+
+std::vector<bool> First(std::vector<bool> V, size_t N) {
+  V.resize(std::min(V.size(), N));
+  return V;
+}
 
 class SerialThreadTest : public testing::FakeCommTest {
 protected:
@@ -103,9 +121,13 @@ TEST_F(SerialThreadTest, QueuedWhileClosedThenOneCommandPerCycleThenIdle) {
   const auto W = Line->Writes();
   ASSERT_EQ(W.size(), 2U);
   EXPECT_EQ(W[1].Bytes, (TBytes{0x02, 0x02}));
-  // One write per cycle, then the queue is empty and the idle request takes over.
-  EXPECT_EQ(T->SendResults(), (std::vector<bool>{true, true, false}));
-  EXPECT_GT(T->IdleCalls.load(), 0);
+  // One write per cycle, then the queue is empty and the idle request takes over, at most
+  // once per cycle's 5 ms sleep.
+  EXPECT_EQ(First(T->SendResults(), 3), (std::vector<bool>{true, true, false}));
+  const int Idle = T->IdleCalls;
+  const double T0 = NowMs();
+  Sleep(50);
+  EXPECT_LE(T->IdleCalls - Idle, ElapsedMs(T0) / 5.0 + 1.0);
 }
 
 // 1 to 28 bytes make a command; the rest is dropped without a word.
@@ -145,24 +167,26 @@ TEST_F(SerialThreadTest, AWriteOfNothingIsLostWithoutLogOrPause) {
   Line->SetCanOpen(true);
   ASSERT_TRUE(WaitWrites(1));
   ASSERT_TRUE(WaitResults(T, 2));
-  EXPECT_EQ(T->SendResults(), (std::vector<bool>{false, true}));
+  EXPECT_EQ(First(T->SendResults(), 2), (std::vector<bool>{false, true}));
   EXPECT_EQ(Line->Writes()[0].Bytes, TBytes{0x02});
   EXPECT_EQ(Host->App.CountContaining("Send Data: "), 1);
   EXPECT_EQ(Host->App.CountContaining("Send Data: 02 "), 1);
 }
 
 // A throwing read costs one cycle, not the thread; the next input phase drains every
-// waiting chunk as it came.
-TEST_F(SerialThreadTest, AnExceptionCostsOneCycleAndEveryChunkIsDrained) {
+// waiting chunk, as it came, before that cycle's write.
+TEST_F(SerialThreadTest, AnExceptionCostsOneCycleAndOneInputPhaseDrainsEveryChunk) {
+  Line->SetCanOpen(false);
+  auto T = Start();
+  T->LockAddBytes(TBytes{0x01});
   Line->ThrowOnNextRead();
   Line->Feed(TBytes{1});
   Line->Feed(TBytes{2, 2});
   Line->Feed(TBytes{3});
-  auto T = Start();
-  T->LockAddBytes(TBytes{0x01});
-  ASSERT_TRUE(WaitWrites(1));
-  ASSERT_TRUE(Line->WaitFor([&] { return T->Chunks().size() >= 3; }, 2000));
+  Line->SetCanOpen(true);
+  ASSERT_TRUE(WaitResults(T, 1));
   EXPECT_EQ(T->Chunks(), (std::vector<TBytes>{{1}, {2, 2}, {3}}));
+  EXPECT_EQ(T->ChunksAtFirstWrite.load(), 3);
 }
 
 TEST_F(SerialThreadTest, DebugLinesOnlyWithTheDebugFlag) {
@@ -183,6 +207,15 @@ TEST_F(SerialThreadTest, DebugLinesOnlyWithTheDebugFlag) {
     EXPECT_EQ(Dbg[0].Text, "TProbe.CommThread");
   }
   EXPECT_EQ(Host->App.ThreadNames(), (std::vector<std::string>{"Probe", "Probe"}));
+}
+
+TEST_F(SerialThreadTest, TextCommandsGoOutAndAreLoggedAsText) {
+  auto T = StartCommThread<TTextProbe>(LineConfig(1), true);
+  T->LockAdd("?STATUS\r\n");
+  ASSERT_TRUE(WaitWrites(1));
+  const auto W = Line->Writes()[0].Bytes;
+  EXPECT_EQ(std::string(W.begin(), W.end()), "?STATUS\r\n");
+  EXPECT_TRUE(Host->App.WaitForLine("Send Data: ?STATUS\r\n", 1000));
 }
 
 TEST_F(SerialThreadTest, EndFreesQueueAndPortAndTakesNoMoreCommands) {

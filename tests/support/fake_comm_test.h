@@ -52,10 +52,7 @@ public:
     std::lock_guard<std::mutex> L(M);
     FInput.push_back(std::move(Chunk));
   }
-  std::vector<TFakeWrite> Writes() const {
-    std::lock_guard<std::mutex> L(M);
-    return FWrites;
-  }
+  std::vector<TFakeWrite> Writes() const { return Get(FWrites); }
   bool WaitFor(const std::function<bool()>& Pred, int TimeoutMs) const {
     const double Start = NowMs();
     while (!Pred()) {
@@ -67,29 +64,18 @@ public:
     return true;
   }
   // Input chunks fed but not read yet.
-  size_t PendingInput() const {
-    std::lock_guard<std::mutex> L(M);
-    return FInput.size();
-  }
-  int OpenAttempts() const {
-    std::lock_guard<std::mutex> L(M);
-    return FOpenAttempts;
-  }
-  int PortsAlive() const {
-    std::lock_guard<std::mutex> L(M);
-    return FAlive;
-  }
-  std::string Settings() const {
-    std::lock_guard<std::mutex> L(M);
-    return FSettings;
-  }
-  int PortNumber() const {
-    std::lock_guard<std::mutex> L(M);
-    return FPort;
-  }
+  size_t PendingInput() const { return Get(FInput).size(); }
+  int OpenAttempts() const { return Get(FOpenAttempts); }
+  int PortsAlive() const { return Get(FAlive); }
+  std::string Settings() const { return Get(FSettings); }
+  int PortNumber() const { return Get(FPort); }
 
 private:
   friend class TFakeCommCtrl;
+  template <class T> T Get(const T& Field) const {
+    std::lock_guard<std::mutex> L(M);
+    return Field;
+  }
   mutable std::mutex M;
   bool FCanOpen = true;
   int FFailWrites = 0;
