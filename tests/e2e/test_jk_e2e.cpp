@@ -67,7 +67,7 @@ protected:
   }
   int Connected() const { return Host->App.CountContaining(SLaserConnectedOk.Get()); }
 
-  sim::TJKSim Sim{sim::TJKSimOptions{.ReadyDelayMs = 200}};
+  sim::TJKSim Sim{sim::TJKSimOptions{.ReadyDelayMs = 200, .ActiveParamSet = 7}};
   TNcLaserPtr Laser;
 };
 
@@ -115,27 +115,8 @@ TEST_F(JKEndToEnd, EmissionOnHoldsTheEmissionFrameUntilTheLaserIsReady) {
   EXPECT_GE(Polls, 2);
   EXPECT_GE(All[I02].TimeMs - All[I01].TimeMs, 150.0);
   EXPECT_EQ(Sim.State(), 3);
-  EXPECT_EQ(Sim.SetPoint(), 600);
-  EXPECT_EQ(Sim.Flag(0x06), 0xFF);
-}
-
-TEST_F(JKEndToEnd, OneCommandPerCycleInQueueOrder) {
-  TJKLaser& L = Make(7);
-  for (int I = 1; I <= 4; ++I) {
-    L.ExecuteCmd(0x5D00 + I, I * 100.0);
-  }
-  ASSERT_TRUE(WaitCommands(4));
-  const Frames C = Sim.Commands();
-  for (int I = 0; I < 4; ++I) {
-    const int V = (I + 1) * 100;
-    EXPECT_EQ(C[I].Bytes, jk::BuildFrame(7, Bytes{0x5D, 0x01, static_cast<std::uint8_t>(I + 1),
-                                                  0x00, 0x00, static_cast<std::uint8_t>(V >> 8),
-                                                  static_cast<std::uint8_t>(V & 0xFF)}));
-    if (I > 0) {
-      EXPECT_GE(C[I].TimeMs - C[I - 1].TimeMs, 4.0); // at least the cycle's own sleep apart
-    }
-  }
-  EXPECT_EQ(Sim.Value(4), 400);
+  // The parameter answer names the active set.
+  EXPECT_TRUE(Until([&] { return L.GetLaserActiveParamSet() == 7; }, 3000));
 }
 
 TEST_F(JKEndToEnd, CommandsQueuedWhileThePortIsClosedGoOutOnceItOpens) {
@@ -154,15 +135,10 @@ TEST_F(JKEndToEnd, CommandsQueuedWhileThePortIsClosedGoOutOnceItOpens) {
   EXPECT_TRUE(L.GetIsAimingOn());
 }
 
-TEST_F(JKEndToEnd, ConnectedOnceAndNoTrafficLogs) {
-  Make(1, true); // the JK thread writes no traffic log even with the debug flag
-  ASSERT_TRUE(Sim.WaitFrames([](const Frames& F) { return F.size() >= 8; }, 5000));
-  EXPECT_EQ(Connected(), 1);
-  EXPECT_EQ(Host->App.Lines().size(), 1U);
-}
-
-TEST_F(JKEndToEnd, AlarmFromTheAlarmAnswerWithTheCodeInTheText) {
-  TJKLaser& L = Make();
+// The JK thread writes no traffic log, even with the debug flag: the connected message is
+// its only line.
+TEST_F(JKEndToEnd, AlarmFromTheAlarmAnswerWithTheCodeInTheTextAndNoTrafficLog) {
+  TJKLaser& L = Make(1, /*Debug=*/true);
   ASSERT_TRUE(Host->App.WaitForLine(SLaserConnectedOk.Get(), 3000));
   Sim.ReportAlarm(0x0102);
   ASSERT_TRUE(Until([&] { return L.GetLaserAlarm() == 258; }, 3000));
@@ -176,20 +152,13 @@ TEST_F(JKEndToEnd, AlarmFromTheAlarmAnswerWithTheCodeInTheText) {
   L.UpdateAlarms();
   EXPECT_EQ(Host->Alarms.Count(), 0U);
   EXPECT_EQ(Connected(), 1);
-}
-
-TEST_F(JKEndToEnd, DestructionSendsTheTwoClosingFrames) {
-  Make(9);
-  ASSERT_TRUE(Host->App.WaitForLine(SLaserConnectedOk.Get(), 3000));
-  Laser.reset();
-  ASSERT_TRUE(Sim.WaitFrames(
-      [](const Frames& F) { return F.size() >= 2 && F.back().FunctionCode() == jk::fcOff; }, 2000));
-  const Frames F = Sim.Frames();
-  const Bytes C1(jk::ClosingFrame1.begin(), jk::ClosingFrame1.end());
-  const Bytes C2(jk::ClosingFrame2.begin(), jk::ClosingFrame2.end());
-  EXPECT_EQ(F[F.size() - 2].Bytes, C1);
-  EXPECT_EQ(F.back().Bytes, C2);
-  EXPECT_EQ(Sim.State(), 0);
+  L.ExecuteCmd(0x1011, 0);
+  ASSERT_TRUE(WaitCommands(1));
+  EXPECT_EQ(Host->App.Lines().size(), 1U);
+  EXPECT_EQ(Host->App.ThreadNames(), std::vector<std::string>{"GSI/JK"});
+  const auto Dbg = Host->App.DebugLines();
+  ASSERT_EQ(Dbg.size(), 1U);
+  EXPECT_EQ(Dbg[0].Text, "TJKLaser.CommThread");
 }
 
 TEST_F(JKEndToEnd, DestructionWithANeverOpenedPortReturnsWithinOneRetry) {
@@ -233,7 +202,7 @@ TEST_F(JKEndToEnd, SurvivesSilenceGarbageShortAnswersAndAPulledCable) {
   EXPECT_EQ(Connected(), 1);
 }
 
-TEST_F(JKEndToEnd, EmissionOffSendsTheStandbyFrame) {
+TEST_F(JKEndToEnd, EmissionOffSendsTheStandbyFrameAndDestructionTheClosingFrames) {
   TJKLaser& L = Make();
   // Off before the laser got ready: the waiting emission frame never goes out.
   ASSERT_TRUE(Host->App.WaitForLine(SLaserConnectedOk.Get(), 3000));
@@ -258,6 +227,15 @@ TEST_F(JKEndToEnd, EmissionOffSendsTheStandbyFrame) {
   EXPECT_EQ(Sim.Commands().back().Bytes, (Bytes{0x7E, 0x01, 0x01, 0x16, 0x07, 0x7E}));
   ASSERT_TRUE(Until([&] { return Sim.State() == 2; }, 3000));
   ASSERT_TRUE(Until([&] { return !L.GetIsEmissionOn(); }, 3000));
+
+  // Destruction ends with the two closing frames.
+  Laser.reset();
+  ASSERT_TRUE(Sim.WaitFrames(
+      [](const Frames& F) { return F.size() >= 2 && F.back().FunctionCode() == jk::fcOff; }, 2000));
+  const Frames F = Sim.Frames();
+  EXPECT_EQ(F[F.size() - 2].Bytes, Bytes(jk::ClosingFrame1.begin(), jk::ClosingFrame1.end()));
+  EXPECT_EQ(F.back().Bytes, Bytes(jk::ClosingFrame2.begin(), jk::ClosingFrame2.end()));
+  EXPECT_EQ(Sim.State(), 0);
 }
 
 // A cycle is at least one 20 ms read pause and the 5 ms sleep when the laser answers, and
@@ -295,8 +273,9 @@ TEST_F(JKEndToEnd, JoinedAndSplitAnswersStillGiveTheState) {
   }
 }
 
+// Each host thread's commands go out in its own order, with the configured address.
 TEST_F(JKEndToEnd, HostThreadsQueueConcurrently) {
-  TJKLaser& L = Make();
+  TJKLaser& L = Make(7);
   constexpr int Threads = 3;
   constexpr int PerThread = 4;
   std::vector<std::thread> Hosts;
@@ -316,6 +295,7 @@ TEST_F(JKEndToEnd, HostThreadsQueueConcurrently) {
   std::vector<int> Next(Threads, 0);
   for (const auto& C : Sim.Commands()) {
     ASSERT_TRUE(C.CrcOk);
+    EXPECT_EQ(C.Address(), 7);
     const int H = C.Bytes[4];
     ASSERT_LT(H, Threads);
     EXPECT_EQ(C.Bytes[8], Next[H]);

@@ -1,8 +1,6 @@
-// The SPI classes on a scripted line: what the end-to-end run cannot force (write counts,
-// a port that stays closed while the host calls).
+// The SPI classes without a port, and on a scripted line for what a real port cannot
+// force: a write that reports -1.
 #include <gtest/gtest.h>
-
-#include <algorithm>
 
 #include "lasers/factory.h"
 #include "lasers/spi.h"
@@ -13,8 +11,6 @@ namespace nclaser {
 namespace {
 
 using testing::TBytes;
-
-const TBytes StatusQuery(spi::StatusQuery.begin(), spi::StatusQuery.end());
 
 TBytes Pkt(std::uint8_t Code, TBytes Data = {}) {
   return spi::BuildPacket(Code, Data);
@@ -84,34 +80,6 @@ TEST_F(SPILaserTest, NegativeWriteCountsCountAsDone) {
   // Both -1 writes were followed by their 20 ms pause.
   EXPECT_EQ(Line->Writes()[0].Bytes, Pkt(spi::cmd1000Aiming, {0x00}));
   EXPECT_GE(Line->Writes()[0].TimeMs - Opened, 40.0);
-}
-
-TEST_F(SPILaserTest, EmissionOffWithdrawsEmissionPacketsNotYetWritten) {
-  const auto Check = [&]<class T>(T*, std::uint8_t First, std::uint8_t Second) {
-    Line->SetCanOpen(false);
-    auto& L = Make<T>();
-    const size_t Before = Line->Writes().size();
-    L.EmissionOn();
-    L.EmissionOff();
-    EXPECT_FALSE(L.GetIsEmissionOn());
-    Line->SetCanOpen(true);
-    // Drained once an idle poll follows.
-    ASSERT_TRUE(Line->WaitFor(
-        [&] {
-          const auto W = Line->Writes();
-          return std::any_of(W.begin() + static_cast<long>(Before), W.end(),
-                             [](const auto& X) { return X.Bytes == StatusQuery; });
-        },
-        3000));
-    const auto W = Line->Writes();
-    for (size_t I = Before; I < W.size(); ++I) {
-      EXPECT_NE(W[I].Bytes[2], First);
-      EXPECT_FALSE(W[I].Bytes[2] == Second && W[I].Bytes.size() > 5 && W[I].Bytes[3] == 0x01);
-    }
-    Laser.reset();
-  };
-  Check(static_cast<TSPILaser*>(nullptr), spi::cmdEmissionStart, spi::cmdEmissionOn);
-  Check(static_cast<TSPI1000Laser*>(nullptr), spi::cmd1000EmissionMode, spi::cmd1000Emission);
 }
 
 } // namespace

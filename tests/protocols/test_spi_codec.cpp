@@ -12,8 +12,30 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// Every command packet of both classes, as the laser expects it on the line.
-TEST(SPICodec, CommandPacketsAndChecksums) {
+// What a read decodes to with each layout: "-" when it is not that layout's status.
+std::string Decoded(const Bytes& Read) {
+  const int N = static_cast<int>(Read.size());
+  std::string Out;
+  if (const auto S = spi::DecodeSPIStatus(Read.data(), N)) {
+    Out += "emission " + std::to_string(S->EmissionOn) + " alarm " + std::to_string(S->Alarm) +
+           " aiming " + std::to_string(S->AimingOn);
+  } else {
+    Out += "-";
+  }
+  if (const auto K = spi::DecodeSPI1000Status(Read.data(), N)) {
+    char P[32];
+    std::snprintf(P, sizeof(P), "%.1f", K->ActualPower);
+    Out += " | aiming " + std::to_string(K->AimingOn) + " alarm " + std::to_string(K->Alarm) +
+           " power " + P;
+  } else {
+    Out += " | -";
+  }
+  return Out;
+}
+
+// Every command packet of both classes as the laser expects it on the line, and the status
+// answers of both layouts as the thread reads them (the whole read is one packet).
+TEST(SPICodec, CommandPacketsAndStatusAnswers) {
   const auto Current = [](double P) { return spi::DiodeCurrentData(P); };
   const auto C50 = Current(50.0);
   struct TRow {
@@ -69,38 +91,14 @@ TEST(SPICodec, CommandPacketsAndChecksums) {
   for (const auto& [Percent, Data] : Currents) {
     EXPECT_EQ(spi::DiodeCurrentData(Percent), Data) << Percent;
   }
-}
 
-// What a read decodes to with each layout: "-" when it is not that layout's status.
-std::string Decoded(const Bytes& Read) {
-  const int N = static_cast<int>(Read.size());
-  std::string Out;
-  if (const auto S = spi::DecodeSPIStatus(Read.data(), N)) {
-    Out += "emission " + std::to_string(S->EmissionOn) + " alarm " + std::to_string(S->Alarm) +
-           " aiming " + std::to_string(S->AimingOn);
-  } else {
-    Out += "-";
-  }
-  if (const auto K = spi::DecodeSPI1000Status(Read.data(), N)) {
-    char P[32];
-    std::snprintf(P, sizeof(P), "%.1f", K->ActualPower);
-    Out += " | aiming " + std::to_string(K->AimingOn) + " alarm " + std::to_string(K->Alarm) +
-           " power " + P;
-  } else {
-    Out += " | -";
-  }
-  return Out;
-}
-
-// Reads as the thread sees them; the whole read is one packet.
-TEST(SPICodec, StatusAnswersOfBothLayouts) {
   const Bytes Two = [] {
     Bytes B = spi::BuildPacket(spi::cmdStatus, Bytes{0x01, 0x00});
     const Bytes C = spi::BuildPacket(spi::cmdStatus, Bytes{0x00, 0x00});
     B.insert(B.end(), C.begin(), C.end());
     return B;
   }();
-  const std::pair<Bytes, const char*> Rows[] = {
+  const std::pair<Bytes, const char*> Reads[] = {
       {{0x1B, 0x03, 0x01, 0x05, 0x00, 0x0D, 0x31}, "emission 1 alarm 1 aiming 0 | -"},
       {spi::BuildPacket(spi::cmdStatus, Bytes{0x08, 0xFF}), "emission 0 alarm 0 aiming 1 | -"},
       {spi::BuildPacket(spi::cmdStatus,
@@ -113,7 +111,7 @@ TEST(SPICodec, StatusAnswersOfBothLayouts) {
       {{0x1B, 0x0F, 0x01, 0x00, 0xC0, 0x0D, 0xF8}, "- | -"}, // sums right, shorter than announced
       {Two, "- | -"},
   };
-  for (const auto& [Read, Want] : Rows) {
+  for (const auto& [Read, Want] : Reads) {
     EXPECT_EQ(Decoded(Read), Want) << testing::PrintToString(Read);
   }
   // The laser side finds packets behind noise and waits for the rest of a partial one.
