@@ -5,7 +5,6 @@
 
 #include "lasers/factory.h"
 #include "lasers/fiber.h"
-#include "strings/messages.h"
 #include "tests/support/host_fixture.h"
 
 namespace nclaser {
@@ -117,17 +116,6 @@ TEST_F(AlarmTest, ADestroyedLaserLeavesNoAlarmAndIsNeverAskedAgain) {
   Stop = true;
   Reader.join();
   EXPECT_EQ(Host->Alarms.Count(), 0U);
-}
-
-TEST_F(AlarmTest, BaseTextIsModelAndLaserAlarm) {
-  class TPlain : public TFiberLaser {
-  public:
-    void UpdateAlarms() override { SetAlarmStatus(true); }
-  };
-  auto Plain = NewLaser<TPlain>(nullptr, P);
-  Plain->RegisterAlarms();
-  Plain->UpdateAlarms();
-  EXPECT_EQ(Host->Alarms.Active()[0].Desc, "M" + SLaserAlarm.Get());
 }
 
 } // namespace

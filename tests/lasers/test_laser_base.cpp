@@ -148,6 +148,7 @@ public:
 TEST_F(LaserBaseTest, BaseOperations) {
   Params.DefParams.PWM.Frequency = 4000;
   Params.DefParams.PWM.Ratio = 0.3;
+  Params.DefParams.DA.DAPort = 0x103;
   auto L = Build<TPlainLaser>();
   EXPECT_EQ(L->GetDeviceDesc(), "YLR-500");
   EXPECT_FALSE(L->GetIsBusy());
@@ -155,6 +156,12 @@ TEST_F(LaserBaseTest, BaseOperations) {
   EXPECT_EQ(L->GetLaserMode(), 0);
   EXPECT_FALSE(L->GetIsEmissionOn());
   EXPECT_EQ(L->GetAlarmDesc(), "YLR-500 激光器报警");
+  Host->App.LoadLocaleText("[Device_Strs]\nSLaserAlarm=\" laser alarm\"\n");
+  EXPECT_EQ(L->GetAlarmDesc(), "YLR-500 laser alarm"); // asked anew
+  EXPECT_EQ(L->CurrentToVoltage(1.2), 10.0);
+  EXPECT_EQ(L->CurrentToVoltage(-0.1), 0.0);
+  EXPECT_DOUBLE_EQ(L->CurrentToVoltage(0.55), 5.5);
+  EXPECT_EQ(L->GetCurrentDAPort(), 3); // the low 8 bits
   // Construction does not touch the outputs or the PWM port.
   EXPECT_TRUE(Host->IO.Timeline().empty());
 
@@ -185,23 +192,6 @@ TEST_F(LaserBaseTest, AimingFollowsItsActiveLevel) {
   Low->SetAimingOn(false);
   EXPECT_TRUE(Host->IO.GetOutput(9));
   EXPECT_FALSE(Low->GetIsAimingOn());
-}
-
-TEST_F(LaserBaseTest, CurrentToVoltageAndDaPort) {
-  Params.DefParams.DA.DAPort = 0x103;
-  auto L = Build<TPlainLaser>();
-  EXPECT_EQ(L->CurrentToVoltage(1.2), 10.0);
-  EXPECT_EQ(L->CurrentToVoltage(-0.1), 0.0);
-  EXPECT_DOUBLE_EQ(L->CurrentToVoltage(0.55), 5.5);
-  EXPECT_EQ(L->GetCurrentDAPort(), 3);
-}
-
-TEST_F(LaserBaseTest, AlarmTextWithEmptyModelAndLocaleChange) {
-  Params.DefParams.Model.clear();
-  auto L = Build<TPlainLaser>();
-  EXPECT_EQ(L->GetAlarmDesc(), " 激光器报警");
-  Host->App.LoadLocaleText("[Device_Strs]\nSLaserAlarm=\" laser alarm\"\n");
-  EXPECT_EQ(L->GetAlarmDesc(), " laser alarm");
 }
 
 TEST_F(LaserBaseTest, NoPwmPortKeepsTheStoredValues) {
@@ -309,19 +299,6 @@ TEST_F(LaserBaseTest, ACreateThatThrowsLeavesNothingBehind) {
   EXPECT_EQ(Host->Alarms.CreatedCount(), 1);
   // The fiber base's teardown ran: PWM stopped.
   EXPECT_FALSE(Host->Pwm->GetPwmOn(1));
-}
-
-TEST_F(LaserBaseTest, TheFactoryTableFindsRegisteredClasses) {
-  RegisterLaserClass({"TProbeLaserForTest", &NewLaser<TPlainLaser>, "DefParams", eltNone});
-  const auto* Info = FindLaserClass("TProbeLaserForTest");
-  ASSERT_NE(Info, nullptr);
-  EXPECT_EQ(Info->ConfigMember, "DefParams");
-  auto L = Info->Factory(nullptr, Params);
-  EXPECT_EQ(L->GetDeviceDesc(), "YLR-500");
-  EXPECT_EQ(FindLaserClass("TNoSuchLaser"), nullptr);
-  const auto All = LaserClasses();
-  EXPECT_TRUE(std::is_sorted(All.begin(), All.end(),
-                             [](const auto& A, const auto& B) { return A.Name < B.Name; }));
 }
 
 } // namespace
