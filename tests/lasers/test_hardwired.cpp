@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <atomic>
 #include <cstdio>
 #include <ostream>
@@ -61,8 +62,6 @@ using DefaultLaserTest = testing::HostTest;
 
 TEST_F(DefaultLaserTest, PowerOnRaisesReadyAtOnceAndCtrlAfterTheDelay) {
   auto L = NewLaser<TDefaultLaser>(nullptr, DefaultParams(500));
-  EXPECT_EQ(As<TDefaultLaser>(L).GetReadyPort(), KReady);
-  EXPECT_EQ(As<TDefaultLaser>(L).GetReadyDelay(), 500);
   const double T0 = NowMs();
   L->EmissionOn();
   EXPECT_LT(ElapsedMs(T0), testing::KAtOnceMs) << "EmissionOn waited for the sequence";
@@ -162,10 +161,9 @@ TEST_F(RofinLaserTest, PowerOnSequenceAndItsCompletion) {
   const auto W = OutputWrites(Host->IO, {KMains, KReset, KStandby}, T0);
   EXPECT_EQ(Names(W), (Strs{"out30=1", "out31=1", "out31=0", "out32=1"}));
   ASSERT_EQ(W.size(), 4U);
-  EXPECT_NEAR(W[0].AtMs, 0.0, testing::KLateMs);
-  EXPECT_AT(std::optional<double>(W[1].AtMs), 200.0);
-  EXPECT_AT(std::optional<double>(W[2].AtMs), 300.0);
-  EXPECT_AT(std::optional<double>(W[3].AtMs), 400.0);
+  for (size_t I = 0; I < W.size(); ++I) {
+    EXPECT_AT(std::optional<double>(W[I].AtMs), (std::array{0.0, 200.0, 300.0, 400.0})[I]);
+  }
 
   while (!L->GetIsEmissionOn() && ElapsedMs(T0) < 2000) {
     Sleep(2);
@@ -183,12 +181,19 @@ TEST_F(RofinLaserTest, PowerOnSequenceAndItsCompletion) {
             (Strs{"out32=0", "out30=0"}));
 }
 
+// A second Rofin power-on meanwhile waits for the lock and gives up; a default laser's
+// sequence has a lock of its own.
 TEST_F(RofinLaserTest, SecondPowerOnMeanwhileDoesNothing) {
   auto A = NewLaser<TRofinLaser>(nullptr, RofinParams());
   auto B = NewLaser<TRofinLaser>(nullptr, RofinParams());
+  auto D = NewLaser<TDefaultLaser>(nullptr, DefaultParams(0));
   A->EmissionOn();
   ASSERT_TRUE(Host->IO.WaitOutput(KMains, true, 1000));
-  const double T0 = NowMs();
+  double T0 = NowMs();
+  D->EmissionOn();
+  EXPECT_LT(ElapsedMs(T0), testing::KAtOnceMs);
+  EXPECT_TRUE(Host->IO.WaitOutput(KCtrl, true, 1000));
+  T0 = NowMs();
   B->EmissionOn();
   EXPECT_WAITED(ElapsedMs(T0), 100.0);
   while (!A->GetIsEmissionOn() && ElapsedMs(T0) < 2000) {
@@ -201,16 +206,6 @@ TEST_F(RofinLaserTest, SecondPowerOnMeanwhileDoesNothing) {
   EXPECT_TRUE(B->GetIsEmissionOn());
 }
 
-TEST_F(RofinLaserTest, DefaultAndRofinSequencesDoNotShareALock) {
-  auto R = NewLaser<TRofinLaser>(nullptr, RofinParams());
-  auto D = NewLaser<TDefaultLaser>(nullptr, DefaultParams(0));
-  R->EmissionOn();
-  const double T0 = NowMs();
-  D->EmissionOn();
-  EXPECT_LT(ElapsedMs(T0), testing::KAtOnceMs);
-  EXPECT_TRUE(Host->IO.WaitOutput(KCtrl, true, 1000));
-}
-
 TEST_F(RofinLaserTest, AlarmInputsDropStandbyAndItReturnsWhenTheyClear) {
   auto L = NewLaser<TRofinLaser>(nullptr, RofinParams());
   L->RegisterAlarms();
@@ -221,21 +216,18 @@ TEST_F(RofinLaserTest, AlarmInputsDropStandbyAndItReturnsWhenTheyClear) {
   while (!L->GetIsEmissionOn()) {
     Sleep(2);
   }
-  Host->IO.SetInput(KError, true);
-  L->UpdateAlarms();
-  EXPECT_TRUE(Host->Alarms.IsActive(ID));
-  EXPECT_TRUE(As<TRofinLaser>(L).GetHasAlarm());
-  EXPECT_FALSE(Host->IO.GetOutput(KStandby));
-  Host->IO.SetInput(KError, false);
-  Host->IO.SetInput(KWarning, true);
-  L->UpdateAlarms();
-  EXPECT_TRUE(Host->Alarms.IsActive(ID));
-  EXPECT_FALSE(Host->IO.GetOutput(KStandby));
-  Host->IO.SetInput(KWarning, false);
-  L->UpdateAlarms();
-  EXPECT_FALSE(Host->Alarms.IsActive(ID));
-  EXPECT_TRUE(Host->IO.GetOutput(KStandby));
-  EXPECT_TRUE(L->GetIsEmissionOn());
+  for (const int Input : {KError, KWarning}) {
+    Host->IO.SetInput(Input, true);
+    L->UpdateAlarms();
+    EXPECT_TRUE(Host->Alarms.IsActive(ID)) << Input;
+    EXPECT_TRUE(As<TRofinLaser>(L).GetHasAlarm());
+    EXPECT_FALSE(Host->IO.GetOutput(KStandby));
+    Host->IO.SetInput(Input, false);
+    L->UpdateAlarms();
+    EXPECT_FALSE(Host->Alarms.IsActive(ID));
+    EXPECT_TRUE(Host->IO.GetOutput(KStandby));
+    EXPECT_TRUE(L->GetIsEmissionOn());
+  }
 
   // With emission off, standby stays off once the fault clears.
   L->EmissionOff();
@@ -246,7 +238,7 @@ TEST_F(RofinLaserTest, AlarmInputsDropStandbyAndItReturnsWhenTheyClear) {
   L->UpdateAlarms();
   EXPECT_TRUE(OutputWrites(Host->IO, {KStandby}, T0).empty());
   EXPECT_FALSE(Host->Alarms.IsActive(ID));
-  EXPECT_EQ(Host->Alarms.CreatedCount(), 2);
+  EXPECT_EQ(Host->Alarms.CreatedCount(), 3);
 }
 
 // The host polls alarms and reads the emission state on one thread while another toggles
