@@ -93,21 +93,24 @@ TEST_F(CO2LaserTest, PowerGoesThroughDARatioAndMinRatioToBothOutputs) {
   L2.DynamicPower(1.0);
   EXPECT_DOUBLE_EQ(Host->IO.GetDA(KDA), 8.0);
   EXPECT_DOUBLE_EQ(Host->Pwm->GetRatio(1), 0.8);
-}
+  Laser.reset();
 
-TEST_F(CO2LaserTest, RatioStepsStartFromThePortRatio) {
-  auto& L = Make(Params());
-  L.ExecuteCmd(11, 0.5);
-  L.ExecuteCmd(13, 0.2);
+  // The ratio steps start from the port's ratio.
+  auto& L3 = Make(Params());
+  L3.ExecuteCmd(11, 0.5);
+  L3.ExecuteCmd(13, 0.2);
   EXPECT_NEAR(Host->Pwm->GetRatio(1), 0.7, 1e-12);
   EXPECT_NEAR(Host->IO.GetDA(KDA), 7.0, 1e-9);
-  L.ExecuteCmd(12, 0.001);
+  L3.ExecuteCmd(12, 0.001);
   EXPECT_NEAR(Host->Pwm->GetRatio(1), 0.69, 1e-12);
 }
 
-TEST_F(CO2LaserTest, LaserOffKeepsThePwmRunningAtMinRatio) {
+TEST_F(CO2LaserTest, LaserOffAndDestroyKeepThePwmRunningAtMinRatio) {
   auto& L = Make(Params());
-  L.LaserOn();
+  L.ExecuteCmd(26, 0); // prepare: the PWM runs, the laser stays off
+  EXPECT_TRUE(Host->Pwm->GetPwmOn(1));
+  EXPECT_FALSE(Host->IO.GetOutput(KCtrl));
+  L.ExecuteCmd(1, 0);
   EXPECT_TRUE(L.GetIsLaserOn());
   L.SetPwmRatio(0.8);
   const double T0 = NowMs();
@@ -118,15 +121,13 @@ TEST_F(CO2LaserTest, LaserOffKeepsThePwmRunningAtMinRatio) {
   EXPECT_TRUE(Host->Pwm->GetPwmOn(1));
   EXPECT_DOUBLE_EQ(Host->Pwm->GetRatio(1), 0.1);
   EXPECT_DOUBLE_EQ(Host->IO.GetDA(KDA), 1.0);
-}
 
-TEST_F(CO2LaserTest, PrepareRunsThePwmButLeavesTheLaserOff) {
-  auto& L = Make(Params());
-  L.ExecuteCmd(26, 0);
-  EXPECT_TRUE(Host->Pwm->GetPwmOn(1));
+  L.LaserOn();
+  L.SetPwmRatio(0.8);
+  Laser.reset();
   EXPECT_FALSE(Host->IO.GetOutput(KCtrl));
-  L.ExecuteCmd(1, 0);
-  EXPECT_TRUE(Host->IO.GetOutput(KCtrl));
+  EXPECT_TRUE(Host->Pwm->GetPwmOn(1));
+  EXPECT_DOUBLE_EQ(Host->Pwm->GetRatio(1), 0.1);
 }
 
 TEST_F(CO2LaserTest, ShutterDelayMakesTheHostWaitWithoutStatusInput) {
@@ -176,7 +177,7 @@ TEST_F(CO2LaserTest, MissingShutterOutputIsSkippedButCtrlPortIsNot) {
   EXPECT_EQ(Events(Host->IO, TIoKind::Output, T0), (std::vector<std::string>{"out3=1", "out3=0"}));
 }
 
-TEST_F(CO2LaserTest, ModeOutputsFollowTheTable) {
+TEST_F(CO2LaserTest, ModeOutputsFollowTheTableWhenBothExist) {
   auto& L = Make(Params());
   L.ExecuteCmd(17, 1);
   EXPECT_TRUE(Host->IO.GetOutput(KMode0));
@@ -190,23 +191,15 @@ TEST_F(CO2LaserTest, ModeOutputsFollowTheTable) {
   EXPECT_EQ(L.GetLaserMode(), 3);
   EXPECT_TRUE(Events(Host->IO, TIoKind::Output, T0).empty());
   EXPECT_TRUE(Host->IO.GetOutput(KMode1));
-}
-
-TEST_F(CO2LaserTest, ModeNeedsBothSelectOutputs) {
-  Host->IO.SetOutputsExist({KCtrl, KShutter, KMode0});
-  auto& L = Make(Params());
-  L.SetLaserMode(1);
-  EXPECT_EQ(L.GetLaserMode(), 1);
-  EXPECT_TRUE(Events(Host->IO, TIoKind::Output).empty());
-}
-
-TEST_F(CO2LaserTest, DestroySwitchesTheLaserOffButKeepsThePwm) {
-  auto& L = Make(Params());
-  L.LaserOn();
   Laser.reset();
-  EXPECT_FALSE(Host->IO.GetOutput(KCtrl));
-  EXPECT_TRUE(Host->Pwm->GetPwmOn(1));
-  EXPECT_DOUBLE_EQ(Host->Pwm->GetRatio(1), 0.1);
+
+  // Both select outputs or none is written.
+  Host->IO.SetOutputsExist({KCtrl, KShutter, KMode0});
+  const double T1 = NowMs();
+  auto& L2 = Make(Params());
+  L2.SetLaserMode(1);
+  EXPECT_EQ(L2.GetLaserMode(), 1);
+  EXPECT_TRUE(Events(Host->IO, TIoKind::Output, T1).empty());
 }
 
 class YAGLaserTest : public testing::HostTest {};

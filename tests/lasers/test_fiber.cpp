@@ -5,7 +5,7 @@
 #include "host/clock.h"
 #include "lasers/factory.h"
 #include "lasers/fiber.h"
-#include "tests/support/host_fixture.h"
+#include "tests/lasers/io_laser_support.h"
 
 namespace nclaser {
 namespace {
@@ -100,7 +100,7 @@ TEST_F(FiberTest, FamilyPathSkipsRequestsWithinHalfAPercentOfTheLastApplied) {
   EXPECT_EQ(C->Custom, (std::vector<double>{50.6, 50.6}));
 }
 
-TEST_F(FiberTest, LaserOnPrepareSetsEverythingButLeavesThePwmStopped) {
+TEST_F(FiberTest, LaserOnPrepareSetsEverythingButLeavesThePwmStoppedAndLaserOffUndoesIt) {
   P.DefParams.PWM.Frequency = 20000;
   P.DefParams.PWM.Ratio = 0.4;
   auto L = NewLaser<TAnalogLaser>(nullptr, P);
@@ -118,17 +118,15 @@ TEST_F(FiberTest, LaserOnPrepareSetsEverythingButLeavesThePwmStopped) {
   EXPECT_FALSE(Host->Pwm->GetPwmOn(1));
   EXPECT_FALSE(Host->IO.GetOutput(10));
   EXPECT_FALSE(Host->IO.GetOutput(11));
-}
 
-TEST_F(FiberTest, EnablePortsThatDoNotExistAreSkipped) {
+  // The dynamic power is the ratio; an enable output that does not exist is skipped.
+  L->DynamicPower(0.35);
+  EXPECT_EQ(Host->Pwm->GetRatio(1), 0.35);
+  EXPECT_EQ(L->GetPwmRatio(), 0.35);
   Host->IO.SetOutputsExist({11});
-  auto L = NewLaser<TAnalogLaser>(nullptr, P);
-  Host->IO.ClearTimeline();
+  const double T0 = NowMs();
   L->LaserOn();
-  for (const TIoEvent& E : Host->IO.Timeline()) {
-    EXPECT_FALSE(E.Kind == TIoKind::Output && E.Port == 10) << ToString(E);
-  }
-  EXPECT_TRUE(Host->IO.GetOutput(11));
+  EXPECT_EQ(testing::Events(Host->IO, TIoKind::Output, T0), std::vector<std::string>{"out11=1"});
 }
 
 TEST_F(FiberTest, QcwLaserOnWaitsTwentyMilliseconds) {
@@ -137,22 +135,6 @@ TEST_F(FiberTest, QcwLaserOnWaitsTwentyMilliseconds) {
   const double T0 = NowMs();
   L->LaserOn();
   EXPECT_GE(ElapsedMs(T0), 19.5);
-}
-
-TEST_F(FiberTest, DynamicPowerIsThePwmRatio) {
-  auto L = NewLaser<TAnalogLaser>(nullptr, P);
-  L->DynamicPower(0.35);
-  EXPECT_EQ(Host->Pwm->GetRatio(1), 0.35);
-  EXPECT_EQ(L->GetPwmRatio(), 0.35);
-}
-
-TEST_F(FiberTest, DestructionClosesEmissionThenSwitchesOff) {
-  auto L = NewLaser<TAnalogLaser>(nullptr, P);
-  L->LaserOn();
-  ASSERT_TRUE(Host->Pwm->GetPwmOn(1));
-  L.reset();
-  EXPECT_FALSE(Host->Pwm->GetPwmOn(1));
-  EXPECT_FALSE(Host->IO.GetOutput(10));
 }
 
 class NoPwmFiberTest : public FiberTest {

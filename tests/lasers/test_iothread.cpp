@@ -6,13 +6,10 @@
 #include "host/clock.h"
 #include "host/sync.h"
 #include "lasers/iothread.h"
-#include "tests/support/host_fixture.h"
+#include "tests/lasers/io_laser_support.h"
 
 namespace nclaser {
 namespace {
-
-using hostkit::TIoEvent;
-using hostkit::TIoKind;
 
 class IOThreadTest : public nclaser::testing::HostTest {
 protected:
@@ -31,20 +28,9 @@ protected:
     CloseHandle(Finish);
     HostTest::TearDown();
   }
-  // Output events (port, level, time since T0).
-  struct TOut {
-    int Port;
-    bool Level;
-    double At;
-  };
-  std::vector<TOut> Outputs(double T0) const {
-    std::vector<TOut> V;
-    for (const TIoEvent& E : Host->IO.Timeline()) {
-      if (E.Kind == TIoKind::Output) {
-        V.push_back({E.Port, E.Value != 0.0, E.TimeMs - T0});
-      }
-    }
-    return V;
+  // The output writes since T0, with their times.
+  std::vector<testing::TWrite> Outputs(double T0) const {
+    return testing::OutputWrites(Host->IO, {1, 2, 3, 4}, T0);
   }
   bool Finished(int TimeoutMs) { return WaitForSingleObject(Finish, TimeoutMs) == WAIT_OBJECT_0; }
   bool LockBack(int TimeoutMs) { return WaitForSingleObject(Lock, TimeoutMs) == WAIT_OBJECT_0; }
@@ -73,17 +59,12 @@ TEST_F(IOThreadTest, RunsOutputsAndDelaysInOrderThenSignalsAndGivesBackTheLock) 
   ASSERT_TRUE(Finished(3000));
   ASSERT_TRUE(LockBack(1000));
   const auto O = Outputs(T0);
-  ASSERT_EQ(O.size(), 3U);
-  EXPECT_EQ(O[0].Port, 3);
-  EXPECT_TRUE(O[0].Level);
-  EXPECT_LT(O[0].At, 80.0);
-  EXPECT_EQ(O[1].Port, 4);
-  EXPECT_GT(O[1].At - O[0].At, 100.0); // strictly more than the delay
-  EXPECT_LT(O[1].At - O[0].At, 180.0);
-  EXPECT_EQ(O[2].Port, 3);
-  EXPECT_FALSE(O[2].Level);
-  EXPECT_GT(O[2].At - O[1].At, 50.0);
-  EXPECT_LT(O[2].At - O[1].At, 130.0);
+  ASSERT_EQ(testing::Names(O), (std::vector<std::string>{"out3=1", "out4=1", "out3=0"}));
+  EXPECT_LT(O[0].AtMs, 80.0);
+  EXPECT_GT(O[1].AtMs - O[0].AtMs, 100.0); // strictly more than the delay
+  EXPECT_LT(O[1].AtMs - O[0].AtMs, 180.0);
+  EXPECT_GT(O[2].AtMs - O[1].AtMs, 50.0);
+  EXPECT_LT(O[2].AtMs - O[1].AtMs, 130.0);
   EXPECT_EQ(Host->App.ThreadNames().back(), "NCIOThread");
 }
 
@@ -103,12 +84,12 @@ TEST_F(IOThreadTest, InputWaitsEndAtTheLevelOrAtTheTimeOut) {
   Host->IO.SetInput(7, true);
   ASSERT_TRUE(Finished(3000));
   const auto O = Outputs(T0);
-  ASSERT_EQ(O.size(), 3U);
-  EXPECT_LT(O[0].At, 80.0);
-  EXPECT_GE(O[1].At - O[0].At, 80.0);
-  EXPECT_LT(O[1].At - O[0].At, 180.0);
-  EXPECT_GE(O[2].At, 150.0);
-  EXPECT_LT(O[2].At, 300.0);
+  ASSERT_EQ(testing::Names(O), (std::vector<std::string>{"out1=1", "out2=1", "out3=1"}));
+  EXPECT_LT(O[0].AtMs, 80.0);
+  EXPECT_GE(O[1].AtMs - O[0].AtMs, 80.0);
+  EXPECT_LT(O[1].AtMs - O[0].AtMs, 180.0);
+  EXPECT_GE(O[2].AtMs, 150.0);
+  EXPECT_LT(O[2].AtMs, 300.0);
   EXPECT_TRUE(LockBack(1000));
 }
 

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "host/clock.h"
@@ -148,6 +149,7 @@ public:
 TEST_F(LaserBaseTest, BaseOperations) {
   Params.DefParams.PWM.Frequency = 4000;
   Params.DefParams.PWM.Ratio = 0.3;
+  Params.DefParams.DA.DAPort = 0x103;
   auto L = Build<TPlainLaser>();
   EXPECT_EQ(L->GetDeviceDesc(), "YLR-500");
   EXPECT_FALSE(L->GetIsBusy());
@@ -155,6 +157,12 @@ TEST_F(LaserBaseTest, BaseOperations) {
   EXPECT_EQ(L->GetLaserMode(), 0);
   EXPECT_FALSE(L->GetIsEmissionOn());
   EXPECT_EQ(L->GetAlarmDesc(), "YLR-500 激光器报警");
+  Host->App.LoadLocaleText("[Device_Strs]\nSLaserAlarm=\" laser alarm\"\n");
+  EXPECT_EQ(L->GetAlarmDesc(), "YLR-500 laser alarm"); // asked anew
+  EXPECT_EQ(L->CurrentToVoltage(1.2), 10.0);
+  EXPECT_EQ(L->CurrentToVoltage(-0.1), 0.0);
+  EXPECT_DOUBLE_EQ(L->CurrentToVoltage(0.55), 5.5);
+  EXPECT_EQ(L->GetCurrentDAPort(), 3); // the low 8 bits
   // Construction does not touch the outputs or the PWM port.
   EXPECT_TRUE(Host->IO.Timeline().empty());
 
@@ -185,23 +193,6 @@ TEST_F(LaserBaseTest, AimingFollowsItsActiveLevel) {
   Low->SetAimingOn(false);
   EXPECT_TRUE(Host->IO.GetOutput(9));
   EXPECT_FALSE(Low->GetIsAimingOn());
-}
-
-TEST_F(LaserBaseTest, CurrentToVoltageAndDaPort) {
-  Params.DefParams.DA.DAPort = 0x103;
-  auto L = Build<TPlainLaser>();
-  EXPECT_EQ(L->CurrentToVoltage(1.2), 10.0);
-  EXPECT_EQ(L->CurrentToVoltage(-0.1), 0.0);
-  EXPECT_DOUBLE_EQ(L->CurrentToVoltage(0.55), 5.5);
-  EXPECT_EQ(L->GetCurrentDAPort(), 3);
-}
-
-TEST_F(LaserBaseTest, AlarmTextWithEmptyModelAndLocaleChange) {
-  Params.DefParams.Model.clear();
-  auto L = Build<TPlainLaser>();
-  EXPECT_EQ(L->GetAlarmDesc(), " 激光器报警");
-  Host->App.LoadLocaleText("[Device_Strs]\nSLaserAlarm=\" laser alarm\"\n");
-  EXPECT_EQ(L->GetAlarmDesc(), " laser alarm");
 }
 
 TEST_F(LaserBaseTest, NoPwmPortKeepsTheStoredValues) {
@@ -311,17 +302,113 @@ TEST_F(LaserBaseTest, ACreateThatThrowsLeavesNothingBehind) {
   EXPECT_FALSE(Host->Pwm->GetPwmOn(1));
 }
 
-TEST_F(LaserBaseTest, TheFactoryTableFindsRegisteredClasses) {
-  RegisterLaserClass({"TProbeLaserForTest", &NewLaser<TPlainLaser>, "DefParams", eltNone});
-  const auto* Info = FindLaserClass("TProbeLaserForTest");
-  ASSERT_NE(Info, nullptr);
-  EXPECT_EQ(Info->ConfigMember, "DefParams");
-  auto L = Info->Factory(nullptr, Params);
-  EXPECT_EQ(L->GetDeviceDesc(), "YLR-500");
-  EXPECT_EQ(FindLaserClass("TNoSuchLaser"), nullptr);
-  const auto All = LaserClasses();
-  EXPECT_TRUE(std::is_sorted(All.begin(), All.end(),
-                             [](const auto& A, const auto& B) { return A.Name < B.Name; }));
+// ---- the laser alarm ----
+// A laser whose fault and text the test sets.
+class TFaultyLaser : public TFiberLaser {
+public:
+  std::atomic<bool> Fault{false};
+  std::string Text = "fault A";
+  std::atomic<int> DescCalls{0};
+  void UpdateAlarms() override {
+    TFiberLaser::UpdateAlarms();
+    SetAlarmStatus(Fault);
+  }
+  std::string GetAlarmDesc() override {
+    ++DescCalls;
+    return Text;
+  }
+};
+
+class AlarmTest : public nclaser::testing::HostTest {
+protected:
+  void SetUp() override {
+    HostTest::SetUp();
+    P.Initialize();
+    P.DefParams.Model = "M";
+    L = NewLaser<TFaultyLaser>(nullptr, P);
+    F = static_cast<TFaultyLaser*>(L.get());
+  }
+  void TearDown() override {
+    L.reset();
+    HostTest::TearDown();
+  }
+  TLaserParams P;
+  TNcLaserPtr L;
+  TFaultyLaser* F = nullptr;
+};
+
+TEST_F(AlarmTest, OneIdPerLaserCreatedOnlyWhenFirstRaised) {
+  EXPECT_EQ(L->GetAlarmID(), 0);
+  L->RegisterAlarms();
+  const int ID = L->GetAlarmID();
+  EXPECT_NE(ID, 0);
+  EXPECT_EQ(Host->Alarms.CreatedCount(), 0); // registering creates no alarm
+  L->UpdateAlarms();
+  EXPECT_EQ(Host->Alarms.CreatedCount(), 0); // nor does clearing one never raised
+  F->Fault = true;
+  L->UpdateAlarms();
+  L->UpdateAlarms();
+  ASSERT_TRUE(Host->Alarms.IsActive(ID));
+  EXPECT_EQ(Host->Alarms.CreatedCount(), 1);
+  const auto A = Host->Alarms.Active();
+  ASSERT_EQ(A.size(), 1U);
+  EXPECT_EQ(A[0].PlcName, "Laser");
+  EXPECT_EQ(A[0].Options & 0x00E0, 0x00E0);
+  EXPECT_EQ(A[0].Desc, "fault A");
+  F->Fault = false;
+  L->UpdateAlarms();
+  EXPECT_EQ(Host->Alarms.Count(), 0U);
+  F->Fault = true;
+  L->UpdateAlarms();
+  EXPECT_TRUE(Host->Alarms.IsActive(ID)); // same id again
+  EXPECT_EQ(L->GetAlarmID(), ID);
+  EXPECT_EQ(Host->Alarms.CreatedCount(), 2);
+}
+
+TEST_F(AlarmTest, TextIsAskedAnewOnEveryRead) {
+  L->RegisterAlarms();
+  F->Fault = true;
+  L->UpdateAlarms();
+  const int Before = F->DescCalls;
+  EXPECT_EQ(Host->Alarms.Active()[0].Desc, "fault A");
+  F->Text = "fault B";
+  EXPECT_EQ(Host->Alarms.Active()[0].Desc, "fault B");
+  EXPECT_EQ(F->DescCalls, Before + 2);
+}
+
+TEST_F(AlarmTest, TwoLasersHaveTwoAlarms) {
+  auto Other = NewLaser<TFaultyLaser>(nullptr, P);
+  L->RegisterAlarms();
+  Other->RegisterAlarms();
+  EXPECT_NE(L->GetAlarmID(), Other->GetAlarmID());
+  F->Fault = true;
+  static_cast<TFaultyLaser*>(Other.get())->Fault = true;
+  L->UpdateAlarms();
+  Other->UpdateAlarms();
+  EXPECT_EQ(Host->Alarms.Count(), 2U);
+  Other.reset();
+  EXPECT_EQ(Host->Alarms.Count(), 1U);
+}
+
+TEST_F(AlarmTest, ADestroyedLaserLeavesNoAlarmAndIsNeverAskedAgain) {
+  L->RegisterAlarms();
+  F->Fault = true;
+  L->UpdateAlarms();
+  ASSERT_EQ(Host->Alarms.Count(), 1U);
+  // Read the texts on another thread while the laser goes away.
+  std::atomic<bool> Stop{false};
+  std::thread Reader([&] {
+    while (!Stop) {
+      for (const auto& A : Host->Alarms.Active()) {
+        EXPECT_TRUE(A.Desc == "fault A" || A.Desc.empty());
+      }
+    }
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  L.reset();
+  Stop = true;
+  Reader.join();
+  EXPECT_EQ(Host->Alarms.Count(), 0U);
 }
 
 } // namespace
