@@ -9,8 +9,8 @@
 namespace nclaser::cli {
 namespace {
 
-// The factory's registrations and the tool's table tell the same story; a class of the
-// table that no family registered is refused by name.
+// The factory's registrations and the tool's table tell the same story; a class of neither
+// is refused by name.
 TEST(CliClasses, TheToolTableMatchesTheRegistrations) {
   EXPECT_EQ(ClassAvailability("TNoSuchLaser").rfind("unknown laser class TNoSuchLaser", 0), 0u);
   for (const auto& Info : LaserClasses()) {
@@ -22,21 +22,7 @@ TEST(CliClasses, TheToolTableMatchesTheRegistrations) {
   }
   for (const auto& Row : ClassTable()) {
     SCOPED_TRACE(Row.Name);
-    const std::string Why = ClassAvailability(Row.Name);
-    if (FindLaserClass(Row.Name) != nullptr) {
-      EXPECT_EQ(Why, "");
-      continue;
-    }
-    EXPECT_EQ(Why, std::string("class ") + Row.Name + " is not available in this build");
-    TConfig C;
-    C.ClassName = Row.Name;
-    InitializeDefaults(C.Params, Row.LaserType);
-    try {
-      (void)BuildLaser(C);
-      ADD_FAILURE() << "built";
-    } catch (const EBuildError& E) {
-      EXPECT_EQ(E.what(), Why);
-    }
+    EXPECT_EQ(ClassAvailability(Row.Name), "");
   }
 }
 

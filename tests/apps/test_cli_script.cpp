@@ -4,7 +4,6 @@
 #include <vector>
 
 #include "apps/nclaser/script.h"
-#include "host/clock.h"
 #include "lasers/factory.h"
 #include "tests/support/host_fixture.h"
 
@@ -110,17 +109,11 @@ TEST_F(CliRunner, HostActions) {
   EXPECT_TRUE(Host->IO.GetInput(7));
   Run("SetInput 7 false");
   EXPECT_FALSE(Host->IO.GetInput(7));
-  Run("alarms");
-  EXPECT_EQ(Out.back(), "alarms: none");
   Laser->RegisterAlarms();
   Laser->SetAlarmStatus(true);
-  Out.clear();
   Run("alarms");
   ASSERT_EQ(Out.size(), 1u);
   EXPECT_EQ(Out[0], "alarm " + std::to_string(Laser->GetAlarmID()) + ": " + Laser->GetAlarmDesc());
-  const double T0 = NowMs();
-  Run("wait 60");
-  EXPECT_GE(ElapsedMs(T0), 55.0);
 }
 
 TEST_F(CliRunner, BadOperationsAreRefusedBeforeTheLaserIsTouched) {
