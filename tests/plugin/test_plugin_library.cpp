@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <set>
 #include <string>
-#include <vector>
 
 #include "apps/nclaser/classes.h"
 #include "hostkit/plugin_library.h"
