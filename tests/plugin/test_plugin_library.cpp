@@ -87,8 +87,8 @@ TLaserParams ParamsFor(const TNcPlugin& T, const TNcPluginClass& C) {
                        : N == "TIPGYLSLaser"  ? ltYLSGemNet
                                               : ltYLP;
     P.CfgIPG.YLR.Comm.CommPort = 0;
-    EXPECT_TRUE(
-        Utf8ToTextBuf("Test", P.CfgIPG.Model)); // some IPG classes describe themselves by it
+    // Some IPG classes describe themselves by their model.
+    EXPECT_TRUE(Utf8ToTextBuf("Test", P.CfgIPG.Model));
     EXPECT_TRUE(Utf8ToTextBuf("127.0.0.254", P.CfgIPG.YLS.Net.TcpHost));
     P.CfgIPG.YLS.Net.TcpPort = 9; // nothing listens there
     break;
