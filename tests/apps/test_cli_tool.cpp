@@ -118,20 +118,13 @@ TEST_F(CliTool, RunPrintsGetterLinesAndTracesTheOutputs) {
 // The tool's side of a refusal (status 2, one line naming file and key); which refusals
 // there are is the configuration loader's business.
 TEST_F(CliTool, ConfigurationErrorsExitTwoNamingTheKey) {
-  const std::pair<std::string, std::string> Cases[] = {
-      {"LaserType = \"eltCO2\"\n[DefParams]\nCtrlPrt = 3\n", "DefParams.CtrlPrt"},
-      {"Class = \"TCO2Laser\"\nLaserType = \"eltIPG\"\n", "LaserType"},
-  };
-  for (const auto& [Text, Key] : Cases) {
-    SCOPED_TRACE(Text);
-    const auto Cfg = Write("bad.toml", Text);
-    const auto R = Tool({"run", Cfg, "-e", "LaserOn"});
-    EXPECT_EQ(R.Status, 2);
-    EXPECT_NE(R.Err.find(Cfg), std::string::npos) << R.Err;
-    EXPECT_NE(R.Err.find(Key), std::string::npos) << R.Err;
-    EXPECT_EQ(std::count(R.Err.begin(), R.Err.end(), '\n'), 1) << R.Err; // one message
-    EXPECT_EQ(R.Out, "");
-  }
+  const auto Cfg = Write("bad.toml", "LaserType = \"eltCO2\"\n[DefParams]\nCtrlPrt = 3\n");
+  const auto R = Tool({"run", Cfg, "-e", "LaserOn"});
+  EXPECT_EQ(R.Status, 2);
+  EXPECT_NE(R.Err.find(Cfg), std::string::npos) << R.Err;
+  EXPECT_NE(R.Err.find("DefParams.CtrlPrt"), std::string::npos) << R.Err;
+  EXPECT_EQ(std::count(R.Err.begin(), R.Err.end(), '\n'), 1) << R.Err; // one message
+  EXPECT_EQ(R.Out, "");
   EXPECT_EQ(Tool({"run", (Dir / "missing.toml").string()}).Status, 2);
   EXPECT_EQ(Tool({"run"}).Status, 2); // usage error
 }
