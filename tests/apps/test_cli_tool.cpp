@@ -47,11 +47,15 @@ protected:
     S << In.rdbuf();
     return S.str();
   }
-  // Starts the tool with standard input from In (-1: none) and the output into Dir/out and
-  // Dir/err.
-  pid_t Spawn(const std::vector<std::string>& Args, int In) {
+  // Starts the tool with standard input from In (-1: none), the environment changed by Env
+  // (a null value unsets) and the output into Dir/out and Dir/err.
+  using TEnv = std::vector<std::pair<const char*, const char*>>;
+  pid_t Spawn(const std::vector<std::string>& Args, int In, const TEnv& Env = {}) {
     const pid_t Pid = fork();
     if (Pid == 0) {
+      for (const auto& [Name, Value] : Env) {
+        Value != nullptr ? setenv(Name, Value, 1) : unsetenv(Name);
+      }
       dup2(In >= 0 ? In : open("/dev/null", O_RDONLY), 0);
       dup2(open((Dir / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
       dup2(open((Dir / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
@@ -66,10 +70,11 @@ protected:
     return Pid;
   }
   // Runs the tool to its end; -1 as the status when it did not exit.
-  TResult Tool(const std::vector<std::string>& Args, const std::string& Stdin = "/dev/null") {
+  TResult Tool(const std::vector<std::string>& Args, const std::string& Stdin = "/dev/null",
+               const TEnv& Env = {}) {
     const int In = open(Stdin.c_str(), O_RDONLY);
     int Raw = 0;
-    waitpid(Spawn(Args, In), &Raw, 0);
+    waitpid(Spawn(Args, In, Env), &Raw, 0);
     close(In);
     return {WIFEXITED(Raw) ? WEXITSTATUS(Raw) : -1, Read(Dir / "out"), Read(Dir / "err")};
   }
@@ -113,20 +118,13 @@ TEST_F(CliTool, RunPrintsGetterLinesAndTracesTheOutputs) {
 // The tool's side of a refusal (status 2, one line naming file and key); which refusals
 // there are is the configuration loader's business.
 TEST_F(CliTool, ConfigurationErrorsExitTwoNamingTheKey) {
-  const std::pair<std::string, std::string> Cases[] = {
-      {"LaserType = \"eltCO2\"\n[DefParams]\nCtrlPrt = 3\n", "DefParams.CtrlPrt"},
-      {"Class = \"TCO2Laser\"\nLaserType = \"eltIPG\"\n", "LaserType"},
-  };
-  for (const auto& [Text, Key] : Cases) {
-    SCOPED_TRACE(Text);
-    const auto Cfg = Write("bad.toml", Text);
-    const auto R = Tool({"run", Cfg, "-e", "LaserOn"});
-    EXPECT_EQ(R.Status, 2);
-    EXPECT_NE(R.Err.find(Cfg), std::string::npos) << R.Err;
-    EXPECT_NE(R.Err.find(Key), std::string::npos) << R.Err;
-    EXPECT_EQ(std::count(R.Err.begin(), R.Err.end(), '\n'), 1) << R.Err; // one message
-    EXPECT_EQ(R.Out, "");
-  }
+  const auto Cfg = Write("bad.toml", "LaserType = \"eltCO2\"\n[DefParams]\nCtrlPrt = 3\n");
+  const auto R = Tool({"run", Cfg, "-e", "LaserOn"});
+  EXPECT_EQ(R.Status, 2);
+  EXPECT_NE(R.Err.find(Cfg), std::string::npos) << R.Err;
+  EXPECT_NE(R.Err.find("DefParams.CtrlPrt"), std::string::npos) << R.Err;
+  EXPECT_EQ(std::count(R.Err.begin(), R.Err.end(), '\n'), 1) << R.Err; // one message
+  EXPECT_EQ(R.Out, "");
   EXPECT_EQ(Tool({"run", (Dir / "missing.toml").string()}).Status, 2);
   EXPECT_EQ(Tool({"run"}).Status, 2); // usage error
 }
@@ -279,53 +277,27 @@ TEST_F(CliTool, SimOnAPtyTakesFaultCommandsAndStopsOnTerm) {
 
 } // namespace
 
-// The environment's language picks the shipped locale file; restored afterwards.
-class TEnv {
-public:
-  TEnv(const char* Name, const char* Value) : FName(Name) {
-    const char* Old = std::getenv(Name);
-    FHad = Old != nullptr;
-    FOld = FHad ? Old : "";
-    if (Value != nullptr) {
-      setenv(Name, Value, 1);
-    } else {
-      unsetenv(Name);
-    }
-  }
-  ~TEnv() {
-    if (FHad) {
-      setenv(FName.c_str(), FOld.c_str(), 1);
-    } else {
-      unsetenv(FName.c_str());
-    }
-  }
-
-private:
-  std::string FName;
-  std::string FOld;
-  bool FHad;
-};
-
 TEST_F(CliTool, WithoutLocaleTheEnvironmentsLanguageIsSpokenElseEnglish) {
   const auto Cfg = Write("co2.toml", Co2);
-  const TEnv All("LC_ALL", nullptr);
-  const TEnv Messages("LC_MESSAGES", nullptr);
-  const std::pair<const char*, const char*> Cases[] = {
-      {"C", "GetAlarmDesc = CO2 test laser alarm\n"},
-      {"fr_FR.UTF-8", "GetAlarmDesc = CO2 test laser alarm\n"}, // no French file: English
-      {"zh_CN.UTF-8", "GetAlarmDesc = CO2 test 激光器报警\n"},  // the built-in texts
-  };
-  for (const auto& [Lang, Out] : Cases) {
-    const TEnv L("LANG", Lang);
-    const auto R = Tool({"run", Cfg, "-e", "GetAlarmDesc"});
-    EXPECT_EQ(R.Status, 0) << R.Err;
-    EXPECT_EQ(R.Out, Out) << Lang;
-  }
-  // --locale still decides.
   const auto Zh = Write("zh.ini", "[Device_Strs]\nSLaserAlarm=\" 告警\"\n");
-  const TEnv L("LANG", "C");
-  EXPECT_EQ(Tool({"run", Cfg, "--locale", Zh, "-e", "GetAlarmDesc"}).Out,
-            "GetAlarmDesc = CO2 test 告警\n");
+  const std::vector<std::string> Run = {"run", Cfg, "-e", "GetAlarmDesc"};
+  auto WithLocale = Run;
+  WithLocale.insert(WithLocale.end(), {"--locale", Zh}); // --locale still decides
+  const struct {
+    const char* Lang;
+    std::vector<std::string> Args;
+    const char* Out;
+  } Cases[] = {
+      {"fr_FR.UTF-8", Run, "GetAlarmDesc = CO2 test laser alarm\n"}, // no French file: English
+      {"zh_CN.UTF-8", Run, "GetAlarmDesc = CO2 test 激光器报警\n"},  // the built-in texts
+      {"C", WithLocale, "GetAlarmDesc = CO2 test 告警\n"},
+  };
+  for (const auto& C : Cases) {
+    const auto R = Tool(C.Args, "/dev/null",
+                        {{"LC_ALL", nullptr}, {"LC_MESSAGES", nullptr}, {"LANG", C.Lang}});
+    EXPECT_EQ(R.Status, 0) << R.Err;
+    EXPECT_EQ(R.Out, C.Out) << C.Lang;
+  }
 }
 
 TEST_F(CliTool, AMissingSerialDeviceIsNamedOnceAtStartAndTheLaserStillRuns) {
@@ -341,17 +313,12 @@ TEST_F(CliTool, AMissingSerialDeviceIsNamedOnceAtStartAndTheLaserStillRuns) {
 
 TEST_F(CliTool, PluginOptionTakesTheLasersFromTheLoadedLibrary) {
   const auto Cfg = Write("co2.toml", Co2);
-  const std::vector<std::string> Script = {"-e", "LaserOn; GetIsLaserOn; GetPwmFreq; LaserOff"};
-  auto Args = std::vector<std::string>{"run", Cfg};
-  Args.insert(Args.end(), Script.begin(), Script.end());
-  const auto Linked = Tool(Args);
-  Args.insert(Args.end(), {"--plugin", NCLASER_PLUGIN_FILE});
-  const auto Loaded = Tool(Args);
-  EXPECT_EQ(Loaded.Status, 0) << Loaded.Err;
-  EXPECT_EQ(Loaded.Out, Linked.Out);
-  EXPECT_EQ(Loaded.Out, "GetIsLaserOn = true\nGetPwmFreq = 20000\n");
+  auto R = Tool({"run", Cfg, "-e", "LaserOn; GetIsLaserOn; GetPwmFreq; LaserOff", "--plugin",
+                 NCLASER_PLUGIN_FILE});
+  EXPECT_EQ(R.Status, 0) << R.Err;
+  EXPECT_EQ(R.Out, "GetIsLaserOn = true\nGetPwmFreq = 20000\n");
 
-  auto R = Tool({"classes", "--plugin", NCLASER_PLUGIN_FILE});
+  R = Tool({"classes", "--plugin", NCLASER_PLUGIN_FILE});
   EXPECT_EQ(R.Status, 0) << R.Err;
   EXPECT_EQ(R.Out.rfind(std::string("plug-in ") + NCLASER_PLUGIN_FILE + ": version 1.0.0, ", 0), 0U)
       << R.Out;
