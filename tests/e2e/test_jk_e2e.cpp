@@ -5,13 +5,10 @@
 #include <thread>
 #include <vector>
 
-#include "host/clock.h"
-#include "lasers/factory.h"
 #include "lasers/jk.h"
 #include "protocols/jk.h"
 #include "sim/jk_sim.h"
-#include "strings/messages.h"
-#include "tests/support/host_fixture.h"
+#include "tests/support/serial_sim_test.h"
 
 namespace nclaser {
 namespace {
@@ -21,64 +18,30 @@ using testing::Until;
 using Bytes = std::vector<std::uint8_t>;
 using Frames = std::vector<sim::TJKSimFrame>;
 
-TLaserParams JKParams(std::uint8_t Address, bool Debug = false) {
-  TLaserParams P;
-  P.Initialize();
-  P.DefParams.PWM.Initialize();
-  P.DefParams.DA.Initialize();
-  P.DefParams.Model = "GSI-1500";
-  P.DefParams.PWM.DiodeCurrent = 60.0;
-  P.LaserType = eltGSI;
-  P.CfgGSI.Initialize();
-  P.CfgGSI.Comm.Initialize();
-  P.CfgGSI.Comm.CommPort = 1;
-  P.CfgGSI.Comm.DebugMode = Debug;
-  P.CfgGSI.Address = Address;
-  return P;
-}
-
-class JKEndToEnd : public testing::HostTest {
+class JKEndToEnd : public testing::SerialSimTest<sim::TJKSim> {
 protected:
   void SetUp() override {
-    HostTest::SetUp();
-    Sim.Start();
-    Host->SerialPorts->Set(1, Sim.DevicePath());
+    SerialSimTest::SetUp();
+    PlugNew(sim::TJKSimOptions{.ReadyDelayMs = 200, .ActiveParamSet = 7});
   }
-  void TearDown() override {
-    Laser.reset();
-    Sim.Stop();
-    HostTest::TearDown();
-  }
+  bool IsPoll(const Bytes& B) const override { return B.size() > 2 && B[2] == jk::fcStatus; }
   TJKLaser& Make(std::uint8_t Address = 1, bool Debug = false) {
-    Laser = NewLaser<TJKLaser>(nullptr, JKParams(Address, Debug));
-    Laser->RegisterAlarms();
-    return static_cast<TJKLaser&>(*Laser);
+    TLaserParams P = testing::SerialLaserParams(eltGSI, "GSI-1500", 60.0);
+    P.CfgGSI.Initialize();
+    testing::OnPort1(P.CfgGSI.Comm, Debug);
+    P.CfgGSI.Address = Address;
+    return Open<TJKLaser>(P);
   }
-  bool WaitCommands(size_t N, int TimeoutMs = 5000) {
-    return Sim.WaitFrames(
-        [N](const Frames& F) {
-          size_t C = 0;
-          for (const auto& X : F) {
-            C += X.FunctionCode() != jk::fcStatus ? 1 : 0;
-          }
-          return C >= N;
-        },
-        TimeoutMs);
-  }
-  int Connected() const { return Host->App.CountContaining(SLaserConnectedOk.Get()); }
-
-  sim::TJKSim Sim{sim::TJKSimOptions{.ReadyDelayMs = 200, .ActiveParamSet = 7}};
-  TNcLaserPtr Laser;
 };
 
 TEST_F(JKEndToEnd, EmissionOnHoldsTheEmissionFrameUntilTheLaserIsReady) {
   TJKLaser& L = Make();
-  ASSERT_TRUE(Host->App.WaitForLine(SLaserConnectedOk.Get(), 3000));
+  ASSERT_TRUE(WaitConnected());
   L.EmissionOn();
   ASSERT_TRUE(WaitCommands(9));
   ASSERT_TRUE(Until([&] { return L.GetIsEmissionOn(); }, 3000));
 
-  const Frames All = Sim.Frames();
+  const Frames All = Sim->Frames();
   std::vector<Bytes> Cmds;
   size_t I01 = 0;
   size_t I02 = 0;
@@ -114,24 +77,24 @@ TEST_F(JKEndToEnd, EmissionOnHoldsTheEmissionFrameUntilTheLaserIsReady) {
   }
   EXPECT_GE(Polls, 2);
   EXPECT_GE(All[I02].TimeMs - All[I01].TimeMs, 150.0);
-  EXPECT_EQ(Sim.State(), 3);
+  EXPECT_EQ(Sim->State(), 3);
   // The parameter answer names the active set.
   EXPECT_TRUE(Until([&] { return L.GetLaserActiveParamSet() == 7; }, 3000));
 }
 
 TEST_F(JKEndToEnd, CommandsQueuedWhileThePortIsClosedGoOutOnceItOpens) {
-  Sim.Unplug();
+  Sim->Unplug();
   TJKLaser& L = Make();
   L.SetAimingOn(true);
   Sleep(100);
-  EXPECT_TRUE(Sim.Frames().empty());
-  Sim.Replug();
+  EXPECT_TRUE(Sim->Frames().empty());
+  Sim->Replug();
   ASSERT_TRUE(WaitCommands(3));
-  const Frames C = Sim.Commands();
+  const Frames C = Sim->Commands();
   EXPECT_EQ(C[0].Bytes, jk::BuildFrame(1, Bytes{0x01}));
   EXPECT_EQ(C[1].Bytes, jk::BuildFrame(1, Bytes{0x10, 0xFF}));
   EXPECT_EQ(C[2].Bytes, jk::BuildFrame(1, Bytes{0x11}));
-  EXPECT_TRUE(Sim.AimingOn());
+  EXPECT_TRUE(Sim->AimingOn());
   EXPECT_TRUE(L.GetIsAimingOn());
 }
 
@@ -139,15 +102,15 @@ TEST_F(JKEndToEnd, CommandsQueuedWhileThePortIsClosedGoOutOnceItOpens) {
 // its only line.
 TEST_F(JKEndToEnd, AlarmFromTheAlarmAnswerWithTheCodeInTheTextAndNoTrafficLog) {
   TJKLaser& L = Make(1, /*Debug=*/true);
-  ASSERT_TRUE(Host->App.WaitForLine(SLaserConnectedOk.Get(), 3000));
-  Sim.ReportAlarm(0x0102);
+  ASSERT_TRUE(WaitConnected());
+  Sim->ReportAlarm(0x0102);
   ASSERT_TRUE(Until([&] { return L.GetLaserAlarm() == 258; }, 3000));
   L.UpdateAlarms();
   auto A = Host->Alarms.Active();
   ASSERT_EQ(A.size(), 1U);
   EXPECT_EQ(A[0].Desc, "GSI-1500" + SLaserAlarm.Get() + " Code: 258");
   EXPECT_EQ(A[0].PlcName, "Laser");
-  Sim.ReportAlarm(0);
+  Sim->ReportAlarm(0);
   ASSERT_TRUE(Until([&] { return L.GetLaserAlarm() == 0; }, 3000));
   L.UpdateAlarms();
   EXPECT_EQ(Host->Alarms.Count(), 0U);
@@ -162,41 +125,39 @@ TEST_F(JKEndToEnd, AlarmFromTheAlarmAnswerWithTheCodeInTheTextAndNoTrafficLog) {
 }
 
 TEST_F(JKEndToEnd, DestructionWithANeverOpenedPortReturnsWithinOneRetry) {
-  Host->SerialPorts->Set(1, Sim.DevicePath() + ".missing");
+  Host->SerialPorts->Set(1, Sim->DevicePath() + ".missing");
   Make();
   Sleep(60);
-  const double Start = NowMs();
-  Laser.reset();
-  EXPECT_LT(ElapsedMs(Start), 100.0);
-  EXPECT_TRUE(Sim.Frames().empty());
+  TearDownQuietly(100.0, 0);
+  EXPECT_TRUE(Sim->Frames().empty());
 }
 
 TEST_F(JKEndToEnd, SurvivesSilenceGarbageShortAnswersAndAPulledCable) {
   TJKLaser& L = Make();
-  Sim.SetState(2);
+  Sim->SetState(2);
   ASSERT_TRUE(Until([&] { return L.GetLaserStatus() == 2; }, 3000));
 
-  Sim.SetFault(sim::TJKFault::Silence);
-  const int Polls = Sim.CountFunction(jk::fcStatus);
-  Sim.SetState(3);
-  ASSERT_TRUE(Until([&] { return Sim.CountFunction(jk::fcStatus) >= Polls + 3; }, 3000));
+  Sim->SetFault(sim::TJKFault::Silence);
+  const int Polls = Sim->CountFunction(jk::fcStatus);
+  Sim->SetState(3);
+  ASSERT_TRUE(Until([&] { return Sim->CountFunction(jk::fcStatus) >= Polls + 3; }, 3000));
   EXPECT_EQ(L.GetLaserStatus(), 2); // no answer: the last value stays
 
-  Sim.SetFault(sim::TJKFault::ShortAnswers);
+  Sim->SetFault(sim::TJKFault::ShortAnswers);
   Sleep(300);
   EXPECT_EQ(L.GetLaserStatus(), 2);
 
-  Sim.SetFault(sim::TJKFault::Garbage);
+  Sim->SetFault(sim::TJKFault::Garbage);
   Sleep(300);
 
-  Sim.Unplug();
+  Sim->Unplug();
   Sleep(150);
-  Sim.Replug();
-  Sim.SetFault(sim::TJKFault::None);
+  Sim->Replug();
+  Sim->SetFault(sim::TJKFault::None);
   ASSERT_TRUE(Until([&] { return L.GetLaserStatus() == 3; }, 5000));
   EXPECT_TRUE(L.GetIsEmissionOn());
   L.ExecuteCmd(0x1011, 0);
-  ASSERT_TRUE(Sim.WaitFrames(
+  ASSERT_TRUE(Sim->WaitFrames(
       [](const Frames& F) { return !F.empty() && F.back().FunctionCode() == jk::fcAimingQuery; },
       3000));
   EXPECT_EQ(Connected(), 1);
@@ -205,51 +166,51 @@ TEST_F(JKEndToEnd, SurvivesSilenceGarbageShortAnswersAndAPulledCable) {
 TEST_F(JKEndToEnd, EmissionOffSendsTheStandbyFrameAndDestructionTheClosingFrames) {
   TJKLaser& L = Make();
   // Off before the laser got ready: the waiting emission frame never goes out.
-  ASSERT_TRUE(Host->App.WaitForLine(SLaserConnectedOk.Get(), 3000));
+  ASSERT_TRUE(WaitConnected());
   L.EmissionOn();
   L.EmissionOff();
   // The rest of the sequence goes out (its last frame is the second 50 query), well past
   // the laser's ready delay.
-  ASSERT_TRUE(Sim.WaitFrames(
+  ASSERT_TRUE(Sim->WaitFrames(
       [](const Frames& F) {
         return std::count_if(F.begin(), F.end(),
                              [](const auto& X) { return X.FunctionCode() == jk::fcParams; }) >= 2;
       },
       5000));
   Sleep(300);
-  EXPECT_EQ(Sim.CountFunction(jk::fcEmission), 0);
-  EXPECT_NE(Sim.State(), 3);
-  Sim.ClearFrames();
-  Sim.SetState(3);
+  EXPECT_EQ(Sim->CountFunction(jk::fcEmission), 0);
+  EXPECT_NE(Sim->State(), 3);
+  Sim->ClearFrames();
+  Sim->SetState(3);
   ASSERT_TRUE(Until([&] { return L.GetIsEmissionOn(); }, 3000));
   L.EmissionOff();
   ASSERT_TRUE(WaitCommands(1));
-  EXPECT_EQ(Sim.Commands().back().Bytes, (Bytes{0x7E, 0x01, 0x01, 0x16, 0x07, 0x7E}));
-  ASSERT_TRUE(Until([&] { return Sim.State() == 2; }, 3000));
+  EXPECT_EQ(Sim->Commands().back().Bytes, (Bytes{0x7E, 0x01, 0x01, 0x16, 0x07, 0x7E}));
+  ASSERT_TRUE(Until([&] { return Sim->State() == 2; }, 3000));
   ASSERT_TRUE(Until([&] { return !L.GetIsEmissionOn(); }, 3000));
 
   // Destruction ends with the two closing frames.
   Laser.reset();
-  ASSERT_TRUE(Sim.WaitFrames(
+  ASSERT_TRUE(Sim->WaitFrames(
       [](const Frames& F) { return F.size() >= 2 && F.back().FunctionCode() == jk::fcOff; }, 2000));
-  const Frames F = Sim.Frames();
+  const Frames F = Sim->Frames();
   EXPECT_EQ(F[F.size() - 2].Bytes, Bytes(jk::ClosingFrame1.begin(), jk::ClosingFrame1.end()));
   EXPECT_EQ(F.back().Bytes, Bytes(jk::ClosingFrame2.begin(), jk::ClosingFrame2.end()));
-  EXPECT_EQ(Sim.State(), 0);
+  EXPECT_EQ(Sim->State(), 0);
 }
 
 // A cycle is at least one 20 ms read pause and the 5 ms sleep when the laser answers, and
 // five read pauses when it is silent: the poll never runs faster than that.
 TEST_F(JKEndToEnd, StatusPollRateHasItsUpperBound) {
   Make();
-  ASSERT_TRUE(Host->App.WaitForLine(SLaserConnectedOk.Get(), 3000));
+  ASSERT_TRUE(WaitConnected());
   for (const bool Silent : {false, true}) {
-    Sim.SetFault(Silent ? sim::TJKFault::Silence : sim::TJKFault::None);
+    Sim->SetFault(Silent ? sim::TJKFault::Silence : sim::TJKFault::None);
     Sleep(150);
-    const int Before = Sim.CountFunction(jk::fcStatus);
+    const int Before = Sim->CountFunction(jk::fcStatus);
     const double T0 = NowMs();
     Sleep(1000);
-    const double Polls = Sim.CountFunction(jk::fcStatus) - Before;
+    const double Polls = Sim->CountFunction(jk::fcStatus) - Before;
     const double Ms = ElapsedMs(T0);
     EXPECT_LE(Polls, Ms / (Silent ? 105.0 : 25.0) + 2) << (Silent ? "silent" : "answering");
     EXPECT_GE(Polls, 3) << (Silent ? "silent" : "answering");
@@ -262,14 +223,14 @@ TEST_F(JKEndToEnd, StatusPollRateHasItsUpperBound) {
 TEST_F(JKEndToEnd, JoinedAndSplitAnswersStillGiveTheState) {
   TJKLaser& L = Make();
   for (const bool Join : {true, false}) {
-    Join ? Sim.SetJoin(true) : Sim.SetSplit(4, 30);
-    Sim.SetState(Join ? 2 : 3);
+    Join ? Sim->SetJoin(true) : Sim->SetSplit(4, 30);
+    Sim->SetState(Join ? 2 : 3);
     ASSERT_TRUE(Until([&] { return L.GetLaserStatus() == (Join ? 2 : 3); }, 3000));
     for (int I = 0; I < 20; ++I) {
       ASSERT_EQ(L.GetLaserStatus(), Join ? 2 : 3);
       Sleep(10);
     }
-    Sim.SetJoin(false);
+    Sim->SetJoin(false);
   }
 }
 
@@ -293,7 +254,7 @@ TEST_F(JKEndToEnd, HostThreadsQueueConcurrently) {
   }
   ASSERT_TRUE(WaitCommands(Threads * PerThread, 10000));
   std::vector<int> Next(Threads, 0);
-  for (const auto& C : Sim.Commands()) {
+  for (const auto& C : Sim->Commands()) {
     ASSERT_TRUE(C.CrcOk);
     EXPECT_EQ(C.Address(), 7);
     const int H = C.Bytes[4];

@@ -3,17 +3,12 @@
 
 #include <algorithm>
 #include <functional>
-#include <string>
 #include <vector>
 
-#include "host/clock.h"
-#include "lasers/factory.h"
 #include "lasers/raycus.h"
 #include "protocols/raycus.h"
 #include "sim/raycus/raycus_model.h"
-#include "strings/messages.h"
-#include "tests/support/host_fixture.h"
-#include "tests/support/serial_params.h"
+#include "tests/support/serial_sim_test.h"
 
 namespace nclaser {
 namespace {
@@ -23,19 +18,8 @@ using testing::Until;
 using Bytes = std::vector<std::uint8_t>;
 using Requests = std::vector<sim::TSimRequest>;
 
-bool IsStatusQuery(const sim::TSimRequest& R) {
-  return R.Bytes.size() > 6 && R.Bytes[6] == raycus::cmdCheckStatus;
-}
-
-// The frames other than the status polls.
-std::vector<Bytes> Commands(const Requests& R) {
-  std::vector<Bytes> Out;
-  for (const auto& X : R) {
-    if (!IsStatusQuery(X)) {
-      Out.push_back(X.Bytes);
-    }
-  }
-  return Out;
+bool IsStatusQuery(const Bytes& B) {
+  return B.size() > 6 && B[6] == raycus::cmdCheckStatus;
 }
 
 template <class A> Bytes B(const A& Array) {
@@ -46,53 +30,17 @@ Bytes Req(std::uint8_t Code, Bytes Data = {}) {
   return raycus::BuildRequest(Code, Data);
 }
 
-template <class M> class RaycusEndToEnd : public testing::HostTest {
+template <class M> class RaycusEndToEnd : public testing::SerialSimTest<sim::TSim<M>> {
 protected:
-  void TearDown() override {
-    Laser.reset();
-    if (Sim) {
-      Sim->Stop();
-    }
-    HostTest::TearDown();
-  }
+  bool IsPoll(const Bytes& X) const override { return IsStatusQuery(X); }
   template <class T>
   T& Make(const char* Model, const char* PulseModel, double Current, bool ShowAnswers = false) {
-    Sim = std::make_unique<sim::TSim<M>>();
-    std::string Error;
-    EXPECT_TRUE(Sim->StartPty(&Error)) << Error;
-    Host->SerialPorts->Set(1, Sim->DevicePath());
+    this->PlugNew();
     TLaserParams P = testing::RaycusLaserParams(Model, PulseModel, 1, Current, ShowAnswers);
     P.DefParams.CtrlPort = 6;
     EXPECT_TRUE(Utf8ToTextBuf("115200,n,8,1", P.CfgRay.Comm.CommSettings));
-    Laser = NewLaser<T>(nullptr, P);
-    Laser->RegisterAlarms();
-    return static_cast<T&>(*Laser);
+    return this->template Open<T>(P);
   }
-  bool WaitCommands(size_t N, int TimeoutMs = 5000) {
-    return Sim->WaitRequests([N](const Requests& R) { return Commands(R).size() >= N; }, TimeoutMs);
-  }
-  bool AlarmsBecome(size_t N) {
-    return Until(
-        [&] {
-          Laser->UpdateAlarms();
-          return Host->Alarms.Count() == N;
-        },
-        5000);
-  }
-  // Tears the laser down: promptly, and nothing reaches the laser afterwards.
-  void TearDownQuietly() {
-    const double Start = NowMs();
-    Laser.reset();
-    const double Returned = NowMs();
-    EXPECT_LT(Returned - Start, 1000.0);
-    Sleep(300);
-    for (const auto& X : Sim->Requests()) {
-      EXPECT_LT(X.TimeMs, Returned + 50.0) << sim::HexText(X.Bytes);
-    }
-  }
-
-  std::unique_ptr<sim::TSim<M>> Sim;
-  TNcLaserPtr Laser;
 };
 
 using RayQCWEndToEnd = RaycusEndToEnd<sim::TRayQCWModel>;
@@ -166,11 +114,14 @@ TEST_F(RayQCWEndToEnd, StatusEveryHundredMillisecondsAnUnpluggedPortIsReportedAn
   ASSERT_TRUE(Until([&] { return !L.GetDeviceDesc().empty(); }, 3000));
   // Eleven polls take us past the short start-up limit.
   ASSERT_TRUE(Sim->WaitRequests(
-      [](const Requests& R) { return std::count_if(R.begin(), R.end(), IsStatusQuery) >= 11; },
+      [](const Requests& R) {
+        return std::count_if(R.begin(), R.end(),
+                             [](const auto& X) { return IsStatusQuery(X.Bytes); }) >= 11;
+      },
       5000));
   std::vector<double> T;
   for (const auto& X : Sim->Requests()) {
-    if (IsStatusQuery(X)) {
+    if (IsStatusQuery(X.Bytes)) {
       T.push_back(X.TimeMs);
     }
   }
@@ -200,7 +151,7 @@ TEST_F(RaycusCWEndToEnd, OneCommandPerCycleInQueueOrderDiodeWhenIdleThenTearDown
   const Bytes D42 = B(raycus::DiodeCmd(42));
   const Bytes D60 = B(raycus::DiodeCmd(60));
   ASSERT_TRUE(WaitCommands(5));
-  ASSERT_TRUE(Host->App.WaitForLine(SLaserConnectedOk.Get(), 3000));
+  ASSERT_TRUE(WaitConnected());
   L.LaserOn();
   L.EmissionOn();
   L.SetDiodeCurrent(60.0); // restarts the count of five with 60
@@ -214,7 +165,7 @@ TEST_F(RaycusCWEndToEnd, OneCommandPerCycleInQueueOrderDiodeWhenIdleThenTearDown
   for (size_t I = 1; I < R.size(); ++I) {
     EXPECT_GE(R[I].TimeMs - R[I - 1].TimeMs, 20.0) << I;
   }
-  EXPECT_EQ(Host->App.CountContaining(SLaserConnectedOk.Get()), 1);
+  EXPECT_EQ(Connected(), 1);
   EXPECT_GE(Host->App.CountContaining("TSC"), 5); // the answers are logged
   // An emission-on still queued is withdrawn by EmissionOff: the laser is never switched
   // on after it returns.

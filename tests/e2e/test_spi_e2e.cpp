@@ -3,25 +3,20 @@
 
 #include <algorithm>
 #include <functional>
-#include <string>
 #include <vector>
 
-#include "host/clock.h"
-#include "lasers/factory.h"
 #include "lasers/spi.h"
 #include "protocols/spi.h"
 #include "sim/spi/spi_model.h"
-#include "strings/messages.h"
-#include "tests/support/host_fixture.h"
+#include "tests/support/serial_sim_test.h"
 
 namespace nclaser {
 namespace {
 
 using testing::Until;
 
-using Bytes = std::vector<std::uint8_t>;
-using Requests = std::vector<sim::TSimRequest>;
 using TLayout = sim::TSPIModel::TLayout;
+using Bytes = std::vector<std::uint8_t>;
 
 const Bytes StatusQuery(spi::StatusQuery.begin(), spi::StatusQuery.end());
 const Bytes AlarmQuery(spi::AlarmWarningQuery.begin(), spi::AlarmWarningQuery.end());
@@ -30,53 +25,20 @@ Bytes Pkt(std::uint8_t Code, Bytes Data = {}) {
   return spi::BuildPacket(Code, Data);
 }
 
-bool IsPoll(const Bytes& B) {
-  return B == StatusQuery || B == AlarmQuery;
-}
-
-// The packets other than the idle polls.
-std::vector<Bytes> Commands(const Requests& R) {
-  std::vector<Bytes> Out;
-  for (const auto& X : R) {
-    if (!IsPoll(X.Bytes)) {
-      Out.push_back(X.Bytes);
-    }
-  }
-  return Out;
-}
-
-class SPIEndToEnd : public testing::HostTest {
+class SPIEndToEnd : public testing::SerialSimTest<sim::TSim<sim::TSPIModel>> {
 protected:
-  void TearDown() override {
-    Laser.reset();
-    if (Sim) {
-      Sim->Stop();
-    }
-    HostTest::TearDown();
-  }
+  bool IsPoll(const Bytes& B) const override { return B == StatusQuery || B == AlarmQuery; }
   template <class T> T& Make(TLayout Layout, double Current = 40.0, bool Debug = false) {
-    Sim = std::make_unique<sim::TSim<sim::TSPIModel>>(Layout);
-    std::string Error;
-    EXPECT_TRUE(Sim->StartPty(&Error)) << Error;
-    Host->SerialPorts->Set(1, Sim->DevicePath());
-    TLaserParams P;
-    P.Initialize();
-    P.DefParams.PWM.Initialize();
-    P.DefParams.DA.Initialize();
-    P.DefParams.Model = "SPI-1000";
+    PlugNew(Layout);
+    TLaserParams P = testing::SerialLaserParams(eltSPI, "SPI-1000", Current);
     P.DefParams.CtrlPort = 6;
-    P.DefParams.PWM.DiodeCurrent = Current;
-    P.LaserType = eltSPI;
     P.CfgSPI.Initialize();
-    P.CfgSPI.Comm.Initialize();
-    P.CfgSPI.Comm.CommPort = 1;
-    P.CfgSPI.Comm.DebugMode = Debug;
-    Laser = NewLaser<T>(nullptr, P);
-    Laser->RegisterAlarms();
-    return static_cast<T&>(*Laser);
+    testing::OnPort1(P.CfgSPI.Comm, Debug);
+    return Open<T>(P);
   }
-  bool WaitCommands(size_t N, int TimeoutMs = 5000) {
-    return Sim->WaitRequests([N](const Requests& R) { return Commands(R).size() >= N; }, TimeoutMs);
+  TNcLaser& MakeFor(TLayout Layout) {
+    return Layout == TLayout::Standard ? static_cast<TNcLaser&>(Make<TSPILaser>(Layout))
+                                       : Make<TSPI1000Laser>(Layout);
   }
   bool WaitPolls(const Bytes& Poll, int N, int TimeoutMs = 5000) {
     return Sim->WaitRequests(
@@ -87,15 +49,11 @@ protected:
         TimeoutMs);
   }
   template <class F> auto Model(F&& Fn) { return Sim->With(std::forward<F>(Fn)); }
-  int Connected() const { return Host->App.CountContaining(SLaserConnectedOk.Get()); }
-
-  std::unique_ptr<sim::TSim<sim::TSPIModel>> Sim;
-  TNcLaserPtr Laser;
 };
 
 TEST_F(SPIEndToEnd, OneCommandPerCycleInQueueOrderAndTheStatusPollWhenIdle) {
   auto& L = Make<TSPILaser>(TLayout::Standard);
-  ASSERT_TRUE(Host->App.WaitForLine(SLaserConnectedOk.Get(), 3000));
+  ASSERT_TRUE(WaitConnected());
   EXPECT_FALSE(L.SetDiodeCustom(0.0)); // queues nothing
   L.SetAimingOn(true);
   L.SetDiodeCurrent(70.0);
@@ -131,7 +89,7 @@ TEST_F(SPIEndToEnd, OneCommandPerCycleInQueueOrderAndTheStatusPollWhenIdle) {
 // Through to tear-down: EmissionOff's packet first, and nothing after Destroy returns.
 TEST_F(SPIEndToEnd, ThousandSeriesEmissionPowerTrafficLogAndTearDown) {
   auto& L = Make<TSPI1000Laser>(TLayout::SPI1000, 50.0, /*Debug=*/true);
-  ASSERT_TRUE(Host->App.WaitForLine(SLaserConnectedOk.Get(), 3000));
+  ASSERT_TRUE(WaitConnected());
   L.EmissionOn();
   EXPECT_TRUE(Host->IO.GetOutput(6));
   ASSERT_TRUE(WaitCommands(4));
@@ -149,57 +107,39 @@ TEST_F(SPIEndToEnd, ThousandSeriesEmissionPowerTrafficLogAndTearDown) {
   EXPECT_TRUE(L.GetIsEmissionOn());
 
   Sim->ClearRequests();
-  const double Start = NowMs();
-  Laser.reset();
-  const double Returned = NowMs();
-  EXPECT_LT(Returned - Start, 500.0);
+  // The simulator stamps a packet when it has read it: allow it a moment.
+  TearDownQuietly(500.0, 150, 15.0);
   EXPECT_FALSE(Host->IO.GetOutput(6));
-  Sleep(150);
-  const Requests After = Sim->Requests();
   const Bytes Off = Pkt(spi::cmd1000Emission, {0x00});
   // The laser's own EmissionOff, then the fiber base's.
-  EXPECT_EQ(Commands(After), (std::vector<Bytes>{Off, Off}));
+  EXPECT_EQ(Commands(Sim->Requests()), (std::vector<Bytes>{Off, Off}));
   Model([](sim::TSPIModel& M) { EXPECT_FALSE(M.Emission()); });
-  // The simulator stamps a packet when it has read it: allow it a moment.
-  for (const auto& X : After) {
-    EXPECT_LT(X.TimeMs, Returned + 15.0) << sim::HexText(X.Bytes);
-  }
 }
 
 TEST_F(SPIEndToEnd, AnAlarmBitBecomesTheLaserAlarmAndClears) {
   for (const TLayout Layout : {TLayout::Standard, TLayout::SPI1000}) {
     SCOPED_TRACE(Layout == TLayout::Standard ? "standard" : "1000");
-    TNcLaser& L = Layout == TLayout::Standard ? static_cast<TNcLaser&>(Make<TSPILaser>(Layout))
-                                              : Make<TSPI1000Laser>(Layout);
-    const auto Alarms = [&](size_t N) {
-      return Until(
-          [&] {
-            L.UpdateAlarms();
-            return Host->Alarms.Count() == N;
-          },
-          3000);
-    };
-    ASSERT_TRUE(Host->App.WaitForLine(SLaserConnectedOk.Get(), 3000));
+    MakeFor(Layout);
+    ASSERT_TRUE(WaitConnected());
     Model([](sim::TSPIModel& M) { M.SetAlarmBits(0x02); });
-    ASSERT_TRUE(Alarms(1));
+    ASSERT_TRUE(AlarmsBecome(1, 3000));
     EXPECT_EQ(Host->Alarms.Active().at(0).Desc, "SPI-1000" + SLaserAlarm.Get());
     if (Layout == TLayout::Standard) {
       // While the alarm is seen the idle poll asks for alarms and warnings.
       ASSERT_TRUE(WaitPolls(AlarmQuery, 3));
     }
     Model([](sim::TSPIModel& M) { M.SetAlarmBits(0x00); });
-    ASSERT_TRUE(Alarms(0));
+    ASSERT_TRUE(AlarmsBecome(0, 3000));
     Sim->ClearRequests();
     ASSERT_TRUE(WaitPolls(StatusQuery, 3));
-    Laser.reset();
-    Sim->Stop();
+    Stop();
     Host->App.ClearLines();
   }
 }
 
 TEST_F(SPIEndToEnd, BadSumsAndShortAnswersChangeNothing) {
   auto& L = Make<TSPILaser>(TLayout::Standard);
-  ASSERT_TRUE(Host->App.WaitForLine(SLaserConnectedOk.Get(), 3000));
+  ASSERT_TRUE(WaitConnected());
   const auto PollsLater = [&](int N) {
     const auto Have = static_cast<int>(Sim->Requests().size());
     return WaitPolls(StatusQuery, Have + N);
@@ -234,8 +174,8 @@ TEST_F(SPIEndToEnd, AnUnpluggedPortIsReopenedAndOnlyUnwithdrawnCommandsGoOut) {
   for (const TLayout Layout : {TLayout::Standard, TLayout::SPI1000}) {
     const bool K = Layout == TLayout::SPI1000;
     SCOPED_TRACE(K ? "1000" : "standard");
-    TNcLaser& L = K ? static_cast<TNcLaser&>(Make<TSPI1000Laser>(Layout)) : Make<TSPILaser>(Layout);
-    ASSERT_TRUE(Host->App.WaitForLine(SLaserConnectedOk.Get(), 3000));
+    TNcLaser& L = MakeFor(Layout);
+    ASSERT_TRUE(WaitConnected());
     Sim->Unplug();
     Sleep(150); // the laser's port notices the hang-up
     L.SetAimingOn(true);
@@ -261,8 +201,7 @@ TEST_F(SPIEndToEnd, AnUnpluggedPortIsReopenedAndOnlyUnwithdrawnCommandsGoOut) {
       EXPECT_FALSE(M.Emission());
     });
     EXPECT_EQ(Connected(), 1);
-    Laser.reset();
-    Sim->Stop();
+    Stop();
     Host->App.ClearLines();
   }
 }

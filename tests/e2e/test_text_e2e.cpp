@@ -7,18 +7,14 @@
 #include <string>
 #include <vector>
 
-#include "host/clock.h"
 #include "lasers/castext.h"
-#include "lasers/factory.h"
 #include "lasers/mars.h"
 #include "lasers/nlight.h"
 #include "sim/castext/castext_model.h"
 #include "sim/mars/mars_model.h"
 #include "sim/nlight/nlight_model.h"
 #include "sim/table.h"
-#include "strings/messages.h"
-#include "tests/support/host_fixture.h"
-#include "tests/support/serial_params.h"
+#include "tests/support/serial_sim_test.h"
 
 namespace nclaser {
 namespace {
@@ -40,45 +36,26 @@ const TMake NLight{"nlight", "TNLightLaser", CfgNLight, 200, {"get maxpower\r"}}
 const TMake CAS{"cas", "TCASLaser", eltCAS, 30, {}};
 const TMake QingHua{"qinghua", "TQingHuaLaser", eltQingHua, 200, {}};
 
-class TextEndToEnd : public testing::HostTest {
+class TextEndToEnd : public testing::SerialSimTest<sim::TSimEndpoint> {
 protected:
-  void TearDown() override {
-    Stop();
-    HostTest::TearDown();
-  }
   TNcLaser& Start(const TMake& M, double DiodeCurrent = 0.0, sim::TSimOptions O = {},
                   bool Debug = false) {
     Make = M;
-    Sim = sim::StartSim(*sim::FindSimFamily(M.Family), false, "", O);
-    Host->SerialPorts->Set(1, Sim->DevicePath());
+    Plug(sim::StartSim(*sim::FindSimFamily(M.Family), false, "", O));
     TLaserParams P = testing::TextLaserParams(M.Type, 1, DiodeCurrent, Debug);
     P.CfgCAS.Comm.IgnoreCommResult = false; // CAS asks for its set point when read
-    Laser = FindLaserClass(M.Class)->Factory(nullptr, P);
-    Laser->RegisterAlarms();
-    return *Laser;
-  }
-  void Stop() {
-    Laser.reset();
-    if (Sim) {
-      Sim->Stop();
-    }
+    return Adopt(FindLaserClass(M.Class)->Factory(nullptr, P));
   }
   template <class T> T& As() { return static_cast<T&>(*Laser); }
-  // Requests other than the thread's own polls, with their times.
-  std::vector<std::pair<double, std::string>> Commands() const {
-    std::vector<std::pair<double, std::string>> Out;
-    for (const auto& R : Sim->Requests()) {
-      std::string T(R.Bytes.begin(), R.Bytes.end());
-      if (std::find(Make.Polls.begin(), Make.Polls.end(), T) == Make.Polls.end()) {
-        Out.emplace_back(R.TimeMs, T);
-      }
-    }
-    return Out;
+  // The thread's own polls.
+  bool IsPoll(const Bytes& B) const override {
+    return std::find(Make.Polls.begin(), Make.Polls.end(), std::string(B.begin(), B.end())) !=
+           Make.Polls.end();
   }
   Texts CommandTexts() const {
     Texts Out;
-    for (const auto& C : Commands()) {
-      Out.push_back(C.second);
+    for (const auto& C : Commands(Sim->Requests())) {
+      Out.emplace_back(C.begin(), C.end());
     }
     return Out;
   }
@@ -89,24 +66,11 @@ protected:
     }
     return N;
   }
-  bool WaitCommands(size_t N) const {
-    return Until([&] { return Commands().size() >= N; }, 6000);
-  }
   bool WaitCount(const std::string& Text, int N, int TimeoutMs = 5000) const {
     return Until([&] { return Count(Text) >= N; }, TimeoutMs);
   }
-  bool AlarmsBecome(size_t N) {
-    return Until(
-        [&] {
-          Laser->UpdateAlarms();
-          return Host->Alarms.Count() == N;
-        },
-        5000);
-  }
 
   TMake Make = Mars;
-  std::unique_ptr<sim::TSimEndpoint> Sim;
-  TNcLaserPtr Laser;
 };
 
 TEST_F(TextEndToEnd, CommandsReachTheWireInQueueOrderWithTheirPausesAndAreLogged) {
@@ -156,7 +120,7 @@ TEST_F(TextEndToEnd, CommandsReachTheWireInQueueOrderWithTheirPausesAndAreLogged
     Host->App.ClearLines();
     TNcLaser& L = Start(R.M, R.Diode, {}, true);
     R.Ops(L);
-    ASSERT_TRUE(WaitCommands(R.Want.size()));
+    ASSERT_TRUE(WaitCommands(R.Want.size(), 6000));
     EXPECT_EQ(CommandTexts(), R.Want);
     // Every request, polls included, keeps the pause after the one before.
     const auto All = Sim->Requests();
@@ -199,14 +163,14 @@ TEST_F(TextEndToEnd, NLightSwitchesTheSystemBeforeTheEnableAndConnectsOnItsMaxim
   EXPECT_GE(ElapsedMs(T0), 3490.0);
   L.SetAimingOn(true);
   L.EmissionOff();
-  ASSERT_TRUE(WaitCommands(5));
+  ASSERT_TRUE(WaitCommands(5, 6000));
   EXPECT_EQ(CommandTexts(), (Texts{"set syson 1\r", "set enable 1\r", "set aimingon 1\r",
                                    "set enable 0\r", "set syson 0\r"}));
-  const auto C = Commands();
-  EXPECT_GE(C[1].first - C[0].first, 2950.0); // each waited up to a cycle in the queue
-  EXPECT_GE(C[4].first - C[3].first, 170.0);
+  const auto C = CommandRequests(Sim->Requests());
+  EXPECT_GE(C[1].TimeMs - C[0].TimeMs, 2950.0); // each waited up to a cycle in the queue
+  EXPECT_GE(C[4].TimeMs - C[3].TimeMs, 170.0);
   EXPECT_EQ(Count("get maxpower\r"), Asked);
-  EXPECT_EQ(Host->App.CountContaining(SLaserConnectedOk.Get()), 1);
+  EXPECT_EQ(Connected(), 1);
 }
 
 TEST_F(TextEndToEnd, MarsFixesTheFormatOnTheFirstStatusAndNamesTheLastAlarmBitSet) {
@@ -253,7 +217,7 @@ TEST_F(TextEndToEnd, MarsFixesTheFormatOnTheFirstStatusAndNamesTheLastAlarmBitSe
     const int Asked = Count("?IMAXUSR\r\n");
     ASSERT_TRUE(WaitCount("?STATUS\r\n", Count("?STATUS\r\n") + 3));
     EXPECT_EQ(Count("?IMAXUSR\r\n"), Asked);
-    EXPECT_EQ(Host->App.CountContaining(SLaserConnectedOk.Get()), 1);
+    EXPECT_EQ(Connected(), 1);
     for (const auto& S : R.Steps) {
       SCOPED_TRACE(S.Alarm);
       Sim->With<sim::TMarsModel>([&](auto& X) {
@@ -342,12 +306,7 @@ TEST_F(TextEndToEnd, AnUnpluggedPortIsReopenedAndTearDownIsPromptAndQuiet) {
     EXPECT_EQ(Count(R.Off), 0);
     Sim->Replug();
     ASSERT_TRUE(WaitCount(R.Off, 1, 3000));
-    const double T0 = NowMs();
-    Laser.reset();
-    EXPECT_LT(ElapsedMs(T0), 1000.0);
-    const size_t N = Sim->Requests().size();
-    Sleep(400);
-    EXPECT_EQ(Sim->Requests().size(), N);
+    TearDownQuietly(1000.0, 400);
     Sim->Stop();
   }
 }
