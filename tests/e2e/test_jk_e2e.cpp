@@ -58,15 +58,13 @@ TEST_F(JKEndToEnd, EmissionOnHoldsTheEmissionFrameUntilTheLaserIsReady) {
     }
     Cmds.push_back(All[I].Bytes);
   }
-  const std::vector<Bytes> Want{jk::BuildFrame(1, Bytes{0x05}),
-                                jk::BuildFrame(1, Bytes{0x01}),
-                                jk::BuildFrame(1, Bytes{0x02}),
-                                jk::BuildFrame(1, Bytes{0x5F, 0x01, 0x01, 0x00}),
-                                jk::BuildFrame(1, Bytes{0x5F, 0x01, 0x02, 0xFF}),
-                                jk::BuildFrame(1, Bytes{0x5F, 0x01, 0x06, 0xFF}),
-                                jk::BuildFrame(1, Bytes{0x50, 0x01, 0x01}),
-                                jk::BuildFrame(1, Bytes{0x5D, 0x01, 0x05, 0x00, 0x00, 0x02, 0x58}),
-                                jk::BuildFrame(1, Bytes{0x50, 0x01, 0x01})};
+  std::vector<Bytes> Want;
+  for (const Bytes& Payload :
+       {Bytes{0x05}, Bytes{0x01}, Bytes{0x02}, Bytes{0x5F, 0x01, 0x01, 0x00},
+        Bytes{0x5F, 0x01, 0x02, 0xFF}, Bytes{0x5F, 0x01, 0x06, 0xFF}, Bytes{0x50, 0x01, 0x01},
+        Bytes{0x5D, 0x01, 0x05, 0x00, 0x00, 0x02, 0x58}, Bytes{0x50, 0x01, 0x01}}) {
+    Want.push_back(jk::BuildFrame(1, Payload));
+  }
   ASSERT_GE(Cmds.size(), Want.size());
   EXPECT_EQ(std::vector<Bytes>(Cmds.begin(), Cmds.begin() + 9), Want);
   // While the laser was getting ready the 02 frame waited and the status poll went on.

@@ -40,14 +40,6 @@ protected:
     return Layout == TLayout::Standard ? static_cast<TNcLaser&>(Make<TSPILaser>(Layout))
                                        : Make<TSPI1000Laser>(Layout);
   }
-  bool WaitPolls(const Bytes& Poll, int N, int TimeoutMs = 5000) {
-    return Sim->WaitRequests(
-        [&](const Requests& R) {
-          return std::count_if(R.begin(), R.end(),
-                               [&](const auto& X) { return X.Bytes == Poll; }) >= N;
-        },
-        TimeoutMs);
-  }
   template <class F> auto Model(F&& Fn) { return Sim->With(std::forward<F>(Fn)); }
 };
 
@@ -80,7 +72,7 @@ TEST_F(SPIEndToEnd, OneCommandPerCycleInQueueOrderAndTheStatusPollWhenIdle) {
     EXPECT_FALSE(IsPoll(R[K].Bytes)) << K;
     EXPECT_GE(R[K].TimeMs - R[K - 1].TimeMs, 20.0) << K;
   }
-  ASSERT_TRUE(WaitPolls(StatusQuery, static_cast<int>(R.size()) + 3));
+  ASSERT_TRUE(WaitCount(StatusQuery, static_cast<int>(R.size()) + 3));
   // The laser's status answer now reports the emission.
   EXPECT_TRUE(Until([&] { return L.GetIsEmissionOn(); }, 3000));
   EXPECT_EQ(Connected(), 1);
@@ -103,7 +95,7 @@ TEST_F(SPIEndToEnd, ThousandSeriesEmissionPowerTrafficLogAndTearDown) {
   EXPECT_GE(Host->App.CountContaining("Recv: 1B 0F 01 01 00 "), 1);
   // The 1000 series takes emission from the host's calls only.
   Model([](sim::TSPIModel& M) { M.SetEmission(false); });
-  ASSERT_TRUE(WaitPolls(StatusQuery, static_cast<int>(Sim->Requests().size()) + 3));
+  ASSERT_TRUE(WaitCount(StatusQuery, static_cast<int>(Sim->Requests().size()) + 3));
   EXPECT_TRUE(L.GetIsEmissionOn());
 
   Sim->ClearRequests();
@@ -126,12 +118,12 @@ TEST_F(SPIEndToEnd, AnAlarmBitBecomesTheLaserAlarmAndClears) {
     EXPECT_EQ(Host->Alarms.Active().at(0).Desc, "SPI-1000" + SLaserAlarm.Get());
     if (Layout == TLayout::Standard) {
       // While the alarm is seen the idle poll asks for alarms and warnings.
-      ASSERT_TRUE(WaitPolls(AlarmQuery, 3));
+      ASSERT_TRUE(WaitCount(AlarmQuery, 3));
     }
     Model([](sim::TSPIModel& M) { M.SetAlarmBits(0x00); });
     ASSERT_TRUE(AlarmsBecome(0, 3000));
     Sim->ClearRequests();
-    ASSERT_TRUE(WaitPolls(StatusQuery, 3));
+    ASSERT_TRUE(WaitCount(StatusQuery, 3));
     Stop();
     Host->App.ClearLines();
   }
@@ -142,7 +134,7 @@ TEST_F(SPIEndToEnd, BadSumsAndShortAnswersChangeNothing) {
   ASSERT_TRUE(WaitConnected());
   const auto PollsLater = [&](int N) {
     const auto Have = static_cast<int>(Sim->Requests().size());
-    return WaitPolls(StatusQuery, Have + N);
+    return WaitCount(StatusQuery, Have + N);
   };
   const std::function<void(sim::TSPIModel&)> Faults[] = {
       [](sim::TSPIModel& M) { M.SetBadChecksum(true); },
@@ -194,7 +186,7 @@ TEST_F(SPIEndToEnd, AnUnpluggedPortIsReopenedAndOnlyUnwithdrawnCommandsGoOut) {
       Want.push_back(Pkt(spi::cmd1000Emission, {0x00}));
     }
     ASSERT_TRUE(WaitCommands(Want.size()));
-    ASSERT_TRUE(WaitPolls(StatusQuery, 3));
+    ASSERT_TRUE(WaitCount(StatusQuery, 3));
     EXPECT_EQ(Commands(Sim->Requests()), Want);
     Model([](sim::TSPIModel& M) {
       EXPECT_TRUE(M.Aiming());

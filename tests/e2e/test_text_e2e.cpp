@@ -59,17 +59,6 @@ protected:
     }
     return Out;
   }
-  int Count(const std::string& Text) const {
-    int N = 0;
-    for (const auto& R : Sim->Requests()) {
-      N += std::string(R.Bytes.begin(), R.Bytes.end()) == Text ? 1 : 0;
-    }
-    return N;
-  }
-  bool WaitCount(const std::string& Text, int N, int TimeoutMs = 5000) const {
-    return Until([&] { return Count(Text) >= N; }, TimeoutMs);
-  }
-
   TMake Make = Mars;
 };
 

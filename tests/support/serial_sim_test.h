@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -83,6 +84,19 @@ protected:
   bool WaitCommands(size_t N, int TimeoutMs = 5000) const {
     return Sim->WaitRequests([&](const Requests& R) { return CommandRequests(R).size() >= N; },
                              TimeoutMs);
+  }
+
+  // How many requests are exactly Want.
+  int Count(const Bytes& Want) const {
+    int N = 0;
+    for (const auto& X : Sim->Requests()) {
+      N += X.Bytes == Want ? 1 : 0;
+    }
+    return N;
+  }
+  int Count(std::string_view Want) const { return Count(Bytes(Want.begin(), Want.end())); }
+  template <class W> bool WaitCount(const W& Want, int N, int TimeoutMs = 5000) const {
+    return Until([&] { return Count(Want) >= N; }, TimeoutMs);
   }
 
   // Updates the alarms until the host shows N.
