@@ -18,10 +18,6 @@ using testing::Until;
 using Bytes = std::vector<std::uint8_t>;
 using Requests = std::vector<sim::TSimRequest>;
 
-bool IsStatusQuery(const Bytes& B) {
-  return B.size() > 6 && B[6] == raycus::cmdCheckStatus;
-}
-
 template <class A> Bytes B(const A& Array) {
   return Bytes(Array.begin(), Array.end());
 }
@@ -32,7 +28,10 @@ Bytes Req(std::uint8_t Code, Bytes Data = {}) {
 
 template <class M> class RaycusEndToEnd : public testing::SerialSimTest<sim::TSim<M>> {
 protected:
-  bool IsPoll(const Bytes& X) const override { return IsStatusQuery(X); }
+  // The status query.
+  bool IsPoll(const Bytes& B) const override {
+    return B.size() > 6 && B[6] == raycus::cmdCheckStatus;
+  }
   template <class T>
   T& Make(const char* Model, const char* PulseModel, double Current, bool ShowAnswers = false) {
     this->PlugNew();
@@ -114,14 +113,14 @@ TEST_F(RayQCWEndToEnd, StatusEveryHundredMillisecondsAnUnpluggedPortIsReportedAn
   ASSERT_TRUE(Until([&] { return !L.GetDeviceDesc().empty(); }, 3000));
   // Eleven polls take us past the short start-up limit.
   ASSERT_TRUE(Sim->WaitRequests(
-      [](const Requests& R) {
-        return std::count_if(R.begin(), R.end(),
-                             [](const auto& X) { return IsStatusQuery(X.Bytes); }) >= 11;
+      [&](const Requests& R) {
+        return std::count_if(R.begin(), R.end(), [&](const auto& X) { return IsPoll(X.Bytes); }) >=
+               11;
       },
       5000));
   std::vector<double> T;
   for (const auto& X : Sim->Requests()) {
-    if (IsStatusQuery(X.Bytes)) {
+    if (IsPoll(X.Bytes)) {
       T.push_back(X.TimeMs);
     }
   }

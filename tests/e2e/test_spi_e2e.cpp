@@ -36,10 +36,6 @@ protected:
     testing::OnPort1(P.CfgSPI.Comm, Debug);
     return Open<T>(P);
   }
-  TNcLaser& MakeFor(TLayout Layout) {
-    return Layout == TLayout::Standard ? static_cast<TNcLaser&>(Make<TSPILaser>(Layout))
-                                       : Make<TSPI1000Laser>(Layout);
-  }
   template <class F> auto Model(F&& Fn) { return Sim->With(std::forward<F>(Fn)); }
 };
 
@@ -108,27 +104,6 @@ TEST_F(SPIEndToEnd, ThousandSeriesEmissionPowerTrafficLogAndTearDown) {
   Model([](sim::TSPIModel& M) { EXPECT_FALSE(M.Emission()); });
 }
 
-TEST_F(SPIEndToEnd, AnAlarmBitBecomesTheLaserAlarmAndClears) {
-  for (const TLayout Layout : {TLayout::Standard, TLayout::SPI1000}) {
-    SCOPED_TRACE(Layout == TLayout::Standard ? "standard" : "1000");
-    MakeFor(Layout);
-    ASSERT_TRUE(WaitConnected());
-    Model([](sim::TSPIModel& M) { M.SetAlarmBits(0x02); });
-    ASSERT_TRUE(AlarmsBecome(1, 3000));
-    EXPECT_EQ(Host->Alarms.Active().at(0).Desc, "SPI-1000" + SLaserAlarm.Get());
-    if (Layout == TLayout::Standard) {
-      // While the alarm is seen the idle poll asks for alarms and warnings.
-      ASSERT_TRUE(WaitCount(AlarmQuery, 3));
-    }
-    Model([](sim::TSPIModel& M) { M.SetAlarmBits(0x00); });
-    ASSERT_TRUE(AlarmsBecome(0, 3000));
-    Sim->ClearRequests();
-    ASSERT_TRUE(WaitCount(StatusQuery, 3));
-    Stop();
-    Host->App.ClearLines();
-  }
-}
-
 TEST_F(SPIEndToEnd, BadSumsAndShortAnswersChangeNothing) {
   auto& L = Make<TSPILaser>(TLayout::Standard);
   ASSERT_TRUE(WaitConnected());
@@ -161,12 +136,13 @@ TEST_F(SPIEndToEnd, BadSumsAndShortAnswersChangeNothing) {
 }
 
 // While the port is unplugged the host's calls queue; EmissionOff withdraws the emission
-// packets not yet written, so after the replug only the rest goes out.
-TEST_F(SPIEndToEnd, AnUnpluggedPortIsReopenedAndOnlyUnwithdrawnCommandsGoOut) {
+// packets not yet written, so after the replug only the rest goes out. Then an alarm bit
+// becomes the laser's alarm and clears.
+TEST_F(SPIEndToEnd, AnUnpluggedPortIsReopenedOnlyUnwithdrawnCommandsGoOutAndAlarmsClear) {
   for (const TLayout Layout : {TLayout::Standard, TLayout::SPI1000}) {
     const bool K = Layout == TLayout::SPI1000;
     SCOPED_TRACE(K ? "1000" : "standard");
-    TNcLaser& L = MakeFor(Layout);
+    TNcLaser& L = K ? static_cast<TNcLaser&>(Make<TSPI1000Laser>(Layout)) : Make<TSPILaser>(Layout);
     ASSERT_TRUE(WaitConnected());
     Sim->Unplug();
     Sleep(150); // the laser's port notices the hang-up
@@ -192,6 +168,17 @@ TEST_F(SPIEndToEnd, AnUnpluggedPortIsReopenedAndOnlyUnwithdrawnCommandsGoOut) {
       EXPECT_TRUE(M.Aiming());
       EXPECT_FALSE(M.Emission());
     });
+    Model([](sim::TSPIModel& M) { M.SetAlarmBits(0x02); });
+    ASSERT_TRUE(AlarmsBecome(1, 3000));
+    EXPECT_EQ(Host->Alarms.Active().at(0).Desc, "SPI-1000" + SLaserAlarm.Get());
+    if (!K) {
+      // While the alarm is seen the idle poll asks for alarms and warnings.
+      ASSERT_TRUE(WaitCount(AlarmQuery, 3));
+    }
+    Model([](sim::TSPIModel& M) { M.SetAlarmBits(0x00); });
+    ASSERT_TRUE(AlarmsBecome(0, 3000));
+    Sim->ClearRequests();
+    ASSERT_TRUE(WaitCount(StatusQuery, 3));
     EXPECT_EQ(Connected(), 1);
     Stop();
     Host->App.ClearLines();

@@ -3,6 +3,7 @@
 // says which requests are its make's idle polls.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -65,14 +66,9 @@ protected:
 
   virtual bool IsPoll(const Bytes& Request) const = 0;
   // The requests other than the idle polls.
-  Requests CommandRequests(const Requests& R) const {
-    Requests Out;
-    for (const auto& X : R) {
-      if (!IsPoll(X.Bytes)) {
-        Out.push_back(X);
-      }
-    }
-    return Out;
+  Requests CommandRequests(Requests R) const {
+    std::erase_if(R, [this](const auto& X) { return IsPoll(X.Bytes); });
+    return R;
   }
   std::vector<Bytes> Commands(const Requests& R) const {
     std::vector<Bytes> Out;
@@ -88,11 +84,9 @@ protected:
 
   // How many requests are exactly Want.
   int Count(const Bytes& Want) const {
-    int N = 0;
-    for (const auto& X : Sim->Requests()) {
-      N += X.Bytes == Want ? 1 : 0;
-    }
-    return N;
+    const Requests R = Sim->Requests();
+    return static_cast<int>(
+        std::count_if(R.begin(), R.end(), [&](const auto& X) { return X.Bytes == Want; }));
   }
   int Count(std::string_view Want) const { return Count(Bytes(Want.begin(), Want.end())); }
   template <class W> bool WaitCount(const W& Want, int N, int TimeoutMs = 5000) const {
