@@ -30,7 +30,9 @@ TYLSModel::TYLSModel() {
 }
 
 TSplit TYLSModel::Split(std::span<const std::uint8_t> In) {
-  const yls::TLocated L = yls::LocateFrame(FCrc, In);
+  // Pending requests start where the last one ended (or noise was dropped): a request
+  // there with a wrong CRC is dropped whole.
+  const yls::TLocated L = yls::LocateFrame(FCrc, In, true);
   if (!L.CrcOk) {
     return {L.Skip + L.Length, 0}; // a laser ignores a request with a wrong CRC
   }

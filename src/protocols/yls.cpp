@@ -343,7 +343,7 @@ std::string SerialNumberText(const TLaserID& Id) {
 
 // ---- Stream reassembly -------------------------------------------------------------
 
-TLocated LocateFrame(const TCrc16& Crc, std::span<const std::uint8_t> In) {
+TLocated LocateFrame(const TCrc16& Crc, std::span<const std::uint8_t> In, bool AtBoundary) {
   TLocated R;
   std::size_t Pos = 0;
   while (In.size() - Pos >= HeaderSize) {
@@ -358,7 +358,7 @@ TLocated LocateFrame(const TCrc16& Crc, std::span<const std::uint8_t> In) {
       break; // the rest of this frame is still on its way
     }
     R.CrcOk = Crc.Calc(At.first(Length - 2)) == Get16(At, Length - 2);
-    if (!R.CrcOk && Pos > 0) {
+    if (!R.CrcOk && (Pos > 0 || !AtBoundary)) {
       ++Pos;
       ++R.CrcRejects;
       continue;
@@ -375,13 +375,16 @@ std::vector<TBytes> TFrameAssembler::Feed(std::span<const std::uint8_t> Bytes) {
   std::vector<TBytes> Frames;
   std::size_t Pos = 0;
   for (;;) {
-    const TLocated L = LocateFrame(FCrc, std::span<const std::uint8_t>(FBuf).subspan(Pos));
+    const TLocated L =
+        LocateFrame(FCrc, std::span<const std::uint8_t>(FBuf).subspan(Pos), FAtBoundary);
     Pos += L.Skip;
     FSkipped += L.Skip;
     FCrcRejects += L.CrcRejects;
+    FAtBoundary = L.Skip == 0 && FAtBoundary;
     if (L.Length == 0) {
       break;
     }
+    FAtBoundary = true;
     const auto Begin = FBuf.begin() + static_cast<std::ptrdiff_t>(Pos);
     Frames.emplace_back(Begin, Begin + static_cast<std::ptrdiff_t>(L.Length));
     Pos += L.Length;

@@ -213,30 +213,35 @@ std::string SerialNumberText(const TLaserID& Id);
 
 // Where the first whole frame of In lies: Skip bytes of noise (a byte at a time, never
 // a frame's start) before it, then Length bytes of frame; Length 0 when no whole frame is
-// there yet (In from Skip on may be its beginning). A frame at the very start of In (where
-// the previous one ended) is taken whole even when its CRC is wrong (CrcOk false): it is
-// an answer in its place, for the analysis to reject and log, and its bytes are no noise
-// to search for headers. Elsewhere a wrong CRC marks a false start, skipped a byte at a time.
+// there yet (In from Skip on may be its beginning). When In starts where the previous
+// frame ended (AtBoundary), a frame there is taken whole even when its CRC is wrong
+// (CrcOk false): it is an answer in its place, for the analysis to reject and log, and its
+// bytes are no noise to search for headers. Elsewhere a wrong CRC marks a false start,
+// skipped a byte at a time.
 struct TLocated {
   std::size_t Skip = 0;
   std::size_t Length = 0;
   bool CrcOk = true;
   std::size_t CrcRejects = 0; // false starts dropped for a wrong CRC
 };
-TLocated LocateFrame(const TCrc16& Crc, std::span<const std::uint8_t> In);
+TLocated LocateFrame(const TCrc16& Crc, std::span<const std::uint8_t> In, bool AtBoundary);
 
 // Joins the pieces of a TCP byte stream into whole frames. A frame is taken where a
 // plausible header (one of the command codes, data size up to MaxDataSize) is followed by
-// its data and a matching CRC; anything else is skipped a byte at a time, so noise never
-// holds a frame back unless it looks like the start of one.
-// A frame is handed on once, whole, and never in part.
+// its data and a matching CRC, or by its data alone right where the previous frame (or the
+// stream) ended; anything else is skipped a byte at a time, so noise never holds a frame
+// back unless it looks like the start of one. A frame is handed on once, whole, and never
+// in part, and the frames do not depend on how the stream was cut into reads.
 class TFrameAssembler {
 public:
   explicit TFrameAssembler(const TCrc16& Crc) : FCrc(Crc) {}
   // Adds received bytes; returns the frames completed by them, in order.
   std::vector<TBytes> Feed(std::span<const std::uint8_t> Bytes);
   // Forgets a partly received frame (the link was dropped).
-  void Reset() { FBuf.clear(); }
+  void Reset() {
+    FBuf.clear();
+    FAtBoundary = true;
+  }
   std::size_t Pending() const { return FBuf.size(); }
   // Bytes skipped as noise, and of them the candidates dropped for a wrong CRC.
   std::size_t Skipped() const { return FSkipped; }
@@ -245,6 +250,7 @@ public:
 private:
   const TCrc16& FCrc;
   TBytes FBuf;
+  bool FAtBoundary = true; // FBuf starts where a frame or the stream ended, not after noise
   std::size_t FSkipped = 0;
   std::size_t FCrcRejects = 0;
 };

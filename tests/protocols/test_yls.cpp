@@ -168,6 +168,10 @@ TEST(YLSCodec, StreamReassembly) {
       // behind noise the same bytes are a false start.
       {"wrong crc in place", {Cat({BadCrc, Ack})}, {BadCrc, Ack}},
       {"wrong crc behind noise", {Cat({{0x13}, BadCrc, Ack})}, {Ack}},
+      {"wrong crc behind noise, cut after its header",
+       {Cat({{0x13}, TBytes(BadCrc.begin(), BadCrc.begin() + 8)}),
+        Cat({TBytes(BadCrc.begin() + 8, BadCrc.end()), Ack})},
+       {Ack}},
       {"one and a half, then the rest",
        {Cat({Ack, TBytes(Status.begin(), Status.begin() + 9)}),
         TBytes(Status.begin() + 9, Status.end())},
