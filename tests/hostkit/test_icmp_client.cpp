@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <fstream>
 #include <mutex>
@@ -18,6 +19,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "host/clock.h"
 #include "host/comm.h"
 #include "hostkit/icmp_client.h"
 #include "tests/support/host_fixture.h"
@@ -31,11 +33,6 @@ using hostkit::TPingClient;
 using hostkit::TPingMethod;
 using hostkit::TPingProber;
 using hostkit::TPingResult;
-using Clock = std::chrono::steady_clock;
-
-double MsSince(Clock::time_point T0) {
-  return std::chrono::duration<double, std::milli>(Clock::now() - T0).count();
-}
 
 // A prober with a fixed answer that takes the whole time-out when there is none, and
 // remembers what it was asked.
@@ -49,7 +46,7 @@ public:
       FTimeout = TimeoutMs;
     }
     if (FResult == TPingResult::NoAnswer) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(TimeoutMs));
+      Sleep(TimeoutMs);
     }
     return FResult;
   }
@@ -76,13 +73,13 @@ struct TEvents {
   double AtMs = 0; // of the first notification
   bool SenderRight = true;
 
-  void Bind(TIcmpClient& C, Clock::time_point T0) {
+  void Bind(TIcmpClient& C, double T0) {
     C.OnTimeout = [this, T0, &C](TIcmpClient* S) { Note(S == &C, T0, true); };
     C.OnError = [this, T0, &C](TIcmpClient* S) { Note(S == &C, T0, false); };
   }
-  void Note(bool Right, Clock::time_point T0, bool Timeout) {
+  void Note(bool Right, double T0, bool Timeout) {
     std::lock_guard<std::mutex> L(M);
-    AtMs = Timeouts + Errors == 0 ? MsSince(T0) : AtMs;
+    AtMs = Timeouts + Errors == 0 ? ElapsedMs(T0) : AtMs;
     (Timeout ? Timeouts : Errors)++;
     Thread = std::this_thread::get_id();
     SenderRight = SenderRight && Right;
@@ -107,6 +104,7 @@ TEST_F(PingClientTest, EveryMethodThisProcessMayUseAnswersForLoopback) {
       continue;
     }
     ++Tried;
+    // Nothing listens on the TCP probe's port here: a refusal proves the host is there too.
     EXPECT_EQ(P->Probe("127.0.0.1", 1000), TPingResult::Answered);
     EXPECT_EQ(P->Probe("127.0.8.21", 1000), TPingResult::Answered);
     EXPECT_EQ(P->Probe("", 100), TPingResult::Failed);
@@ -142,20 +140,16 @@ TEST_F(PingClientTest, OwnHostAndTimeOutStandInForEmptyArguments) {
   EXPECT_EQ(Probe->Asked(), std::make_pair(std::string("127.0.8.23"), 500));
 }
 
-TEST_F(PingClientTest, TcpProbeCountsRefusalAsAnswerAndSilenceAsNone) {
+TEST_F(PingClientTest, TcpProbeCountsAHandshakeAsAnswerAndSilenceAsNone) {
   TTcpListener Srv("127.0.8.24", 0, 0);
   const auto Probe = NewPingProber(TPingMethod::TcpProbe, Srv.Port());
   EXPECT_EQ(Probe->Probe("127.0.8.24", 500), TPingResult::Answered);
   TBacklogFiller Filler; // a full accept queue drops handshakes: the host looks silent
   ASSERT_TRUE(Filler.Fill("127.0.8.24", Srv.Port()));
-  auto T0 = Clock::now();
+  const auto T0 = NowMs();
   EXPECT_EQ(Probe->Probe("127.0.8.24", 150), TPingResult::NoAnswer);
-  EXPECT_GE(MsSince(T0), 140.0);
-  EXPECT_LT(MsSince(T0), 400.0);
-  Srv.StopListening(); // a refusal proves the host is there too
-  T0 = Clock::now();
-  EXPECT_EQ(Probe->Probe("127.0.8.24", 500), TPingResult::Answered);
-  EXPECT_LT(MsSince(T0), 200.0);
+  EXPECT_GE(ElapsedMs(T0), 140.0);
+  EXPECT_LT(ElapsedMs(T0), 400.0);
 }
 
 // Asynchronous pings return at once and report on a thread of their own: silence as a
@@ -177,14 +171,14 @@ TEST_F(PingClientTest, AsyncPingsNotifyFromTheirOwnThreadsAndAreAwaitedAtTheEnd)
   for (const auto& C : Cases) {
     SCOPED_TRACE(std::to_string(C.Timeouts) + " " + C.Host);
     TEvents E;
-    const auto T0 = Clock::now();
+    const auto T0 = NowMs();
     {
       TPingClient Client(std::make_unique<TScriptedProber>(C.Result));
       E.Bind(Client, T0);
       for (int I = 0; I < 3; ++I) {
         Client.PingAsync(C.Host, 300);
       }
-      EXPECT_LT(MsSince(T0), 200.0);
+      EXPECT_LT(ElapsedMs(T0), 200.0);
       if (C.Timeouts > 0) {
         EXPECT_EQ(Client.Pending(), 3);
       }
@@ -204,10 +198,7 @@ TEST_F(PingClientTest, AsyncPingsNotifyFromTheirOwnThreadsAndAreAwaitedAtTheEnd)
 
 TEST_F(PingClientTest, RealEchoAnswersAsAnUnprivilegedUser) {
   if (::geteuid() != 0) {
-    // Already unprivileged: the plain loopback test covers it.
-    TPingClient C;
-    EXPECT_TRUE(C.Ping("127.0.0.1", 1000));
-    return;
+    GTEST_SKIP() << "already unprivileged: the loopback test covers it";
   }
   const pid_t Pid = ::fork();
   ASSERT_GE(Pid, 0);
@@ -323,7 +314,6 @@ TEST_F(PingClientTest, RealEchoLeftUnansweredOrWronglyAnsweredNotifiesTimeOut) {
       Skip = "no ICMP socket allowed";
       return;
     }
-    EXPECT_EQ(Best->Probe("127.0.0.1", 1000), TPingResult::Answered);
     TEchoForger Forger;
     if (!Forger.Ok() || !WriteSysctl("/proc/sys/net/ipv4/icmp_echo_ignore_all", "1")) {
       Skip = "cannot silence echo or forge answers in the namespace";
@@ -334,7 +324,7 @@ TEST_F(PingClientTest, RealEchoLeftUnansweredOrWronglyAnsweredNotifiesTimeOut) {
     Forger.Right = false;
     EXPECT_FALSE(C.Ping("127.0.0.1", 100));
     TEvents E;
-    E.Bind(C, Clock::now());
+    E.Bind(C, NowMs());
     C.PingAsync("127.0.0.1", 200);
     E.WaitAny(3000);
     std::lock_guard<std::mutex> L(E.M);

@@ -108,21 +108,17 @@ TEST(RealTimePolicy, DecidesOnceLogsOnceAndSequencesRunWhateverTheAnswer) {
     Plain.Start();
     Plain.WaitFor();
     const THandle Lock = CreateSemaphoreW(1, 1, "");
-    const THandle Finish = CreateSemaphoreW(0, 1, "");
     ASSERT_EQ(WaitForSingleObject(Lock, 0), WAIT_OBJECT_0);
     auto* T = new TNcIOThread(Lock);
-    T->SetFinishSemaphore(Finish);
     T->AddOutport(1, true);
     T->AddDelay(5);
     T->AddOutport(2, true);
     const TThreadRef Ref = T->Ref();
     T->Start();
-    EXPECT_EQ(WaitForSingleObject(Finish, 3000), WAIT_OBJECT_0);
     EXPECT_TRUE(Ref.WaitFor(3000));
     EXPECT_TRUE(Host.IO.GetOutput(1));
     EXPECT_TRUE(Host.IO.GetOutput(2));
     CloseHandle(Lock);
-    CloseHandle(Finish);
 
     const int Asked = C.Expected > 0 ? 1 : 0;
     std::lock_guard<std::mutex> L(F.M);
@@ -183,9 +179,7 @@ TEST(RealTimePolicy, TheRealSystemRaisesOnlyTheCriticalThreadAndNotWhatItStarts)
     EXPECT_EQ(Critical.Own.Priority, P);
     EXPECT_EQ(Host.RealTime->Raised(), 1);
   } else {
-    // This process has no right to real-time scheduling: nothing changes.
-    EXPECT_EQ(Host.App.CountContaining("not permitted"), 1);
-    EXPECT_EQ(Critical.Own.Policy, Main.Policy);
+    EXPECT_EQ(Critical.Own.Policy, Main.Policy); // no right to real-time scheduling here
   }
   EXPECT_EQ(Critical.Child.Policy, P > 0 ? SCHED_OTHER : Main.Policy);
   EXPECT_EQ(Ordinary.Own.Policy, Main.Policy);
