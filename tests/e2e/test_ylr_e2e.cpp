@@ -31,6 +31,7 @@
 #include "strings/messages.h"
 #include "tests/lasers/io_laser_support.h"
 #include "tests/support/host_fixture.h"
+#include "tests/support/serial_params.h"
 #include "tests/support/sim_links.h"
 #include "tests/support/tcp_listener.h"
 
@@ -60,15 +61,9 @@ protected:
     CommFactory = Host->Comm.get();
     // The power-control output is absent unless a test adds it.
     Host->IO.SetOutputsExist({1, 2, CtrlPort});
-    P.Initialize();
-    P.DefParams.Initialize();
-    P.DefParams.PWM.Initialize();
-    P.DefParams.DA.Initialize();
-    P.DefParams.Model = "YLR-500";
+    P = testing::SerialLaserParams(eltIPG, "YLR-500", 60.0);
     P.DefParams.CtrlPort = CtrlPort;
     P.DefParams.AimingPort = 2;
-    P.DefParams.PWM.DiodeCurrent = 60.0;
-    P.LaserType = eltIPG;
     P.CfgIPG.Initialize();
     P.CfgIPG.PowerCtrlPort = PowerCtrlPort;
     P.CfgIPG.MaxCurrent = 100.0;
@@ -113,7 +108,9 @@ protected:
 
   // Starts the simulator and builds the laser, then forgets the start-up traffic.
   void Up() {
-    StartSim();
+    if (!Sim.Running()) {
+      StartSim();
+    }
     Build();
     ASSERT_TRUE(Sim.WaitForCommand("SDC 60", 3000));
     Sim.ClearCommands();
@@ -222,46 +219,42 @@ TEST_P(YlrEndToEnd, PowerOnPulsesTheControlOutputThenSwitchesTheLaserOn) {
   EXPECT_TRUE(Until([&] { return Ipg->GetIsEmissionOn() && Ipg->GetIsAimingOn(); }));
 }
 
-TEST_P(YlrEndToEnd, EmissionOnContinuousWave) {
-  Utf8ToTextBuf("qcw", P.CfgIPG.PulseModel); // case matters: this is continuous wave
-  Up();
-  EXPECT_FALSE(Ipg->GetIsQCW());
-  Ipg->EmissionOn();
-  EXPECT_EQ(Actions(), (Cmds{"DPM", "DGM", "DLE", "EMOD", "EMON", "SDC 60"}));
-  EXPECT_TRUE(Until([&] { return Ipg->GetIsEmissionOn(); }));
-  Sim.ClearCommands();
-  Ipg->EmissionOff();
-  ASSERT_TRUE(Sim.WaitForCommand("EMOFF", 1000));
-  EXPECT_EQ(Actions(), Cmds{"EMOFF"});
-  EXPECT_TRUE(Until([&] { return !Ipg->GetIsEmissionOn(); }));
-}
-
-TEST_P(YlrEndToEnd, EmissionOnQcwWithoutGateLeavesEmissionToTheExternalSignal) {
-  Utf8ToTextBuf("QCW", P.CfgIPG.PulseModel);
-  Up();
-  Ipg->EmissionOn();
-  EXPECT_EQ(Actions(), (Cmds{"DMOD", "DGM", "EPM", "ELE", "SDC 60"}));
-  Sleep(300);
-  EXPECT_FALSE(Sim.Emission());
-  EXPECT_FALSE(Ipg->GetIsEmissionOn()); // follows the status bit, not the call
-  EXPECT_TRUE(Ipg->GetDriver()->GetQCWMode());
-}
-
-TEST_P(YlrEndToEnd, EmissionOnQcwWithGateMode) {
-  Utf8ToTextBuf("QCW", P.CfgIPG.PulseModel);
-  P.CfgIPG.YLR.GateMode = true;
-  Up();
-  Ipg->EmissionOn();
-  EXPECT_EQ(Actions(), (Cmds{"DMOD", "EGM", "DLE", "EPM", "EMON", "SDC 60"}));
-  EXPECT_TRUE(Until([&] { return Ipg->GetIsEmissionOn(); }));
-}
-
-TEST_P(YlrEndToEnd, EmissionOnEoYlrSelectsDigitalPower) {
-  P.DefParams.Model = "EO-YLR";
-  Utf8ToTextBuf("QCW", P.CfgIPG.PulseModel);
-  Up();
-  Ipg->EmissionOn();
-  EXPECT_EQ(Actions(), (Cmds{"DLE", "EMOD", "DGM", "DEABC", "SDS", "EMON", "SDC 60"}));
+// The mode commands before EMON per pulse model, gate mode and model; EmissionOff sends
+// EMOFF only. Without the gate, QCW emission is left to the external signal: no EMON, and
+// the state follows the status bit, not the call.
+TEST_P(YlrEndToEnd, EmissionOnSetsTheModesOfThePulseModel) {
+  struct TCase {
+    const char* Model;
+    const char* Pulse; // case matters: "qcw" is continuous wave
+    bool Gate;
+    Cmds Sent;
+  };
+  const TCase Cases[] = {
+      {"YLR-500", "qcw", false, {"DPM", "DGM", "DLE", "EMOD", "EMON", "SDC 60"}},
+      {"YLR-500", "QCW", false, {"DMOD", "DGM", "EPM", "ELE", "SDC 60"}},
+      {"YLR-500", "QCW", true, {"DMOD", "EGM", "DLE", "EPM", "EMON", "SDC 60"}},
+      {"EO-YLR", "QCW", false, {"DLE", "EMOD", "DGM", "DEABC", "SDS", "EMON", "SDC 60"}},
+  };
+  for (const TCase& C : Cases) {
+    SCOPED_TRACE(::testing::Message() << C.Model << " " << C.Pulse << " gate " << C.Gate);
+    P.DefParams.Model = C.Model;
+    Utf8ToTextBuf(C.Pulse, P.CfgIPG.PulseModel);
+    P.CfgIPG.YLR.GateMode = C.Gate;
+    Laser.reset();
+    Sim.ClearCommands();
+    Up();
+    Ipg->EmissionOn();
+    EXPECT_EQ(Actions(), C.Sent);
+    const bool On = std::ranges::find(C.Sent, "EMON") != C.Sent.end();
+    EXPECT_EQ(Until([&] { return Ipg->GetIsEmissionOn(); }, On ? 2000 : 300), On);
+    EXPECT_EQ(Sim.Emission(), On);
+    EXPECT_EQ(Drv()->GetQCWMode(), std::string(C.Pulse) == "QCW");
+    Sim.ClearCommands();
+    Ipg->EmissionOff();
+    ASSERT_TRUE(Sim.WaitForCommand("EMOFF", 1000));
+    EXPECT_EQ(Actions(), Cmds{"EMOFF"});
+    EXPECT_TRUE(Until([&] { return !Ipg->GetIsEmissionOn(); }));
+  }
 }
 
 TEST_P(YlrEndToEnd, FlagsInsteadOfStatusWithIgnoreCommResult) {
@@ -293,6 +286,7 @@ TEST_P(YlrEndToEnd, AimingFollowsTheStatusWord) {
 
 TEST_P(YlrEndToEnd, VerifiedDiodeCurrentConvergesOnTheEcho) {
   Up();
+  EXPECT_EQ(Ipg->ExecuteCmd(2101, 0), 10); // the least current it takes
   EXPECT_EQ(Ipg->ExecuteCmd(21, 75.0), 0);
   EXPECT_EQ(Sim.DiodeCurrent(), 75.0);
   EXPECT_EQ(Ipg->GetDiodeCurrent(), 75.0);
@@ -332,11 +326,6 @@ TEST_P(YlrEndToEnd, AlarmsFromStatusBitsWithTheirTexts) {
   ASSERT_TRUE(Until([&] { return !Ipg->GetDriver()->HasAlarm(); }));
   Ipg->UpdateAlarms();
   EXPECT_EQ(Host->Alarms.Count(), 0U);
-  // QCW-only bits do not count in continuous-wave operation.
-  Sim.SetFaultBits(TYLRSim::BitAveragePowerTooHigh);
-  ASSERT_TRUE(Until([&] { return Ipg->GetDriver()->GetStatusBit(31); }));
-  Ipg->UpdateAlarms();
-  EXPECT_EQ(Host->Alarms.Count(), 0U);
 }
 
 TEST_P(YlrEndToEnd, LaserOnOutputWhenConfigured) {
@@ -357,18 +346,11 @@ TEST_P(YlrEndToEnd, LaserOnOutputWhenConfigured) {
   EXPECT_TRUE(Actions().empty()); // no protocol traffic for these
 }
 
-TEST_P(YlrEndToEnd, DeviceDescriptionAndSpecialCommands) {
-  Up();
-  Sim.SetSerialNumber("YL-0042");
-  EXPECT_EQ(Ipg->GetDeviceDesc(), "IPG YLR-500-AC SN: YL-0042");
-  EXPECT_EQ(Ipg->ExecuteCmd(2101, 0), 10);
-  EXPECT_EQ(Ipg->ExecuteCmd(2102, 0), 100);
-}
-
 TEST_P(YlrEndToEnd, SplitJoinedAndErrorRepliesAndRunawayInput) {
   Up();
+  Sim.SetSerialNumber("YL-0042");
   Sim.SetSplit(3, 2);
-  EXPECT_EQ(Ipg->GetDeviceDesc(), "IPG YLR-500-AC SN: PL1234567");
+  EXPECT_EQ(Ipg->GetDeviceDesc(), "IPG YLR-500-AC SN: YL-0042");
   Sim.SetSplit(0, 0);
   Sim.SetJoin(true);
   Ipg->SetAimingOn(true);
@@ -395,7 +377,6 @@ TEST_P(YlrEndToEnd, SilentLaser) {
   EXPECT_FALSE(Ipg->GetIsEmissionOn());
   EXPECT_FALSE(Ipg->GetIsAimingOn());
   EXPECT_EQ(Ipg->GetDiodeCurrent(), 60.0); // the last request, no echo
-  EXPECT_EQ(Ipg->GetDriver()->GetMinimumCurrent(), 10.0);
   Ipg->UpdateAlarms();
   EXPECT_EQ(Host->Alarms.Count(), 0U);
   EXPECT_EQ(LinesWith(SLaserConnectedOk.Get()), 0);
@@ -785,17 +766,15 @@ TEST_P(IPG500CutTest, NothingOfThePowerOnFollowsTheCallAndItWorksAgain) {
       EXPECT_TRUE(R.TimeMs <= TBack || sim::ToText(R.Bytes) == "STA\r") << sim::ToText(R.Bytes);
     }
     Laser->LaserOn();
-    Laser->EmissionOn();
-    EXPECT_TRUE(PowerOnRuns(Sim));
-    return;
+  } else {
+    // After the call's own EMOFF the laser hears status polls only.
+    const std::vector<std::string> Cmds = Sim.Commands();
+    const auto LastOff = std::find(Cmds.rbegin(), Cmds.rend(), "EMOFF");
+    ASSERT_NE(LastOff, Cmds.rend());
+    const std::vector<std::string> After(Cmds.rbegin(), LastOff);
+    EXPECT_TRUE(std::all_of(After.begin(), After.end(), [](const auto& X) { return X == "STA"; }))
+        << "sent after the call: " << ::testing::PrintToString(After);
   }
-  // After the call's own EMOFF the laser hears status polls only.
-  const std::vector<std::string> Cmds = Sim.Commands();
-  const auto LastOff = std::find(Cmds.rbegin(), Cmds.rend(), "EMOFF");
-  ASSERT_NE(LastOff, Cmds.rend());
-  const std::vector<std::string> After(Cmds.rbegin(), LastOff);
-  EXPECT_TRUE(std::all_of(After.begin(), After.end(), [](const auto& X) { return X == "STA"; }))
-      << "sent after the call: " << ::testing::PrintToString(After);
   if (C.By == 'D') {
     Build();
   }
@@ -864,23 +843,11 @@ TEST_F(YlrSim, APowerOnThreadThatFailsEndsItsPulseAndTheNextPowerOnRuns) {
   GPOutput = &Failing;
   Laser->PowerOn(); // the thread's end of the pulse fails: the thread ends there
   EXPECT_TRUE(Host->IO.WaitOutput(PowerCtrlPort, false, 2500)) << "pulse left high";
-  const double T0 = NowMs();
-  while (Ipg->HasPowerOnThread() && ElapsedMs(T0) < 500) { // it ends just after the pulse
-    Sleep(1);
-  }
-  EXPECT_FALSE(Ipg->HasPowerOnThread());
+  EXPECT_TRUE(Until([&] { return !Ipg->HasPowerOnThread(); }, 500)); // ends just after the pulse
   EXPECT_EQ(Sim.CountCommand("DEC"), 0);
   GPOutput = &Host->IO.Outputs();
   Laser->PowerOn();
   EXPECT_TRUE(PowerOnRuns(Sim));
-}
-
-// Pages of address space in use, from the kernel's view of this process.
-[[maybe_unused]] long AddressSpaceBytes() {
-  std::ifstream Statm("/proc/self/statm");
-  long Pages = 0;
-  Statm >> Pages;
-  return Pages * ::sysconf(_SC_PAGESIZE);
 }
 
 TEST_F(YlrSim, APowerOnThreadThatCannotStartIsRefusedCleanly) {
@@ -890,10 +857,13 @@ TEST_F(YlrSim, APowerOnThreadThatCannotStartIsRefusedCleanly) {
   Host->IO.SetOutputsExist({1, 2, CtrlPort, PowerCtrlPort});
   Up();
   // No room for another thread's stack: starting the power-on thread fails.
+  std::ifstream Statm("/proc/self/statm"); // pages of address space in use
+  long Pages = 0;
+  Statm >> Pages;
   rlimit Old{};
   ASSERT_EQ(::getrlimit(RLIMIT_AS, &Old), 0);
   rlimit Tight = Old;
-  Tight.rlim_cur = static_cast<rlim_t>(AddressSpaceBytes() + (1 << 20));
+  Tight.rlim_cur = static_cast<rlim_t>(Pages * ::sysconf(_SC_PAGESIZE) + (1 << 20));
   ASSERT_EQ(::setrlimit(RLIMIT_AS, &Tight), 0);
   bool Threw = false;
   try {
@@ -916,19 +886,11 @@ TEST_F(YlrSim, APowerOnThreadThatCannotStartIsRefusedCleanly) {
 #endif
 }
 
-TEST(YlrFactory, RefusesOtherIpgTypes) {
-  const TLaserClassInfo* C = FindLaserClass("TIPG500Laser");
-  ASSERT_NE(C, nullptr);
-  hostkit::THost H;
-  H.Install();
-  TLaserParams P{};
-  P.Initialize();
-  P.LaserType = eltIPG;
-  P.CfgIPG.Initialize();
+TEST_F(YlrSim, FactoryRefusesOtherIpgTypes) {
   for (const TIPGLaserType T : {ltYLSGemNet, ltYLSGemHW, ltYLP, ltIPGErr}) {
     P.CfgIPG.IPGType = T;
     try {
-      C->Factory(nullptr, P);
+      Build();
       ADD_FAILURE() << "built with type " << int(T);
     } catch (const ELaserError& E) {
       EXPECT_STREQ(E.what(), "IPG.LaserType Error Message");
