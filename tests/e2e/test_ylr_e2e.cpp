@@ -280,17 +280,6 @@ TEST_P(YlrEndToEnd, QcwFlagsInsteadOfStatusAndCurrentLimit) {
   EXPECT_FALSE(Ipg->GetIsAimingOn());
 }
 
-TEST_P(YlrEndToEnd, AimingFollowsTheStatusWord) {
-  Up();
-  Ipg->SetAimingOn(true);
-  ASSERT_TRUE(Sim.WaitForCommand("ABN", 1000));
-  EXPECT_EQ(Actions(), Cmds{"ABN"});
-  EXPECT_TRUE(Host->IO.GetOutput(2));
-  EXPECT_TRUE(Until([&] { return Ipg->GetIsAimingOn(); }));
-  Ipg->SetAimingOn(false);
-  EXPECT_TRUE(Until([&] { return !Ipg->GetIsAimingOn(); }));
-}
-
 TEST_P(YlrEndToEnd, VerifiedDiodeCurrentConvergesOnTheEcho) {
   Up();
   EXPECT_EQ(Ipg->ExecuteCmd(2101, 0), 10); // the least current it takes
@@ -328,7 +317,6 @@ TEST_P(YlrEndToEnd, AlarmsFromStatusBitsWithTheirTexts) {
 TEST_P(YlrEndToEnd, LaserOnOutputWhenConfigured) {
   P.CfgIPG.YLR.UseOutputLaserOn = true;
   Up();
-  EXPECT_TRUE(Ipg->GetIsUseOutputLaserOn());
   Ipg->LaserOn();
   EXPECT_TRUE(Host->IO.GetOutput(CtrlPort));
   EXPECT_TRUE(Ipg->GetIsLaserOn());
@@ -343,15 +331,21 @@ TEST_P(YlrEndToEnd, LaserOnOutputWhenConfigured) {
   EXPECT_TRUE(Actions().empty()); // no protocol traffic for these
 }
 
-TEST_P(YlrEndToEnd, SplitJoinedAndErrorRepliesAndRunawayInput) {
+TEST_P(YlrEndToEnd, AimingAndSerialNumberThroughSplitJoinedAndErrorRepliesAndRunawayInput) {
   Up();
   Sim.SetSerialNumber("YL-0042");
   Sim.SetSplit(3, 2);
   EXPECT_EQ(Ipg->GetDeviceDesc(), "IPG YLR-500-AC SN: YL-0042");
   Sim.SetSplit(0, 0);
   Sim.SetJoin(true);
-  Ipg->SetAimingOn(true);
+  Sim.ClearCommands();
+  Ipg->SetAimingOn(true); // the aiming state follows the status word
+  ASSERT_TRUE(Sim.WaitForCommand("ABN", 1000));
+  EXPECT_EQ(Actions(), Cmds{"ABN"});
+  EXPECT_TRUE(Host->IO.GetOutput(2));
   EXPECT_TRUE(Until([&] { return Ipg->GetIsAimingOn(); }));
+  Ipg->SetAimingOn(false);
+  EXPECT_TRUE(Until([&] { return !Ipg->GetIsAimingOn(); }));
   Sim.SetJoin(false);
 
   Sim.SetErrorReply("EMON", "Interlock open");
@@ -491,28 +485,25 @@ TEST_P(YlrEndToEnd, DriverRepliesUpdateTheStateLineByLine) {
   Hold(false);
 }
 
-TEST_P(YlrEndToEnd, DriverDrainListensToTheEndWithoutSpinning) {
+// A drain listens to its end without spinning, but lets the link go at once when the port
+// vanishes.
+TEST_P(YlrEndToEnd, DriverDrainListensToTheEndUnlessThePortVanishes) {
   UpAndHold();
   const TDrain D = Drain(100, [this] {
     Sleep(40);
     Sim.SendRaw("STA: 3\r");
   });
-  Hold(false);
   EXPECT_EQ(D.Reply, "STA: 3\r");
   EXPECT_EQ(Drv()->GetDeviceStatus(), 3U);
   EXPECT_GT(D.TookMs, 100.0);
   EXPECT_LT(D.TookMs, 180.0);
   EXPECT_LT(D.CpuMs, 20.0) << "spun while waiting";
-}
-
-TEST_P(YlrEndToEnd, DriverLetsTheLinkGoAtOnceWhenThePortVanishes) {
-  UpAndHold();
-  const TDrain D = Drain(500, [this] {
+  const TDrain Gone = Drain(500, [this] {
     Sleep(30);
     Sim.Unplug();
   });
   Hold(false);
-  EXPECT_LT(D.TookMs, 200.0) << "held the lock to the end of its time-out";
+  EXPECT_LT(Gone.TookMs, 200.0) << "held the lock to the end of its time-out";
 }
 
 TEST_P(YlrEndToEnd, DriverBlindDiodeCurrentSendsFiveTimesWithoutDraining) {
