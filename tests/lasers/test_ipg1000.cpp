@@ -97,7 +97,7 @@ TEST_F(IPG1000LaserTest, TrumpfUsesTheGermanWiringAndStartsTheProgramOnlyWithThe
   EXPECT_TRUE(L->GetIsEmissionOn());
 }
 
-TEST_F(IPG1000LaserTest, EmissionOnWithoutRequestRunsTheGermanPowerOnKeepingLaserOnHigh) {
+TEST_F(IPG1000LaserTest, EmissionOnRunsTheGermanPowerOnWithoutTheRequestAndStartsAtOnceWithIt) {
   auto L = NewLaser<TIPG1000Laser>(nullptr, Params(ltYLSGemHW));
   const double T0 = NowMs();
   L->EmissionOn();
@@ -112,18 +112,15 @@ TEST_F(IPG1000LaserTest, EmissionOnWithoutRequestRunsTheGermanPowerOnKeepingLase
   EXPECT_TRUE(FirstAt(Host->IO, "da2=8", T0).has_value());
   EXPECT_TRUE(Host->IO.GetOutput(KLaserOn));
   EXPECT_EQ(PowerOnThreads(), 1);
-}
-
-TEST_F(IPG1000LaserTest, EmissionOnWithRequestStartsTheProgramAtOnceAndResetErrorsDropsIt) {
-  auto L = NewLaser<TIPG1000Laser>(nullptr, Params(ltYLSGemHW));
-  Host->IO.Outputs().SetOutputbit(KRequest, true);
+  // The request is high now: no thread, the program starts at once.
+  L->EmissionOff();
   L->SetDiodeCurrent(30);
-  const double T0 = NowMs();
+  const double T1 = NowMs();
   L->EmissionOn();
-  EXPECT_EQ(Names(OutputWrites(Host->IO, {KLaserOn, KRequest, KStart}, T0)), Strs{"out8=1"});
+  EXPECT_EQ(Names(OutputWrites(Host->IO, {KLaserOn, KRequest, KStart}, T1)), Strs{"out8=1"});
   // The configured current (80 %) is set again, and re-applied by the fiber base.
-  EXPECT_EQ(Events(Host->IO, TIoKind::DA, T0), (Strs{"da2=8", "da2=8"}));
-  EXPECT_EQ(PowerOnThreads(), 0);
+  EXPECT_EQ(Events(Host->IO, TIoKind::DA, T1), (Strs{"da2=8", "da2=8"}));
+  EXPECT_EQ(PowerOnThreads(), 1);
   // The status input exists: it is the emission state.
   EXPECT_FALSE(L->GetIsEmissionOn());
   Host->IO.SetInput(KStatus, true);

@@ -14,10 +14,8 @@ namespace {
 using namespace ylr;
 
 TEST(YlrCommand, SetPointsFormatAndRangeChecks) {
-  EXPECT_EQ(CmdSetDiodeCurrent(100), "SDC 100");
   EXPECT_EQ(CmdSetDiodeCurrent(0), "SDC 0");
   EXPECT_EQ(CmdSetDiodeCurrent(45.99), "SDC 45"); // truncated, not rounded
-  EXPECT_FALSE(CmdSetDiodeCurrent(-1));
   EXPECT_FALSE(CmdSetDiodeCurrent(-0.01));
   EXPECT_FALSE(CmdSetDiodeCurrent(std::nan("")));
 
