@@ -73,7 +73,6 @@ TEST(YlrReply, ClassifiesInPriorityOrder) {
 }
 
 TEST(YlrReply, ExtractParam) {
-  EXPECT_EQ(ExtractParam("RSN"), "RSN");
   EXPECT_EQ(ExtractParam("RET: 1234.5 "), "1234.5");
   EXPECT_EQ(ExtractParam("RSN: a:b\r"), "a:b");
   EXPECT_EQ(ExtractParam("X:\t\x01 v \x7f"), "v \x7f"); // DEL is not a control to trim
