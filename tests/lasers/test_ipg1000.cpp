@@ -46,15 +46,17 @@ protected:
   }
 };
 
-TEST_F(IPG1000LaserTest, AmericanPowerOnPulsesLaserOnThenStartsTheProgram) {
+TEST_F(IPG1000LaserTest, AmericanPowerOnPulsesLaserOnThenStartsTheProgramInOneThread) {
   auto L = NewLaser<TIPG1000Laser>(nullptr, Params(ltYLSAmHW));
   const double T0 = NowMs();
   L->PowerOn();
   EXPECT_LT(ElapsedMs(T0), testing::KAtOnceMs);
+  Sleep(50);
+  L->PowerOn(); // while the thread runs: only the request again
   ASSERT_TRUE(Host->IO.WaitOutput(KStart, true, 3000));
   Sleep(30);
   EXPECT_EQ(Names(OutputWrites(Host->IO, {KLaserOn, KRequest, KStart}, T0)),
-            (Strs{"out7=1", "out6=1", "out6=0", "out8=1"}));
+            (Strs{"out7=1", "out7=1", "out6=1", "out6=0", "out8=1"}));
   EXPECT_AT(FirstAt(Host->IO, "out7=1", T0), 0.0);
   EXPECT_AT(FirstAt(Host->IO, "out6=1", T0), 100.0);
   EXPECT_AT(FirstAt(Host->IO, "out6=0", T0), 400.0);
@@ -67,6 +69,9 @@ TEST_F(IPG1000LaserTest, AmericanPowerOnPulsesLaserOnThenStartsTheProgram) {
   const auto Dbg = Host->App.DebugLines();
   EXPECT_TRUE(
       std::any_of(Dbg.begin(), Dbg.end(), [](const auto& D) { return D.Text == "IPG1000"; }));
+  // Finished: the next PowerOn starts a new thread.
+  L->PowerOn();
+  EXPECT_TRUE(testing::Until([&] { return PowerOnThreads() == 2; }, 1000));
 }
 
 TEST_F(IPG1000LaserTest, TrumpfUsesTheGermanWiringAndStartsTheProgramOnlyWithTheStatusInput) {
@@ -92,7 +97,7 @@ TEST_F(IPG1000LaserTest, TrumpfUsesTheGermanWiringAndStartsTheProgramOnlyWithThe
   EXPECT_TRUE(L->GetIsEmissionOn());
 }
 
-TEST_F(IPG1000LaserTest, EmissionOnWithoutRequestRunsTheGermanPowerOnKeepingLaserOnHigh) {
+TEST_F(IPG1000LaserTest, EmissionOnRunsTheGermanPowerOnWithoutTheRequestAndStartsAtOnceWithIt) {
   auto L = NewLaser<TIPG1000Laser>(nullptr, Params(ltYLSGemHW));
   const double T0 = NowMs();
   L->EmissionOn();
@@ -106,45 +111,27 @@ TEST_F(IPG1000LaserTest, EmissionOnWithoutRequestRunsTheGermanPowerOnKeepingLase
   EXPECT_AT(FirstAt(Host->IO, "out8=1", T0), 600.0);
   EXPECT_TRUE(FirstAt(Host->IO, "da2=8", T0).has_value());
   EXPECT_TRUE(Host->IO.GetOutput(KLaserOn));
-  EXPECT_EQ(PowerOnThreads(), 1);
-}
-
-TEST_F(IPG1000LaserTest, EmissionOnWithRequestStartsTheProgramAtOnce) {
-  auto L = NewLaser<TIPG1000Laser>(nullptr, Params(ltYLSGemHW));
-  Host->IO.Outputs().SetOutputbit(KRequest, true);
+  // The request is high now: no thread, the program starts at once.
+  L->EmissionOff();
   L->SetDiodeCurrent(30);
-  const double T0 = NowMs();
+  const double T1 = NowMs();
   L->EmissionOn();
-  EXPECT_EQ(Names(OutputWrites(Host->IO, {KLaserOn, KRequest, KStart}, T0)), Strs{"out8=1"});
+  EXPECT_EQ(Names(OutputWrites(Host->IO, {KLaserOn, KRequest, KStart}, T1)), Strs{"out8=1"});
   // The configured current (80 %) is set again, and re-applied by the fiber base.
-  EXPECT_EQ(Events(Host->IO, TIoKind::DA, T0), (Strs{"da2=8", "da2=8"}));
-  EXPECT_EQ(PowerOnThreads(), 0);
+  EXPECT_EQ(Events(Host->IO, TIoKind::DA, T1), (Strs{"da2=8", "da2=8"}));
+  EXPECT_EQ(PowerOnThreads(), 1);
   // The status input exists: it is the emission state.
   EXPECT_FALSE(L->GetIsEmissionOn());
   Host->IO.SetInput(KStatus, true);
   EXPECT_TRUE(L->GetIsEmissionOn());
   L->EmissionOff();
   EXPECT_FALSE(Host->IO.GetOutput(KStart));
-}
-
-TEST_F(IPG1000LaserTest, PowerOnWhileRunningOnlyRedrivesTheRequest) {
-  auto L = NewLaser<TIPG1000Laser>(nullptr, Params(ltYLSAmHW));
-  const double T0 = NowMs();
-  L->PowerOn();
-  Sleep(50);
-  L->PowerOn();
-  ASSERT_TRUE(Host->IO.WaitOutput(KStart, true, 3000));
-  Sleep(30);
-  EXPECT_EQ(Names(OutputWrites(Host->IO, {KLaserOn, KRequest, KStart}, T0)),
-            (Strs{"out7=1", "out7=1", "out6=1", "out6=0", "out8=1"}));
-  EXPECT_EQ(PowerOnThreads(), 1);
-  // Finished: the next PowerOn starts a new thread.
-  L->PowerOn();
-  const double T1 = NowMs();
-  while (PowerOnThreads() < 2 && ElapsedMs(T1) < 1000) {
-    Sleep(5);
-  }
-  EXPECT_EQ(PowerOnThreads(), 2);
+  // Only ResetErrors (any case) drops the request.
+  TVariant V;
+  L->ExecCmd("SomethingElse", V);
+  EXPECT_TRUE(Host->IO.GetOutput(KRequest));
+  L->ExecCmd("rESETeRRORS", V);
+  EXPECT_FALSE(Host->IO.GetOutput(KRequest));
 }
 
 TEST_F(IPG1000LaserTest, PowerOffDropsTheOutputsInOrder) {
@@ -157,16 +144,6 @@ TEST_F(IPG1000LaserTest, PowerOffDropsTheOutputsInOrder) {
   EXPECT_GE(W[1].AtMs - W[0].AtMs, 9.0);
   EXPECT_GE(W[2].AtMs - W[1].AtMs, 9.0);
   EXPECT_LT(W[2].AtMs, 20.0 + testing::KLateMs);
-}
-
-TEST_F(IPG1000LaserTest, ResetErrorsDropsTheRequestInAnyCase) {
-  auto L = NewLaser<TIPG1000Laser>(nullptr, Params(ltYLSGemHW));
-  Host->IO.Outputs().SetOutputbit(KRequest, true);
-  TVariant V;
-  L->ExecCmd("SomethingElse", V);
-  EXPECT_TRUE(Host->IO.GetOutput(KRequest));
-  L->ExecCmd("rESETeRRORS", V);
-  EXPECT_FALSE(Host->IO.GetOutput(KRequest));
 }
 
 // Where a call cuts the power-on thread short: after which output event (empty: at once)

