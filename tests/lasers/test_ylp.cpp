@@ -126,7 +126,7 @@ TEST_F(YLPLaserTest, MissingMasterOscillatorIsSkippedButThePowerBitsAreNot) {
   L2->EmissionOn();
   L2->EmissionOff();
   EXPECT_TRUE(OutputWrites(Host->IO, {KMO}, T0).empty());
-  EXPECT_EQ(OutputWrites(Host->IO, {KLock}, T0).size(), 4U); // two latch pulses from EmissionOn
+  EXPECT_EQ(OutputWrites(Host->IO, {KLock}, T0).size(), 4U); // latch pulses: L2 built, EmissionOn
 }
 
 // An alarm while input 16 is off or input 21 is on. Each step: input 16, input 21, alarm.
