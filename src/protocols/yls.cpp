@@ -357,12 +357,13 @@ TLocated LocateFrame(const TCrc16& Crc, std::span<const std::uint8_t> In, bool A
     if (At.size() < Length) {
       break; // the rest of this frame is still on its way
     }
-    R.CrcOk = Crc.Calc(At.first(Length - 2)) == Get16(At, Length - 2);
-    if (!R.CrcOk && (Pos > 0 || !AtBoundary)) {
+    const bool CrcOk = Crc.Calc(At.first(Length - 2)) == Get16(At, Length - 2);
+    if (!CrcOk && (Pos > 0 || !AtBoundary)) {
       ++Pos;
       ++R.CrcRejects;
       continue;
     }
+    R.CrcOk = CrcOk;
     R.Length = Length;
     break;
   }
