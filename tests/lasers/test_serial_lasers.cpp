@@ -161,9 +161,10 @@ TEST_F(SerialLineTest, RaycusWithoutALinkOrTheQCWModelTheClassesStepAside) {
 }
 
 TEST_F(SerialLineTest, RayQCWDriverModeByteOnlyTheLastReadAndResultsInTheDebugLog) {
-  auto D = MakeDriver(1, true);
-  std::mutex EventLock; // the monitor logs its polls too
+  // Declared before the driver: its monitor logs its polls into them until it is gone.
+  std::mutex EventLock;
   std::vector<std::string> Events;
+  auto D = MakeDriver(1, true);
   D->SetBufEvent([&](const std::string& L) {
     std::lock_guard<std::mutex> G(EventLock);
     Events.push_back(L);
