@@ -140,6 +140,8 @@ TEST_F(YlsDriver, DebugModeLogsSizesAndErrors) {
   Make();
   Drv->AnalyzeResponse(StatusFrame(0, 0, 0, 176));
   Drv->AnalyzeResponse(StatusFrame(0, 0, 0, 170));
+  // An empty acknowledgement of the lowest control code is no data answer: nothing logged.
+  Drv->AnalyzeResponse(yls::BuildAnswer(Crc, yls::cmdSetAccessLev, 0, {}));
   TBytes Bad = StatusFrame(0, 0, 0, 166);
   Bad.back() ^= 1;
   Drv->AnalyzeResponse(Bad);
