@@ -53,7 +53,7 @@ TEST_F(RayQCWEndToEnd, EmissionAndPulseParametersInOrderThenTearDown) {
   EXPECT_TRUE(Host->IO.GetOutput(6));
   EXPECT_TRUE(L.GetIsEmissionOn());
   L.SetDiodeCurrent(150.0); // goes out clamped to 100
-  L.SetDiodeCurrent(60.7); // the frame's power is truncated, not rounded
+  L.SetDiodeCurrent(60.7);  // the frame's power is truncated, not rounded
   EXPECT_DOUBLE_EQ(L.GetDiodeCurrent(), 60.0);
   L.EmissionOff();
   EXPECT_FALSE(Host->IO.GetOutput(6));

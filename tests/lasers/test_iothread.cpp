@@ -124,8 +124,8 @@ TEST_F(IOThreadTest, OutOfRangeTimes) {
 TEST_F(IOThreadTest, TerminationMidStepSkipsTheRestWithoutSignalButReleasesTheLock) {
   // Cut in a delay or an input wait with a step after it, and in the last step: none of
   // them signals completion.
-  for (const auto& [InDelay, Last] : {std::pair{true, false}, {false, false}, {true, true},
-                                      {false, true}}) {
+  for (const auto& [InDelay, Last] :
+       {std::pair{true, false}, {false, false}, {true, true}, {false, true}}) {
     auto* T = Make();
     T->SetFinishSemaphore(Finish);
     T->AddOutport(1, true);
