@@ -10,134 +10,73 @@
 #include "hostkit/serial_port.h"
 #include "lasers/factory.h"
 #include "params/params.h"
-#include "sim/raycus/raycus_model.h"
-#include "sim/spi/spi_model.h"
+#include "sim/table.h"
 
 namespace nclaser::bench {
 
 enum class TFamily { YlrSerial, YlrTcp, Jk, Spi, Spi1000, YlsTcp, RayQCW, RaycusCW };
 
-inline const char* FamilyName(TFamily F) {
-  switch (F) {
-  case TFamily::YlrSerial:
-    return "ylr_serial";
-  case TFamily::YlrTcp:
-    return "ylr_tcp";
-  case TFamily::Jk:
-    return "jk_serial";
-  case TFamily::Spi:
-    return "spi_serial";
-  case TFamily::Spi1000:
-    return "spi1000_serial";
-  case TFamily::YlsTcp:
-    return "yls_tcp";
-  case TFamily::RayQCW:
-    return "raycus_qcw_serial";
-  case TFamily::RaycusCW:
-    return "raycus_serial";
-  }
-  return "?";
+// A benchmarked family: a rig of the simulator table on one of its links.
+struct TBenchRig {
+  const char* Name; // in the figures
+  const char* Rig;
+  bool Tcp;
+};
+
+inline const TBenchRig& BenchRig(TFamily F) {
+  static const TBenchRig Rows[] = {
+      {"ylr_serial", "ylr", false},
+      {"ylr_tcp", "ylr", true},
+      {"jk_serial", "jk", false},
+      {"spi_serial", "spi", false},
+      {"spi1000_serial", "spi1000", false},
+      {"yls_tcp", "yls", true},
+      {"raycus_qcw_serial", "raycus-qcw", false},
+      {"raycus_serial", "raycus", false},
+  };
+  return Rows[static_cast<int>(F)];
 }
 
-// The I-th simulator's TCP address (YLR over TCP listens on port 10001 of it, YLS on 5100).
+inline const char* FamilyName(TFamily F) {
+  return BenchRig(F).Name;
+}
+
+inline const sim::TSimRig& RigOf(TFamily F) {
+  const sim::TSimRig* R = sim::FindRig(BenchRig(F).Rig);
+  if (R == nullptr) {
+    throw std::runtime_error(std::string("no simulator rig ") + BenchRig(F).Rig);
+  }
+  return *R;
+}
+
+// The I-th simulator's TCP address.
 inline std::string TcpAddress(int I) {
-  return "127.0.50." + std::to_string(I + 1);
+  return sim::LoopbackAddress(50, I);
 }
 
 // A laser of the family on serial port I + 1 (mapped to Endpoint) or on Endpoint's address.
 inline TNcLaserPtr BuildLaser(hostkit::THost& Host, TFamily F, int I, const std::string& Endpoint) {
-  TLaserParams P;
-  P.Initialize();
-  P.DefParams.PWM.Initialize();
-  P.DefParams.DA.Initialize();
+  const sim::TSimRig& Rig = RigOf(F);
+  const bool Tcp = BenchRig(F).Tcp;
+  TLaserParams P = sim::RigParams(Rig, {Tcp, I + 1, Endpoint, sim::RigFamily(Rig).TcpPort});
   P.DefParams.PWM.DiodeCurrent = 0.0; // no set-point traffic while building
-  const int Port = I + 1;
-  const char* Class = "TJKLaser";
-  if (F == TFamily::Jk) {
-    P.LaserType = eltGSI;
-    P.CfgGSI.Initialize();
-    P.CfgGSI.Comm.CommPort = Port;
-    Utf8ToTextBuf("9600,n,8,1", P.CfgGSI.Comm.CommSettings);
-    P.CfgGSI.Address = 1;
-    Host.SerialPorts->Set(Port, Endpoint);
-  } else if (F == TFamily::Spi || F == TFamily::Spi1000) {
-    Class = F == TFamily::Spi ? "TSPILaser" : "TSPI1000Laser";
-    P.LaserType = eltSPI;
-    P.CfgSPI.Initialize();
-    P.CfgSPI.Comm.CommPort = Port;
-    Utf8ToTextBuf("115200,n,8,1", P.CfgSPI.Comm.CommSettings);
-    Host.SerialPorts->Set(Port, Endpoint);
-  } else if (F == TFamily::YlsTcp) {
-    Class = "TIPGYLSLaser";
-    P.LaserType = eltIPG;
-    P.CfgIPG.Initialize();
-    P.CfgIPG.IPGType = ltYLSGemNet;
-    Utf8ToTextBuf(Endpoint, P.CfgIPG.YLS.Net.TcpHost);
-  } else if (F == TFamily::RayQCW || F == TFamily::RaycusCW) {
-    Class = F == TFamily::RayQCW ? "TRayQCWLaser" : "TRaycusLaser";
-    P.LaserType = eltRay;
-    P.CfgRay.Initialize();
-    P.CfgRay.Comm.CommPort = Port;
-    Utf8ToTextBuf("115200,n,8,1", P.CfgRay.Comm.CommSettings);
-    Utf8ToTextBuf("QCW", P.CfgRay.PulseModel);
-    Host.SerialPorts->Set(Port, Endpoint);
-  } else {
-    Class = "TIPG500Laser";
-    P.LaserType = eltIPG;
-    P.CfgIPG.Initialize();
-    if (F == TFamily::YlrSerial) {
-      P.CfgIPG.IPGType = ltYLRComm;
-      P.CfgIPG.YLR.Comm.CommPort = Port;
-      Host.SerialPorts->Set(Port, Endpoint);
-    } else {
-      P.CfgIPG.IPGType = ltYLRNet;
-      Utf8ToTextBuf(Endpoint, P.CfgIPG.YLR.Net.TcpHost);
-    }
+  if (!Tcp) {
+    Host.SerialPorts->Set(I + 1, Endpoint);
   }
-  const TLaserClassInfo* Info = FindLaserClass(Class);
+  const TLaserClassInfo* Info = FindLaserClass(Rig.Class);
   return Info != nullptr ? Info->Factory(nullptr, P) : nullptr;
 }
 
-// A simulator of an SPI family on a pty (the layout the class speaks).
-inline std::unique_ptr<sim::TSimEndpoint> StartSpiSim(TFamily F) {
-  auto S = std::make_unique<sim::TSim<sim::TSPIModel>>(
-      F == TFamily::Spi1000 ? sim::TSPIModel::TLayout::SPI1000 : sim::TSPIModel::TLayout::Standard);
-  std::string Error;
-  if (!S->StartPty(&Error)) {
-    throw std::runtime_error("simulator: " + Error);
-  }
-  return S;
+// The family's I-th simulator, on a pty or at TcpAddress(I); throws std::runtime_error when
+// it cannot start.
+inline std::unique_ptr<sim::TSimEndpoint> StartSim(TFamily F, int I = 0) {
+  const bool Tcp = BenchRig(F).Tcp;
+  return sim::StartRig(RigOf(F), Tcp, Tcp ? TcpAddress(I) : std::string());
 }
 
-inline bool IsSpi(TFamily F) {
-  return F == TFamily::Spi || F == TFamily::Spi1000;
-}
-
-inline bool IsRaycus(TFamily F) {
-  return F == TFamily::RayQCW || F == TFamily::RaycusCW;
-}
-
-// A simulator of a Raycus class on a pty.
-inline std::unique_ptr<sim::TSimEndpoint> StartRaycusSim(TFamily F) {
-  std::unique_ptr<sim::TSimEndpoint> S;
-  if (F == TFamily::RayQCW) {
-    S = std::make_unique<sim::TSim<sim::TRayQCWModel>>();
-  } else {
-    S = std::make_unique<sim::TSim<sim::TRaycusCWModel>>();
-  }
-  std::string Error;
-  if (!S->StartPty(&Error)) {
-    throw std::runtime_error("simulator: " + Error);
-  }
-  return S;
-}
-
-// The simulators on the shared endpoint.
-inline bool OnEndpoint(TFamily F) {
-  return IsSpi(F) || IsRaycus(F);
-}
-inline std::unique_ptr<sim::TSimEndpoint> StartEndpointSim(TFamily F) {
-  return IsSpi(F) ? StartSpiSim(F) : StartRaycusSim(F);
+// What BuildLaser takes: the simulator's pty or its TCP address.
+inline std::string EndpointOf(const sim::TSimEndpoint& Sim) {
+  return Sim.IsTcp() ? sim::LinkTo(Sim).TcpHost : Sim.DevicePath();
 }
 
 } // namespace nclaser::bench

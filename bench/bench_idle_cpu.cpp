@@ -18,9 +18,7 @@
 
 #include "bench/bench_common.h"
 #include "bench/bench_util.h"
-#include "sim/jk_sim.h"
-#include "sim/ylr_sim.h"
-#include "sim/yls/yls_model.h"
+#include "sim/jk/jk_model.h"
 
 using namespace nclaser;
 using namespace nclaser::bench;
@@ -41,48 +39,19 @@ double ProcessCpuSeconds() {
 
 // Child mode: run N simulators, print one endpoint per line, serve until stdin closes.
 int Serve(TFamily F, int N, bool Silent) {
-  std::vector<std::unique_ptr<sim::TYLRSim>> Ylr;
-  std::vector<std::unique_ptr<sim::TJKSim>> Jk;
-  std::vector<std::unique_ptr<sim::TSimEndpoint>> Spi;
-  std::vector<std::unique_ptr<sim::TSimEndpoint>> Yls;
+  std::vector<std::unique_ptr<sim::TSimEndpoint>> Sims;
   for (int I = 0; I < N; ++I) {
-    if (OnEndpoint(F)) {
-      Spi.push_back(StartEndpointSim(F));
-      Spi.back()->SetSilent(Silent);
-      std::printf("%s\n", Spi.back()->DevicePath().c_str());
-    } else if (F == TFamily::YlsTcp) {
-      auto S = std::make_unique<sim::TSim<sim::TYLSModel>>();
-      std::string Error;
-      if (!S->StartTcp(TcpAddress(I), 5100, &Error)) {
-        std::fprintf(stderr, "simulator: %s\n", Error.c_str());
-        return 1;
-      }
-      S->SetSilent(Silent);
-      std::printf("%s\n", TcpAddress(I).c_str());
-      Yls.push_back(std::move(S));
-    } else if (F == TFamily::Jk) {
-      auto S = std::make_unique<sim::TJKSim>();
-      S->Start();
-      S->SetState(2);
-      if (Silent) {
-        S->SetFault(sim::TJKFault::Silence);
-      }
-      std::printf("%s\n", S->DevicePath().c_str());
-      Jk.push_back(std::move(S));
-    } else {
-      auto S = std::make_unique<sim::TYLRSim>();
-      std::string Error;
-      const bool Ok =
-          F == TFamily::YlrSerial ? S->StartPty(&Error) : S->StartTcp(TcpAddress(I), 10001, &Error);
-      if (!Ok) {
-        std::fprintf(stderr, "simulator: %s\n", Error.c_str());
-        return 1;
-      }
-      S->SetSilent(Silent);
-      std::printf("%s\n",
-                  F == TFamily::YlrSerial ? S->DevicePath().c_str() : TcpAddress(I).c_str());
-      Ylr.push_back(std::move(S));
+    try {
+      Sims.push_back(StartSim(F, I));
+    } catch (const std::exception& E) {
+      std::fprintf(stderr, "simulator: %s\n", E.what());
+      return 1;
     }
+    if (F == TFamily::Jk) {
+      Sims.back()->With<sim::TJKModel>([](sim::TJKModel& M) { M.SetState(2); });
+    }
+    Sims.back()->SetSilent(Silent);
+    std::printf("%s\n", EndpointOf(*Sims.back()).c_str());
   }
   std::fflush(stdout);
   char C;

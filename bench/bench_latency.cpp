@@ -49,7 +49,7 @@ void Ylr(TFamily F, int Runs) {
   sim::TYLRSim Sim;
   std::string Error;
   const std::string Address = TcpAddress(200);
-  if (!(F == TFamily::YlrSerial ? Sim.StartPty(&Error) : Sim.StartTcp(Address, 10001, &Error))) {
+  if (!(F == TFamily::YlrSerial ? Sim.StartPty(&Error) : Sim.StartTcp(Address, &Error))) {
     std::fprintf(stderr, "simulator: %s\n", Error.c_str());
     return;
   }
@@ -93,7 +93,7 @@ void Yls(int Runs) {
   sim::TSim<sim::TYLSModel> Sim;
   std::string Error;
   const std::string Address = TcpAddress(201);
-  if (!Sim.StartTcp(Address, 5100, &Error)) {
+  if (!Sim.StartTcp(Address, sim::RigFamily(RigOf(TFamily::YlsTcp)).TcpPort, &Error)) {
     std::fprintf(stderr, "simulator: %s\n", Error.c_str());
     return;
   }
@@ -191,7 +191,7 @@ void Jk(int Runs) {
 // SPI: a command waits for the next send step of the thread; while idle the thread polls
 // once a cycle, so the floor is the idle cycle (the gap between two polls).
 void Spi(TFamily F, int Runs) {
-  const auto Sim = StartSpiSim(F);
+  const auto Sim = StartSim(F);
   hostkit::THost Host;
   Host.Install();
   auto L = BuildLaser(Host, F, 0, Sim->DevicePath());
@@ -250,7 +250,7 @@ void Spi(TFamily F, int Runs) {
 // the driver's lock), so the floor is the frame's time on a 115200 baud line. Raycus CW: a
 // command waits for the next send step of its thread; an idle cycle is its 5 ms sleep.
 void Raycus(TFamily F, int Runs) {
-  const auto Sim = StartRaycusSim(F);
+  const auto Sim = StartSim(F);
   hostkit::THost Host;
   Host.Install();
   auto L = BuildLaser(Host, F, 0, Sim->DevicePath());

@@ -11,9 +11,6 @@
 
 #include "bench/bench_common.h"
 #include "bench/bench_util.h"
-#include "sim/jk_sim.h"
-#include "sim/ylr_sim.h"
-#include "sim/yls/yls_model.h"
 
 using namespace nclaser;
 using namespace nclaser::bench;
@@ -29,33 +26,11 @@ double ResidentKiB() {
 }
 
 void Family(TFamily F, int Count) {
-  std::vector<std::unique_ptr<sim::TYLRSim>> Ylr;
-  std::vector<std::unique_ptr<sim::TJKSim>> Jk;
-  std::vector<std::unique_ptr<sim::TSimEndpoint>> Spi;
-  std::vector<std::unique_ptr<sim::TSimEndpoint>> Yls;
+  std::vector<std::unique_ptr<sim::TSimEndpoint>> Sims;
   std::vector<std::string> Endpoints;
   for (int I = 0; I <= Count; ++I) {
-    if (OnEndpoint(F)) {
-      Spi.push_back(StartEndpointSim(F));
-      Endpoints.push_back(Spi.back()->DevicePath());
-    } else if (F == TFamily::YlsTcp) {
-      Yls.push_back(std::make_unique<sim::TSim<sim::TYLSModel>>());
-      Yls.back()->StartTcp(TcpAddress(100 + I), 5100);
-      Endpoints.push_back(TcpAddress(100 + I));
-    } else if (F == TFamily::Jk) {
-      Jk.push_back(std::make_unique<sim::TJKSim>());
-      Jk.back()->Start();
-      Endpoints.push_back(Jk.back()->DevicePath());
-    } else {
-      Ylr.push_back(std::make_unique<sim::TYLRSim>());
-      if (F == TFamily::YlrSerial) {
-        Ylr.back()->StartPty();
-        Endpoints.push_back(Ylr.back()->DevicePath());
-      } else {
-        Ylr.back()->StartTcp(TcpAddress(100 + I));
-        Endpoints.push_back(TcpAddress(100 + I));
-      }
-    }
+    Sims.push_back(StartSim(F, 100 + I));
+    Endpoints.push_back(EndpointOf(*Sims.back()));
   }
   hostkit::THost Host;
   Host.Install();

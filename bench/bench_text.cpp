@@ -37,10 +37,8 @@ double SettleSeconds(double Window) {
 }
 
 struct TMake {
-  const char* Family;
-  const char* Class;
-  TEnumLaserType Type;
-  bool Polls; // the thread sends requests of its own when idle
+  const char* Family; // the simulator table's rig, named as the make's row
+  bool Polls;         // the thread sends requests of its own when idle
   // A call and the text it puts on the wire.
   std::function<void(TNcLaser&, int Run)> Call;
   std::function<std::string(int Run)> Text;
@@ -48,50 +46,28 @@ struct TMake {
 
 const std::vector<TMake>& Makes() {
   static const std::vector<TMake> M = {
-      {"mars", "TMarsLaser", eltMars, true, [](TNcLaser& L, int R) { L.SetAimingOn(R % 2 == 0); },
+      {"mars", true, [](TNcLaser& L, int R) { L.SetAimingOn(R % 2 == 0); },
        [](int R) { return std::string(R % 2 == 0 ? "PILOT_EN=1\r\n" : "PILOT_EN=0\r\n"); }},
-      {"nlight", "TNLightLaser", CfgNLight, true,
-       [](TNcLaser& L, int R) { L.SetAimingOn(R % 2 == 0); },
+      {"nlight", true, [](TNcLaser& L, int R) { L.SetAimingOn(R % 2 == 0); },
        [](int R) { return std::string(R % 2 == 0 ? "set aimingon 1\r" : "set aimingon 0\r"); }},
-      {"cas", "TCASLaser", eltCAS, false, [](TNcLaser& L, int R) { L.SetAimingOn(R % 2 == 0); },
+      {"cas", false, [](TNcLaser& L, int R) { L.SetAimingOn(R % 2 == 0); },
        [](int R) { return std::string(R % 2 == 0 ? "GUID:1\r" : "GUID:0\r"); }},
-      {"qinghua", "TQingHuaLaser", eltQingHua, false,
-       [](TNcLaser& L, int R) { R % 2 == 0 ? L.LaserOn() : L.LaserOff(); },
+      {"qinghua", false, [](TNcLaser& L, int R) { R % 2 == 0 ? L.LaserOn() : L.LaserOff(); },
        [](int R) { return std::string(R % 2 == 0 ? "w60 1\r\n" : "w60 0\r\n"); }},
   };
   return M;
 }
 
 TNcLaserPtr Build(hostkit::THost& Host, const TMake& M, int I, const std::string& Path) {
-  TLaserParams P;
-  P.Initialize();
-  P.DefParams.PWM.Initialize();
-  P.DefParams.DA.Initialize();
+  const sim::TSimRig& Rig = *sim::FindRig(M.Family);
+  TLaserParams P = sim::RigParams(Rig, {false, I + 1, "", 0});
   P.DefParams.PWM.DiodeCurrent = 0.0; // no set-point traffic while building
-  P.LaserType = M.Type;
-  TLaserCommParam C;
-  C.Initialize();
-  C.Comm.CommPort = I + 1;
-  switch (M.Type) {
-  case eltMars:
-    P.CfgMars = C;
-    break;
-  case CfgNLight:
-    P.CfgNLight = C;
-    break;
-  case eltCAS:
-    P.CfgCAS = C;
-    break;
-  default:
-    P.CfgQingHua = C;
-    break;
-  }
   Host.SerialPorts->Set(I + 1, Path);
-  return FindLaserClass(M.Class)->Factory(nullptr, P);
+  return FindLaserClass(Rig.Class)->Factory(nullptr, P);
 }
 
 std::unique_ptr<sim::TSimEndpoint> StartSim(const TMake& M) {
-  return sim::StartSim(*sim::FindSimFamily(M.Family), false, "", {});
+  return sim::StartRig(*sim::FindRig(M.Family), false, "");
 }
 
 double ProcessCpuSeconds() {

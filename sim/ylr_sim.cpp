@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "params/textbuf.h"
 #include "sim/table.h"
 
 namespace nclaser::sim {
@@ -13,14 +14,28 @@ bool IsCommand(const TSimRequest& R, const std::string& Cmd) {
 }
 
 const bool GRegistered =
-    RegisterSimFamily({"ylr", "IPG YLR ASCII protocol", true, "127.0.0.1", TYLRSim::Port,
+    RegisterSimFamily({"ylr",
+                       "IPG YLR ASCII protocol",
+                       true,
+                       "127.0.0.1",
+                       TYLRSim::Port,
                        [](const TSimOptions& Options) -> std::unique_ptr<TSimModel> {
                          if (!Options.empty()) {
                            throw std::invalid_argument("the ylr simulator takes no options");
                          }
                          return std::make_unique<TYLRModel>();
                        },
-                       ""});
+                       "",
+                       {{"ylr", "TIPG500Laser", eltIPG, {}, [](TLaserParams& P, const TRigLink& L) {
+                           auto& Y = P.CfgIPG.YLR;
+                           P.CfgIPG.IPGType = L.Tcp ? ltYLRNet : ltYLRComm;
+                           if (L.Tcp) {
+                             (void)Utf8ToTextBuf(L.TcpHost, Y.Net.TcpHost);
+                             Y.Net.TcpPort = L.TcpPort;
+                           } else {
+                             Y.Comm.CommPort = L.CommPort;
+                           }
+                         }}}});
 
 } // namespace
 

@@ -4,10 +4,9 @@
 #include <cstdio>
 #include <thread>
 
-#include <unistd.h>
-
 #include "host/clock.h"
 #include "hostkit/host.h"
+#include "plugin/select.h"
 #include "sim/registry.h"
 
 namespace nclaser::cli {
@@ -22,8 +21,8 @@ TDemoSetup RofinSetup() {
   TDemoSetup S;
   TConfig& C = S.Config;
   C.File = "(demo rofin)";
-  C.ClassName = "TRofinLaser";
-  InitializeDefaults(C.Params, eltRofin);
+  InitializeHostDefaults(C.Params, eltRofin);
+  C.ClassName = DefaultClassName(C.Params);
   C.Params.DefParams.Model = "Rofin FL";
   C.Params.DefParams.CtrlPort = 1;
   C.Params.DefParams.PWM.EnablePort1 = 2;
@@ -103,16 +102,24 @@ private:
 
 } // namespace
 
-TDemoSetup DemoSetup(const std::string& Name, const char* Class, TEnumLaserType Type,
-                     const char* Model) {
+TDemoSetup DemoSetup(const std::string& Name, const std::string& Rig,
+                     const std::shared_ptr<sim::TSimEndpoint>& Sim, const char* Model) {
   TDemoSetup S;
+  S.Stop = [Sim] { Sim->Stop(); };
+  const sim::TSimRig* R = sim::FindRig(Rig);
+  if (R == nullptr) {
+    throw std::runtime_error("no simulator rig " + Rig);
+  }
   TConfig& C = S.Config;
   C.File = "(demo " + Name + ")";
-  C.ClassName = Class;
-  InitializeDefaults(C.Params, Type);
+  C.ClassName = R->Class;
+  C.Params = sim::RigParams(*R, sim::LinkTo(*Sim));
   C.Params.DefParams.Model = Model;
   C.Params.DefParams.CtrlPort = 3;
   C.Params.DefParams.PWM.DiodeCurrent = 40.0;
+  if (!Sim->IsTcp()) {
+    C.Host.SerialPorts[1] = Sim->DevicePath();
+  }
   return S;
 }
 
@@ -121,12 +128,6 @@ void UnplugFault(TDemoSetup& S, const std::shared_ptr<sim::TSimEndpoint>& Sim) {
   S.InjectFault = [Sim](hostkit::THost&) { Sim->Unplug(); };
   S.Recover = [Sim](hostkit::THost&) { Sim->Replug(); };
   S.RaisesAlarm = false;
-}
-
-std::string DemoAddress(int Net) {
-  const int Pid = static_cast<int>(::getpid());
-  return "127." + std::to_string(Net) + "." + std::to_string(Pid / 250 % 250 + 1) + "." +
-         std::to_string(Pid % 250 + 1);
 }
 
 void RegisterDemo(TDemoFamily Family) {

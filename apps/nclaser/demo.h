@@ -12,6 +12,7 @@
 #include "apps/nclaser/config.h"
 #include "apps/nclaser/session.h"
 #include "sim/endpoint.h"
+#include "sim/table.h"
 
 namespace nclaser::cli {
 
@@ -44,32 +45,29 @@ struct TDemoFamily {
   std::function<TDemoSetup()> Prepare;
 };
 
-// What the simulator families' demos share: the defaults of Type, the laser's model name,
-// control output 3 and 40 % at the start; Name is the demo's.
-TDemoSetup DemoSetup(const std::string& Name, const char* Class, TEnumLaserType Type,
-                     const char* Model);
+// What the simulator demos share: the class and record of the simulator table's rig Rig
+// against the running Sim (serial port 1 on its pty, or its TCP address), the laser's model
+// name, control output 3 and 40 % at the start; the demo stops Sim. Name is the demo's.
+TDemoSetup DemoSetup(const std::string& Name, const std::string& Rig,
+                     const std::shared_ptr<sim::TSimEndpoint>& Sim, const char* Model);
 
-// Starts the demo's simulator on a pty (Address empty) or on Address:Port, and lets the demo
-// stop it; throws std::runtime_error when it cannot start.
+// Starts the demo's simulator on a pty (Address empty) or on Address at the TCP port of the
+// simulator table's row Family; throws std::runtime_error when it cannot start.
 template <class Sim, class... A>
-std::shared_ptr<Sim> StartDemoSim(TDemoSetup& S, const std::string& Address, int Port,
+std::shared_ptr<Sim> StartDemoSim(const std::string& Address, const std::string& Family,
                                   A&&... Args) {
   auto P = std::make_shared<Sim>(std::forward<A>(Args)...);
   std::string Err;
-  if (Address.empty() ? !P->StartPty(&Err) : !P->StartTcp(Address, Port, &Err)) {
+  if (Address.empty() ? !P->StartPty(&Err)
+                      : !P->StartTcp(Address, sim::FindSimFamily(Family)->TcpPort, &Err)) {
     throw std::runtime_error(Err);
   }
-  S.Stop = [P] { P->Stop(); };
   return P;
 }
 
 // The fault of a class that reads no alarm for it: the port is unplugged, and the thread
 // reopens it once it is back.
 void UnplugFault(TDemoSetup& S, const std::shared_ptr<sim::TSimEndpoint>& Sim);
-
-// A loopback address of this process's own in 127.Net.0.0/16, so demos and tests can run
-// side by side.
-std::string DemoAddress(int Net);
 
 void RegisterDemo(TDemoFamily Family);
 const std::vector<TDemoFamily>& DemoFamilies();

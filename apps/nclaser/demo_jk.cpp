@@ -7,16 +7,11 @@ namespace nclaser::cli {
 namespace {
 
 TDemoSetup JkSetup() {
-  TDemoSetup S = DemoSetup("jk", "TJKLaser", eltGSI, "GSI-1500");
   sim::TJKSimOptions O;
   O.Address = 1;
   O.ReadyDelayMs = 200;
-  auto Sim = StartDemoSim<sim::TJKSim>(S, "", 0, O);
-  auto& P = S.Config.Params;
-  P.CfgGSI.Comm.Initialize();
-  P.CfgGSI.Comm.CommPort = 1;
-  P.CfgGSI.Address = 1;
-  S.Config.Host.SerialPorts[1] = Sim->DevicePath();
+  auto Sim = StartDemoSim<sim::TJKSim>("", "jk", O);
+  TDemoSetup S = DemoSetup("jk", "jk", Sim, "GSI-1500");
   S.FaultText = "the simulator reports alarm code 0x0102";
   S.InjectFault = [Sim](hostkit::THost&) { Sim->ReportAlarm(0x0102); };
   S.Recover = [Sim](hostkit::THost&) { Sim->ReportAlarm(0); };

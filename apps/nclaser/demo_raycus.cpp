@@ -7,22 +7,17 @@ namespace nclaser::cli {
 
 namespace {
 
-// Serial port 1 on the simulator's pty, QCW pulses at 1 kHz.
-void RaycusConfig(TDemoSetup& S, TRayLaserType RayType, const std::string& Device) {
-  auto& P = S.Config.Params;
-  P.CfgRay.RayType = RayType;
-  P.CfgRay.Comm.CommPort = 1;
-  P.CfgRay.Comm.IgnoreCommResult = false;
-  (void)Utf8ToTextBuf("115200,n,8,1", P.CfgRay.Comm.CommSettings);
-  (void)Utf8ToTextBuf("QCW", P.CfgRay.PulseModel);
-  P.CfgRay.QCW.PulseFreq = 1000;
-  S.Config.Host.SerialPorts[1] = Device;
+// The laser's answers shown, QCW pulses at 1 kHz.
+TDemoSetup RaycusSetup(const std::string& Name, const std::shared_ptr<sim::TSimEndpoint>& Sim) {
+  TDemoSetup S = DemoSetup(Name, Name, Sim, "Raycus");
+  S.Config.Params.CfgRay.Comm.IgnoreCommResult = false;
+  S.Config.Params.CfgRay.QCW.PulseFreq = 1000;
+  return S;
 }
 
 TDemoSetup QCWSetup() {
-  TDemoSetup S = DemoSetup("raycus-qcw", "TRayQCWLaser", eltRay, "Raycus");
-  auto Sim = StartDemoSim<sim::TSim<sim::TRayQCWModel>>(S, "", 0);
-  RaycusConfig(S, ltRayWCW, Sim->DevicePath());
+  auto Sim = StartDemoSim<sim::TSim<sim::TRayQCWModel>>("", "raycus-qcw");
+  TDemoSetup S = RaycusSetup("raycus-qcw", Sim);
   S.FaultText = "the simulator reports an interlock fault on module 2";
   S.InjectFault = [Sim](hostkit::THost&) {
     Sim->With([](sim::TRayQCWModel& M) { M.SetModuleState(1, 11, 1); });
@@ -35,9 +30,8 @@ TDemoSetup QCWSetup() {
 
 // The continuous-wave class reads no status, so its fault is the unplugged port.
 TDemoSetup CWSetup() {
-  TDemoSetup S = DemoSetup("raycus", "TRaycusLaser", eltRay, "Raycus");
-  auto Sim = StartDemoSim<sim::TSim<sim::TRaycusCWModel>>(S, "", 0);
-  RaycusConfig(S, ltRayCW, Sim->DevicePath());
+  auto Sim = StartDemoSim<sim::TSim<sim::TRaycusCWModel>>("", "raycus");
+  TDemoSetup S = RaycusSetup("raycus", Sim);
   UnplugFault(S, Sim);
   return S;
 }

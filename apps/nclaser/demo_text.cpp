@@ -7,18 +7,9 @@ namespace nclaser::cli {
 
 namespace {
 
-TLaserCommParam CommOn(int Port) {
-  TLaserCommParam C{}; // Initialize leaves DebugMode alone
-  C.Initialize();
-  C.Comm.CommPort = Port;
-  return C;
-}
-
 TDemoSetup MarsSetup() {
-  TDemoSetup S = DemoSetup("mars", "TMarsLaser", eltMars, "Mars-1000");
-  auto Sim = StartDemoSim<sim::TSim<sim::TMarsModel>>(S, "", 0);
-  S.Config.Params.CfgMars = CommOn(1);
-  S.Config.Host.SerialPorts[1] = Sim->DevicePath();
+  auto Sim = StartDemoSim<sim::TSim<sim::TMarsModel>>("", "mars");
+  TDemoSetup S = DemoSetup("mars", "mars", Sim, "Mars-1000");
   S.FaultText = "the simulator sets status bit 27 (fault)";
   S.InjectFault = [Sim](hostkit::THost&) {
     Sim->With([](sim::TMarsModel& M) { M.SetAlarmBit(27, true); });
@@ -30,10 +21,8 @@ TDemoSetup MarsSetup() {
 }
 
 TDemoSetup NLightSetup() {
-  TDemoSetup S = DemoSetup("nlight", "TNLightLaser", CfgNLight, "NLight-1500");
-  auto Sim = StartDemoSim<sim::TSim<sim::TNLightModel>>(S, "", 0);
-  S.Config.Params.CfgNLight = CommOn(1);
-  S.Config.Host.SerialPorts[1] = Sim->DevicePath();
+  auto Sim = StartDemoSim<sim::TSim<sim::TNLightModel>>("", "nlight");
+  TDemoSetup S = DemoSetup("nlight", "nlight", Sim, "NLight-1500");
   UnplugFault(S, Sim);
   return S;
 }

@@ -9,22 +9,12 @@ namespace nclaser::cli {
 namespace {
 
 TDemoSetup YlrSetup(bool Tcp) {
-  TDemoSetup S = DemoSetup(Tcp ? "ylr" : "ylr-pty", "TIPG500Laser", eltIPG, "YLR-500");
-  const std::string Address = Tcp ? DemoAddress(46) : std::string();
-  auto Sim = StartDemoSim<sim::TYLRSim>(S, Address, 10001);
+  auto Sim = StartDemoSim<sim::TYLRSim>(Tcp ? sim::LoopbackAddress(46) : std::string(), "ylr");
+  TDemoSetup S = DemoSetup(Tcp ? "ylr" : "ylr-pty", "ylr", Sim, "YLR-500");
   auto& P = S.Config.Params;
   P.CfgIPG.MaxCurrent = 100.0;
   (void)Utf8ToTextBuf("YLR-500-AC", P.CfgIPG.Model);
   P.CfgIPG.YLR.Comm.IgnoreCommResult = false;
-  if (Tcp) {
-    P.CfgIPG.IPGType = ltYLRNet;
-    (void)Utf8ToTextBuf(Address, P.CfgIPG.YLR.Net.TcpHost);
-    P.CfgIPG.YLR.Net.TcpPort = 10001;
-  } else {
-    P.CfgIPG.IPGType = ltYLRComm;
-    P.CfgIPG.YLR.Comm.CommPort = 1;
-    S.Config.Host.SerialPorts[1] = Sim->DevicePath();
-  }
   // The power-on thread's last step sets the configured current, after the aiming beam.
   S.StartupDone = [Sim] {
     const auto C = Sim->Commands();

@@ -9,16 +9,12 @@ namespace nclaser::cli {
 namespace {
 
 TDemoSetup YlsSetup() {
-  TDemoSetup S = DemoSetup("yls", "TIPGYLSLaser", eltIPG, "YLS-2000");
-  const std::string Address = DemoAddress(47);
-  auto Sim = StartDemoSim<sim::TSim<sim::TYLSModel>>(S, Address, 5100);
+  auto Sim = StartDemoSim<sim::TSim<sim::TYLSModel>>(sim::LoopbackAddress(47), "yls");
+  TDemoSetup S = DemoSetup("yls", "yls", Sim, "YLS-2000");
   auto& P = S.Config.Params;
   P.DefParams.CtrlPort = 0; // this demo wires no control output
-  P.CfgIPG.IPGType = ltYLSGemNet;
   P.CfgIPG.MaxCurrent = 100.0;
   (void)Utf8ToTextBuf("YLS-2000-CT", P.CfgIPG.Model);
-  (void)Utf8ToTextBuf(Address, P.CfgIPG.YLS.Net.TcpHost);
-  P.CfgIPG.YLS.Net.TcpPort = 5100;
   // Emission on ends with the configured pump current.
   S.StartupDone = [Sim] {
     return Sim->With([](sim::TYLSModel& M) { return M.Emission() && M.PumpCurrent() == 4000; });

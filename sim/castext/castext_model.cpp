@@ -36,13 +36,28 @@ std::unique_ptr<TSimModel> Make(TCmdEchoModel::TMake M, const TSimOptions& O) {
   return std::make_unique<TCmdEchoModel>(M, Echo);
 }
 
-const bool GRegistered =
-    RegisterSimFamily({"cas", "CAS serial commands (recorded and echoed)", true, "", 0,
+const bool GRegisteredCAS =
+    RegisterSimFamily({"cas",
+                       "CAS serial commands (recorded and echoed)",
+                       true,
+                       "",
+                       0,
                        [](const TSimOptions& O) { return Make(TCmdEchoModel::TMake::CAS, O); },
-                       "echo on|off"}) &&
-    RegisterSimFamily({"qinghua", "QingHua \"w6\" channel commands (recorded)", true, "", 0,
-                       [](const TSimOptions& O) { return Make(TCmdEchoModel::TMake::QingHua, O); },
-                       "echo on|off"});
+                       "echo on|off",
+                       {{"cas", "TCASLaser", eltCAS, {}, [](TLaserParams& P, const TRigLink& L) {
+                           P.CfgCAS.Comm.CommPort = L.CommPort;
+                         }}}});
+const bool GRegisteredQingHua = RegisterSimFamily(
+    {"qinghua",
+     "QingHua \"w6\" channel commands (recorded)",
+     true,
+     "",
+     0,
+     [](const TSimOptions& O) { return Make(TCmdEchoModel::TMake::QingHua, O); },
+     "echo on|off",
+     {{"qinghua", "TQingHuaLaser", eltQingHua, {}, [](TLaserParams& P, const TRigLink& L) {
+         P.CfgQingHua.Comm.CommPort = L.CommPort;
+       }}}});
 
 } // namespace
 

@@ -38,7 +38,11 @@ int DataLength(std::uint8_t Fc) {
 constexpr std::size_t MaxUnknownFrame = 64;
 
 const bool GRegistered = RegisterSimFamily(
-    {"jk", "JK/GSI framed protocol with CRC-16", true, "", 0,
+    {"jk",
+     "JK/GSI framed protocol with CRC-16",
+     true,
+     "",
+     0,
      [](const TSimOptions& Options) -> std::unique_ptr<TSimModel> {
        TJKSimOptions O;
        for (const auto& [Key, Value] : Options) {
@@ -49,7 +53,12 @@ const bool GRegistered = RegisterSimFamily(
        }
        return std::make_unique<TJKModel>(O);
      },
-     "ready-delay MS"});
+     "ready-delay MS",
+     {{"jk", "TJKLaser", eltGSI, {}, [](TLaserParams& P, const TRigLink& L) {
+         P.CfgGSI.Comm.Initialize();
+         P.CfgGSI.Comm.CommPort = L.CommPort;
+         P.CfgGSI.Address = 1;
+       }}}});
 
 } // namespace
 

@@ -31,7 +31,11 @@ int ParseInt(const std::string& S, const char* What) {
 }
 
 const bool GRegistered = RegisterSimFamily(
-    {"mars", "Mars text protocol (status in 8 or 16 hex digits, maximum power)", true, "", 0,
+    {"mars",
+     "Mars text protocol (status in 8 or 16 hex digits, maximum power)",
+     true,
+     "",
+     0,
      [](const TSimOptions& O) {
        int Format = 101;
        double Max = 1000.0;
@@ -49,7 +53,10 @@ const bool GRegistered = RegisterSimFamily(
        }
        return std::make_unique<TMarsModel>(Format, Max);
      },
-     "format 101|102, maxpower WATTS"});
+     "format 101|102, maxpower WATTS",
+     {{"mars", "TMarsLaser", eltMars, {}, [](TLaserParams& P, const TRigLink& L) {
+         P.CfgMars.Comm.CommPort = L.CommPort;
+       }}}});
 
 } // namespace
 

@@ -12,7 +12,11 @@ namespace nclaser::sim {
 namespace {
 
 const bool GRegistered = RegisterSimFamily(
-    {"nlight", "NLight text protocol (maximum power, system, enable, aiming)", true, "", 0,
+    {"nlight",
+     "NLight text protocol (maximum power, system, enable, aiming)",
+     true,
+     "",
+     0,
      [](const TSimOptions& O) {
        double Max = 1500.0;
        double Warmup = 2500;
@@ -27,7 +31,10 @@ const bool GRegistered = RegisterSimFamily(
        }
        return std::make_unique<TNLightModel>(Max, static_cast<int>(Warmup));
      },
-     "maxpower WATTS, warmup MS"});
+     "maxpower WATTS, warmup MS",
+     {{"nlight", "TNLightLaser", CfgNLight, {}, [](TLaserParams& P, const TRigLink& L) {
+         P.CfgNLight.Comm.CommPort = L.CommPort;
+       }}}});
 
 } // namespace
 

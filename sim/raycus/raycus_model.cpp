@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <stdexcept>
 
+#include "params/textbuf.h"
 #include "protocols/raycus.h"
 #include "sim/table.h"
 
@@ -10,9 +11,20 @@ namespace nclaser::sim {
 
 namespace {
 
+// Both classes: serial at 115200 with QCW pulses; RayType is what picks the class by default.
+void RaycusLink(TLaserParams& P, const TRigLink& L, TRayLaserType RayType) {
+  P.CfgRay.RayType = RayType;
+  P.CfgRay.Comm.CommPort = L.CommPort;
+  (void)Utf8ToTextBuf("115200,n,8,1", P.CfgRay.Comm.CommSettings);
+  (void)Utf8ToTextBuf("QCW", P.CfgRay.PulseModel);
+}
+
 const bool GRegisteredQCW = RegisterSimFamily(
-    {"raycus-qcw", "Raycus QCW frames with a 16-bit check word and per-module state bytes",
-     /*Pty=*/true, /*TcpAddress=*/"", 0,
+    {"raycus-qcw",
+     "Raycus QCW frames with a 16-bit check word and per-module state bytes",
+     /*Pty=*/true,
+     /*TcpAddress=*/"",
+     0,
      [](const TSimOptions& Options) {
        std::string Model = "RFL-QCW150";
        for (const auto& [Name, Value] : Options) {
@@ -26,18 +38,27 @@ const bool GRegisteredQCW = RegisterSimFamily(
        }
        return std::make_unique<TRayQCWModel>(Model);
      },
-     "model TEXT (the model the laser reports, e.g. RFL-QCW450)"});
+     "model TEXT (the model the laser reports, e.g. RFL-QCW450)",
+     {{"raycus-qcw", "TRayQCWLaser", eltRay, {}, [](TLaserParams& P, const TRigLink& L) {
+         RaycusLink(P, L, ltRayWCW);
+       }}}});
 
 const bool GRegisteredCW = RegisterSimFamily(
-    {"raycus", "Raycus continuous-wave ESC commands, answered with \"TS\" texts", /*Pty=*/true,
-     /*TcpAddress=*/"", 0,
+    {"raycus",
+     "Raycus continuous-wave ESC commands, answered with \"TS\" texts",
+     /*Pty=*/true,
+     /*TcpAddress=*/"",
+     0,
      [](const TSimOptions& Options) {
        if (!Options.empty()) {
          throw std::invalid_argument("raycus: no options");
        }
        return std::make_unique<TRaycusCWModel>();
      },
-     ""});
+     "",
+     {{"raycus", "TRaycusLaser", eltRay, {}, [](TLaserParams& P, const TRigLink& L) {
+         RaycusLink(P, L, ltRayCW);
+       }}}});
 
 } // namespace
 

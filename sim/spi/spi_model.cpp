@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <stdexcept>
 
+#include "params/textbuf.h"
 #include "protocols/spi.h"
 #include "sim/table.h"
 
@@ -11,24 +12,35 @@ namespace nclaser::sim {
 
 namespace {
 
-const bool GRegistered = RegisterSimFamily(
-    {"spi", "SPI packets with an 8-bit sum (standard or 1000 series status layout)",
-     /*Pty=*/true, /*TcpAddress=*/"", 0,
-     [](const TSimOptions& Options) {
-       auto Layout = TSPIModel::TLayout::Standard;
-       for (const auto& [Name, Value] : Options) {
-         if (Name != "model") {
-           throw std::invalid_argument("spi: unknown option " + Name);
-         }
-         if (Value == "1000") {
-           Layout = TSPIModel::TLayout::SPI1000;
-         } else if (Value != "standard") {
-           throw std::invalid_argument("spi: model 1000 or standard");
-         }
-       }
-       return std::make_unique<TSPIModel>(Layout);
-     },
-     "model 1000|standard"});
+void SpiLink(TLaserParams& P, const TRigLink& L) {
+  P.CfgSPI.Comm.Initialize();
+  P.CfgSPI.Comm.CommPort = L.CommPort;
+  (void)Utf8ToTextBuf("115200,n,8,1", P.CfgSPI.Comm.CommSettings);
+}
+
+const bool GRegistered =
+    RegisterSimFamily({"spi",
+                       "SPI packets with an 8-bit sum (standard or 1000 series status layout)",
+                       /*Pty=*/true,
+                       /*TcpAddress=*/"",
+                       0,
+                       [](const TSimOptions& Options) {
+                         auto Layout = TSPIModel::TLayout::Standard;
+                         for (const auto& [Name, Value] : Options) {
+                           if (Name != "model") {
+                             throw std::invalid_argument("spi: unknown option " + Name);
+                           }
+                           if (Value == "1000") {
+                             Layout = TSPIModel::TLayout::SPI1000;
+                           } else if (Value != "standard") {
+                             throw std::invalid_argument("spi: model 1000 or standard");
+                           }
+                         }
+                         return std::make_unique<TSPIModel>(Layout);
+                       },
+                       "model 1000|standard",
+                       {{"spi", "TSPILaser", eltSPI, {}, &SpiLink},
+                        {"spi1000", "TSPI1000Laser", eltSPI, {{"model", "1000"}}, &SpiLink}}});
 
 } // namespace
 

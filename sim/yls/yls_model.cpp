@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <stdexcept>
 
+#include "params/textbuf.h"
 #include "sim/table.h"
 
 namespace nclaser::sim {
@@ -13,15 +14,24 @@ std::uint16_t Get16(std::span<const std::uint8_t> B, std::size_t At) {
   return At + 1 < B.size() ? static_cast<std::uint16_t>(B[At] | (B[At + 1] << 8)) : 0;
 }
 
-const bool GRegistered = RegisterSimFamily(
-    {"yls", "IPG YLS binary frames with CRC-16 over TCP", /*Pty=*/false, "127.0.0.1", 5100,
-     [](const TSimOptions& Options) -> std::unique_ptr<TSimModel> {
-       if (!Options.empty()) {
-         throw std::invalid_argument("the yls simulator takes no options");
-       }
-       return std::make_unique<TYLSModel>();
-     },
-     ""});
+const bool GRegistered =
+    RegisterSimFamily({"yls",
+                       "IPG YLS binary frames with CRC-16 over TCP",
+                       /*Pty=*/false,
+                       "127.0.0.1",
+                       5100,
+                       [](const TSimOptions& Options) -> std::unique_ptr<TSimModel> {
+                         if (!Options.empty()) {
+                           throw std::invalid_argument("the yls simulator takes no options");
+                         }
+                         return std::make_unique<TYLSModel>();
+                       },
+                       "",
+                       {{"yls", "TIPGYLSLaser", eltIPG, {}, [](TLaserParams& P, const TRigLink& L) {
+                           P.CfgIPG.IPGType = ltYLSGemNet;
+                           (void)Utf8ToTextBuf(L.TcpHost, P.CfgIPG.YLS.Net.TcpHost);
+                           P.CfgIPG.YLS.Net.TcpPort = L.TcpPort;
+                         }}}});
 
 } // namespace
 

@@ -32,7 +32,7 @@ std::string Read(const fs::path& P) {
 TEST(CliExamples, RunAgainstTheirSimulators) {
   struct Row {
     const char* Example;
-    const char* Make;
+    const char* Rig; // in the simulator table
     const char* Script;
     const char* Printed;
     std::vector<std::string> Wire;
@@ -79,14 +79,11 @@ TEST(CliExamples, RunAgainstTheirSimulators) {
   ASSERT_NE(mkdtemp(Tmpl), nullptr);
   const fs::path Dir = Tmpl;
   for (const auto& R : Rows) {
-    SCOPED_TRACE(R.Make);
-    const auto& Family = *nclaser::sim::FindSimFamily(R.Make);
-    const bool Tcp = !Family.Pty;
-    // A loopback address of this process's own, so suites can run side by side.
-    const int Pid = static_cast<int>(::getpid());
-    const std::string Address =
-        "127.48." + std::to_string(Pid / 250 % 250 + 1) + "." + std::to_string(Pid % 250 + 1);
-    auto Sim = nclaser::sim::StartSim(Family, Tcp, Tcp ? Address : "", {});
+    SCOPED_TRACE(R.Rig);
+    const auto& Rig = *nclaser::sim::FindRig(R.Rig);
+    const bool Tcp = !nclaser::sim::RigFamily(Rig).Pty;
+    const std::string Address = nclaser::sim::LoopbackAddress(48);
+    auto Sim = nclaser::sim::StartRig(Rig, Tcp, Tcp ? Address : "");
     std::string Text =
         Read(fs::path(NCLASER_SOURCE_DIR) / "examples" / (std::string(R.Example) + ".toml"));
     const std::string Where = Tcp ? "\"127.0.0.1\"" : "\"/dev/ttyUSB0\"";

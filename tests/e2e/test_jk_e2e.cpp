@@ -8,7 +8,7 @@
 #include "lasers/jk.h"
 #include "protocols/jk.h"
 #include "sim/jk_sim.h"
-#include "tests/support/serial_sim_test.h"
+#include "tests/support/sim_link_test.h"
 
 namespace nclaser {
 namespace {
@@ -18,17 +18,16 @@ using testing::Until;
 using Bytes = std::vector<std::uint8_t>;
 using Frames = std::vector<sim::TJKSimFrame>;
 
-class JKEndToEnd : public testing::SerialSimTest<sim::TJKSim> {
+class JKEndToEnd : public testing::SimLinkTest<sim::TJKSim> {
 protected:
   void SetUp() override {
-    SerialSimTest::SetUp();
+    SimLinkTest::SetUp();
     PlugNew(sim::TJKSimOptions{.ReadyDelayMs = 200, .ActiveParamSet = 7});
   }
   bool IsPoll(const Bytes& B) const override { return B.size() > 2 && B[2] == jk::fcStatus; }
   TJKLaser& Make(std::uint8_t Address = 1, bool Debug = false) {
-    TLaserParams P = testing::SerialLaserParams(eltGSI, "GSI-1500", 60.0);
-    P.CfgGSI.Initialize();
-    testing::OnPort1(P.CfgGSI.Comm, Debug);
+    TLaserParams P = testing::RigLaserParams("jk", "GSI-1500", 60.0);
+    P.CfgGSI.Comm.DebugMode = Debug;
     P.CfgGSI.Address = Address;
     return Open<TJKLaser>(P);
   }

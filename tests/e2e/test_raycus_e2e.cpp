@@ -3,12 +3,13 @@
 
 #include <algorithm>
 #include <functional>
+#include <type_traits>
 #include <vector>
 
 #include "lasers/raycus.h"
 #include "protocols/raycus.h"
 #include "sim/raycus/raycus_model.h"
-#include "tests/support/serial_sim_test.h"
+#include "tests/support/sim_link_test.h"
 
 namespace nclaser {
 namespace {
@@ -26,7 +27,7 @@ Bytes Req(std::uint8_t Code, Bytes Data = {}) {
   return raycus::BuildRequest(Code, Data);
 }
 
-template <class M> class RaycusEndToEnd : public testing::SerialSimTest<sim::TSim<M>> {
+template <class M> class RaycusEndToEnd : public testing::SimLinkTest<sim::TSim<M>> {
 protected:
   // The status query.
   bool IsPoll(const Bytes& B) const override {
@@ -35,9 +36,10 @@ protected:
   template <class T>
   T& Make(const char* Model, const char* PulseModel, double Current, bool ShowAnswers = false) {
     this->PlugNew();
-    TLaserParams P = testing::RaycusLaserParams(Model, PulseModel, 1, Current, ShowAnswers);
+    TLaserParams P =
+        testing::RaycusLaserParams(std::is_same_v<M, sim::TRayQCWModel> ? "raycus-qcw" : "raycus",
+                                   Model, PulseModel, 1, Current, ShowAnswers);
     P.DefParams.CtrlPort = 6;
-    EXPECT_TRUE(Utf8ToTextBuf("115200,n,8,1", P.CfgRay.Comm.CommSettings));
     return this->template Open<T>(P);
   }
 };

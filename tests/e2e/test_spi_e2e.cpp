@@ -8,7 +8,7 @@
 #include "lasers/spi.h"
 #include "protocols/spi.h"
 #include "sim/spi/spi_model.h"
-#include "tests/support/serial_sim_test.h"
+#include "tests/support/sim_link_test.h"
 
 namespace nclaser {
 namespace {
@@ -25,15 +25,15 @@ Bytes Pkt(std::uint8_t Code, Bytes Data = {}) {
   return spi::BuildPacket(Code, Data);
 }
 
-class SPIEndToEnd : public testing::SerialSimTest<sim::TSim<sim::TSPIModel>> {
+class SPIEndToEnd : public testing::SimLinkTest<sim::TSim<sim::TSPIModel>> {
 protected:
   bool IsPoll(const Bytes& B) const override { return B == StatusQuery || B == AlarmQuery; }
   template <class T> T& Make(TLayout Layout, double Current = 40.0, bool Debug = false) {
     PlugNew(Layout);
-    TLaserParams P = testing::SerialLaserParams(eltSPI, "SPI-1000", Current);
+    TLaserParams P = testing::RigLaserParams(Layout == TLayout::SPI1000 ? "spi1000" : "spi",
+                                             "SPI-1000", Current);
     P.DefParams.CtrlPort = 6;
-    P.CfgSPI.Initialize();
-    testing::OnPort1(P.CfgSPI.Comm, Debug);
+    P.CfgSPI.Comm.DebugMode = Debug;
     return Open<T>(P);
   }
   template <class F> auto Model(F&& Fn) { return Sim->With(std::forward<F>(Fn)); }

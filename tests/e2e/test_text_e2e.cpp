@@ -14,7 +14,7 @@
 #include "sim/mars/mars_model.h"
 #include "sim/nlight/nlight_model.h"
 #include "sim/table.h"
-#include "tests/support/serial_sim_test.h"
+#include "tests/support/sim_link_test.h"
 
 namespace nclaser {
 namespace {
@@ -24,27 +24,26 @@ using testing::Until;
 using Texts = std::vector<std::string>;
 
 struct TMake {
-  const char* Family; // the simulator row
-  const char* Class;
-  TEnumLaserType Type;
-  int PauseMs; // the thread's pause after each write
-  Texts Polls; // what the thread sends by itself
+  const char* Rig; // in the simulator table
+  int PauseMs;     // the thread's pause after each write
+  Texts Polls;     // what the thread sends by itself
 };
 
-const TMake Mars{"mars", "TMarsLaser", eltMars, 200, {"?STATUS\r\n", "?IMAXUSR\r\n"}};
-const TMake NLight{"nlight", "TNLightLaser", CfgNLight, 200, {"get maxpower\r"}};
-const TMake CAS{"cas", "TCASLaser", eltCAS, 30, {}};
-const TMake QingHua{"qinghua", "TQingHuaLaser", eltQingHua, 200, {}};
+const TMake Mars{"mars", 200, {"?STATUS\r\n", "?IMAXUSR\r\n"}};
+const TMake NLight{"nlight", 200, {"get maxpower\r"}};
+const TMake CAS{"cas", 30, {}};
+const TMake QingHua{"qinghua", 200, {}};
 
-class TextEndToEnd : public testing::SerialSimTest<sim::TSimEndpoint> {
+class TextEndToEnd : public testing::SimLinkTest<sim::TSimEndpoint> {
 protected:
   TNcLaser& Start(const TMake& M, double DiodeCurrent = 0.0, sim::TSimOptions O = {},
                   bool Debug = false) {
     Make = M;
-    Plug(sim::StartSim(*sim::FindSimFamily(M.Family), false, "", O));
-    TLaserParams P = testing::TextLaserParams(M.Type, 1, DiodeCurrent, Debug);
+    UseRig(M.Rig);
+    Plug(sim::StartRig(*Rig, false, "", O));
+    TLaserParams P = testing::TextLaserParams(M.Rig, 1, DiodeCurrent, Debug);
     P.CfgCAS.Comm.IgnoreCommResult = false; // CAS asks for its set point when read
-    return Adopt(FindLaserClass(M.Class)->Factory(nullptr, P));
+    return Adopt(NewRigLaser(P));
   }
   template <class T> T& As() { return static_cast<T&>(*Laser); }
   // The thread's own polls.
@@ -105,7 +104,7 @@ TEST_F(TextEndToEnd, CommandsReachTheWireInQueueOrderWithTheirPausesAndAreLogged
        {"Open serial port successfully!", "QingHua thread start"}},
   };
   for (const auto& R : Rows) {
-    SCOPED_TRACE(R.M.Class);
+    SCOPED_TRACE(R.M.Rig);
     Host->App.ClearLines();
     TNcLaser& L = Start(R.M, R.Diode, {}, true);
     R.Ops(L);
@@ -284,7 +283,7 @@ TEST_F(TextEndToEnd, AnUnpluggedPortIsReopenedAndTearDownIsPromptAndQuiet) {
        "w60 0\r\n"},
   };
   for (const auto& R : Switches) {
-    SCOPED_TRACE(R.M.Class);
+    SCOPED_TRACE(R.M.Rig);
     TNcLaser& L = Start(R.M);
     R.Op(L, true);
     ASSERT_TRUE(WaitCount(R.On, 1));

@@ -30,9 +30,7 @@
 #include "sim/ylr_sim.h"
 #include "strings/messages.h"
 #include "tests/lasers/io_laser_support.h"
-#include "tests/support/host_fixture.h"
-#include "tests/support/serial_params.h"
-#include "tests/support/sim_links.h"
+#include "tests/support/sim_link_test.h"
 #include "tests/support/tcp_listener.h"
 
 namespace nclaser {
@@ -41,79 +39,56 @@ namespace {
 using testing::Until;
 
 using sim::TYLRSim;
-
-enum class TLink { Pty, Tcp };
+using testing::TLink;
 
 constexpr int PowerCtrlPort = 9;
 constexpr int CtrlPort = 3;
 
 // The simulator on Link, and a laser with a power-control output that exists only when a
 // test adds it.
-class YlrSim : public testing::HostTest {
+class YlrSim : public testing::SimLinkTest<TYLRSim> {
 protected:
+  YlrSim() : SimLinkTest(44) {}
   void SetUp() override {
-    HostTest::SetUp();
-    auto F = std::make_unique<testing::TSimCommFactory>(Host->SerialPorts, &Sim);
-    Pings = F->Pings;
-    Host->Comm = std::move(F);
-    CommFactory = Host->Comm.get();
+    SimLinkTest::SetUp();
+    UseRig("ylr");
+    Sim = std::make_unique<TYLRSim>();
     // The power-control output is absent unless a test adds it.
     Host->IO.SetOutputsExist({1, 2, CtrlPort});
-    P = testing::SerialLaserParams(eltIPG, "YLR-500", 60.0);
+    P = RigParams();
+    P.DefParams.Model = "YLR-500";
+    P.DefParams.PWM.DiodeCurrent = 60.0;
     P.DefParams.CtrlPort = CtrlPort;
     P.DefParams.AimingPort = 2;
-    P.CfgIPG.Initialize();
     P.CfgIPG.PowerCtrlPort = PowerCtrlPort;
     P.CfgIPG.MaxCurrent = 100.0;
     Utf8ToTextBuf("YLR-500-AC", P.CfgIPG.Model);
     P.CfgIPG.YLR.Comm.IgnoreCommResult = false;
-    // A distinct loopback address per process, so suites can run side by side.
-    const int Pid = static_cast<int>(::getpid());
-    Address = "127.44." + std::to_string(Pid / 250 % 250 + 1) + "." + std::to_string(Pid % 250 + 1);
-    if (Link == TLink::Pty) {
-      P.CfgIPG.IPGType = ltYLRComm;
-      P.CfgIPG.YLR.Comm.CommPort = 1;
-    } else {
-      P.CfgIPG.IPGType = ltYLRNet;
-      Utf8ToTextBuf(Address, P.CfgIPG.YLR.Net.TcpHost);
-      P.CfgIPG.YLR.Net.TcpPort = 4444; // the laser listens on 10001 whatever this says
-    }
+    P.CfgIPG.YLR.Net.TcpPort = 4444; // the laser listens on 10001 whatever this says
   }
   void TearDown() override {
     if (Held) {
       Drv()->UnlockComm(); // a failed check left the link held: let the monitor end
     }
-    Laser.reset();
-    Sim.Stop();
-    HostTest::TearDown();
+    SimLinkTest::TearDown();
   }
-
-  void StartSim() {
-    std::string Err;
-    if (Link == TLink::Pty) {
-      ASSERT_TRUE(Sim.StartPty(&Err)) << Err;
-      Host->SerialPorts->Set(1, Sim.DevicePath());
-    } else {
-      ASSERT_TRUE(Sim.StartTcp(Address, 10001, &Err)) << Err;
-    }
-  }
+  bool IsPoll(const Bytes& B) const override { return sim::ToText(B) == "STA\r"; }
 
   void Build() {
-    Laser = FindLaserClass("TIPG500Laser")->Factory(nullptr, P);
+    Laser = NewRigLaser(P);
     Ipg = dynamic_cast<TIPG500Laser*>(Laser.get());
     ASSERT_NE(Ipg, nullptr);
   }
 
   // Starts the simulator and builds the laser, then forgets the start-up traffic.
   void Up() {
-    if (!Sim.Running()) {
+    if (!Sim->Running()) {
       StartSim();
     }
     Build();
-    ASSERT_TRUE(Sim.WaitForCommand("SDC 60", 3000));
-    Sim.ClearCommands();
+    ASSERT_TRUE(Sim->WaitForCommand("SDC 60", 3000));
+    Sim->ClearCommands();
   }
-
   TIPGYLRDriver* Drv() const { return Ipg->GetDriver(); }
   // Holding the link keeps the monitor still.
   void Hold(bool On) {
@@ -126,7 +101,7 @@ protected:
     Hold(true);
     std::string Pending;
     Drv()->ReceiveResponse(30, Pending);
-    Sim.ClearCommands();
+    Sim->ClearCommands();
   }
 
   // One receive of TimeoutMs while Meanwhile runs on another thread.
@@ -152,7 +127,7 @@ protected:
 
   // Received commands other than the monitor's status polls.
   std::vector<std::string> Actions() const {
-    std::vector<std::string> C = Sim.Commands();
+    std::vector<std::string> C = Sim->Commands();
     C.erase(std::remove(C.begin(), C.end(), "STA"), C.end());
     return C;
   }
@@ -170,13 +145,8 @@ protected:
         std::count_if(L.begin(), L.end(), [](const auto& X) { return X.Color == clRed; }));
   }
 
-  TLink Link = TLink::Pty;
-  TYLRSim Sim;
-  std::shared_ptr<testing::TSimPings> Pings;
   bool Held = false;
   TLaserParams P{};
-  std::string Address;
-  TNcLaserPtr Laser;
   TIPG500Laser* Ipg = nullptr;
 };
 
@@ -197,7 +167,7 @@ TEST_P(YlrEndToEnd, PowerOnPulsesTheControlOutputThenSwitchesTheLaserOn) {
   Ipg->PowerOn();
   Sleep(100);
   Ipg->PowerOn(); // one thread only
-  ASSERT_TRUE(Sim.WaitForCommand("SDC 60", 4000));
+  ASSERT_TRUE(Sim->WaitForCommand("SDC 60", 4000));
   EXPECT_EQ(Actions(), (Cmds{"EMOFF", "DEABC", "DEC", "EMON", "ABN", "SDC 60"}));
   std::vector<double> Edges;
   for (const auto& E : Host->IO.Timeline()) {
@@ -236,16 +206,16 @@ TEST_P(YlrEndToEnd, EmissionOnSetsTheModesOfThePulseModel) {
     Utf8ToTextBuf(C.Pulse, P.CfgIPG.PulseModel);
     P.CfgIPG.YLR.GateMode = C.Gate;
     Laser.reset();
-    Sim.ClearCommands();
+    Sim->ClearCommands();
     Up();
     Ipg->EmissionOn();
     EXPECT_EQ(Actions(), C.Sent);
     const bool On = std::ranges::find(C.Sent, "EMON") != C.Sent.end();
     EXPECT_EQ(Until([&] { return Ipg->GetIsEmissionOn(); }, On ? 2000 : 300), On);
     EXPECT_EQ(Drv()->GetQCWMode(), std::string(C.Pulse) == "QCW");
-    Sim.ClearCommands();
+    Sim->ClearCommands();
     Ipg->EmissionOff();
-    ASSERT_TRUE(Sim.WaitForCommand("EMOFF", 1000));
+    ASSERT_TRUE(Sim->WaitForCommand("EMOFF", 1000));
     EXPECT_EQ(Actions(), Cmds{"EMOFF"});
     EXPECT_TRUE(Until([&] { return !Ipg->GetIsEmissionOn(); }));
   }
@@ -262,7 +232,7 @@ TEST_P(YlrEndToEnd, QcwFlagsInsteadOfStatusAndCurrentLimit) {
   EXPECT_TRUE(Actions().empty());
   EXPECT_TRUE(Ipg->SetDiodeCustom(80));
   EXPECT_EQ(Actions(), Cmds{"SDC 80"});
-  Sim.SetFaultBits(TYLRSim::BitOverheat);
+  Sim->SetFaultBits(TYLRSim::BitOverheat);
   Ipg->EmissionOn(); // the laser's emission stays off (external signal)
   Ipg->SetAimingOn(true);
   EXPECT_TRUE(Ipg->GetIsEmissionOn());
@@ -278,21 +248,21 @@ TEST_P(YlrEndToEnd, VerifiedDiodeCurrentConvergesOnTheEcho) {
   Up();
   EXPECT_EQ(Ipg->ExecuteCmd(2101, 0), 10); // the least current it takes
   EXPECT_EQ(Ipg->ExecuteCmd(21, 75.0), 0);
-  EXPECT_EQ(Sim.DiodeCurrent(), 75.0);
+  EXPECT_EQ(Sim->DiodeCurrent(), 75.0);
   EXPECT_EQ(Ipg->GetDiodeCurrent(), 75.0);
-  EXPECT_EQ(Sim.CountCommand("SDC 75"), 1);
+  EXPECT_EQ(Sim->CountCommand("SDC 75"), 1);
   // A laser that never reaches the set point gets the command for about a second.
-  Sim.SetDiodeEchoOffset(0.5);
+  Sim->SetDiodeEchoOffset(0.5);
   const double T0 = NowMs();
   Ipg->ExecuteCmd(21, 40.0);
   EXPECT_GT(ElapsedMs(T0), 1000.0);
-  EXPECT_GT(Sim.CountCommand("SDC 40"), 3);
+  EXPECT_GT(Sim->CountCommand("SDC 40"), 3);
   EXPECT_EQ(Ipg->GetDiodeCurrent(), 40.5);
 }
 
 TEST_P(YlrEndToEnd, AlarmsFromStatusBitsWithTheirTexts) {
   Up();
-  Sim.SetFaultBits(TYLRSim::BitOverheat | TYLRSim::BitBackReflection);
+  Sim->SetFaultBits(TYLRSim::BitOverheat | TYLRSim::BitBackReflection);
   ASSERT_TRUE(Until([&] { return Ipg->GetDriver()->HasAlarm(); }));
   Ipg->UpdateAlarms();
   auto Shown = Host->Alarms.Active();
@@ -302,7 +272,7 @@ TEST_P(YlrEndToEnd, AlarmsFromStatusBitsWithTheirTexts) {
   // Reset through the named command; the alarm goes with the next poll.
   TVariant V;
   Ipg->ExecCmd("rESETeRRORS", V);
-  EXPECT_EQ(Sim.CountCommand("RERR"), 1);
+  EXPECT_EQ(Sim->CountCommand("RERR"), 1);
   ASSERT_TRUE(Until([&] { return !Ipg->GetDriver()->HasAlarm(); }));
   Ipg->UpdateAlarms();
   EXPECT_EQ(Host->Alarms.Count(), 0U);
@@ -327,27 +297,27 @@ TEST_P(YlrEndToEnd, LaserOnOutputWhenConfigured) {
 
 TEST_P(YlrEndToEnd, AimingAndSerialNumberThroughSplitJoinedAndErrorRepliesAndRunawayInput) {
   Up();
-  Sim.SetSerialNumber("YL-0042");
-  Sim.SetSplit(3, 2);
+  Sim->SetSerialNumber("YL-0042");
+  Sim->SetSplit(3, 2);
   EXPECT_EQ(Ipg->GetDeviceDesc(), "IPG YLR-500-AC SN: YL-0042");
-  Sim.SetSplit(0, 0);
-  Sim.SetJoin(true);
-  Sim.ClearCommands();
+  Sim->SetSplit(0, 0);
+  Sim->SetJoin(true);
+  Sim->ClearCommands();
   Ipg->SetAimingOn(true); // the aiming state follows the status word
-  ASSERT_TRUE(Sim.WaitForCommand("ABN", 1000));
+  ASSERT_TRUE(Sim->WaitForCommand("ABN", 1000));
   EXPECT_EQ(Actions(), Cmds{"ABN"});
   EXPECT_TRUE(Host->IO.GetOutput(2));
   EXPECT_TRUE(Until([&] { return Ipg->GetIsAimingOn(); }));
   Ipg->SetAimingOn(false);
   EXPECT_TRUE(Until([&] { return !Ipg->GetIsAimingOn(); }));
-  Sim.SetJoin(false);
+  Sim->SetJoin(false);
 
-  Sim.SetErrorReply("EMON", "Interlock open");
+  Sim->SetErrorReply("EMON", "Interlock open");
   Ipg->EmissionOn();
   EXPECT_TRUE(Host->App.WaitForLine("Laser: ERR: Interlock open", 2000));
-  Sim.SetErrorReply("EMON", "");
+  Sim->SetErrorReply("EMON", "");
 
-  Sim.SendRaw(std::string(1200, 'j'));
+  Sim->SendRaw(std::string(1200, 'j'));
   EXPECT_TRUE(Host->App.WaitForLine(SIPGCommCommunicationException.Get(), 2000));
   // The link goes on working after the junk.
   Ipg->EmissionOn();
@@ -356,7 +326,7 @@ TEST_P(YlrEndToEnd, AimingAndSerialNumberThroughSplitJoinedAndErrorRepliesAndRun
 
 TEST_P(YlrEndToEnd, SilentLaser) {
   StartSim();
-  Sim.SetSilent(true);
+  Sim->SetSilent(true);
   Build();
   EXPECT_EQ(Ipg->GetDeviceDesc(), "IPG YLR-500-AC");
   EXPECT_FALSE(Ipg->GetIsEmissionOn());
@@ -365,7 +335,7 @@ TEST_P(YlrEndToEnd, SilentLaser) {
   Ipg->UpdateAlarms();
   EXPECT_EQ(Host->Alarms.Count(), 0U);
   EXPECT_EQ(LinesWith(SLaserConnectedOk.Get()), 0);
-  EXPECT_GT(Sim.CountCommand("STA"), 0); // polled all the same
+  EXPECT_GT(Sim->CountCommand("STA"), 0); // polled all the same
 }
 
 // ---- The driver on its own: what the laser never asks of it ----
@@ -386,7 +356,7 @@ TEST_P(YlrEndToEnd, DriverOpensTheSerialLineLazilyWithItsSettingsAndGivesDefault
 
   StartSim(); // the port appears: the next check opens it as configured
   ASSERT_TRUE(Drv()->CheckConnection());
-  const int Fd = ::open(Sim.DevicePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  const int Fd = ::open(Sim->DevicePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
   ASSERT_GE(Fd, 0);
   termios T{};
   ASSERT_EQ(::tcgetattr(Fd, &T), 0);
@@ -427,9 +397,9 @@ TEST_P(YlrEndToEnd, DriverSendsEachCommandWithOneCrAndSetPointsOnlyInRange) {
   const double T0 = NowMs();
   D.SetDiodeCurrent(100);
   const double Took = ElapsedMs(T0);
-  ASSERT_TRUE(Sim.WaitForCommand("SDC 100", 1000, 5));
+  ASSERT_TRUE(Sim->WaitForCommand("SDC 100", 1000, 5));
   std::string Sent;
-  for (const auto& R : Sim.Requests()) {
+  for (const auto& R : Sim->Requests()) {
     Sent += sim::ToText(R.Bytes);
   }
   Hold(false);
@@ -452,7 +422,7 @@ TEST_P(YlrEndToEnd, DriverQueriesTakeTheReplyParameterAndAnErrorGivesTheDefault)
   EXPECT_EQ(D.GetSoftwareRevision(), "YLR-SIM 1.0");
   EXPECT_EQ(D.GetOutputPower(), "Off");
   EXPECT_EQ(Actions(), (Cmds{"RET", "RCT", "RNC", "RFWS", "RMEC", "RFV", "ROP"}));
-  Sim.SetErrorReply("RET", "BCMD");
+  Sim->SetErrorReply("RET", "BCMD");
   EXPECT_EQ(D.GetElapsedTime(), 0.0);
   EXPECT_EQ(LinesWith("Laser: ERR: BCMD"), 1);
 }
@@ -491,7 +461,7 @@ TEST_P(YlrEndToEnd, DriverDrainListensToTheEndUnlessThePortVanishes) {
   UpAndHold();
   const TDrain D = Drain(100, [this] {
     Sleep(40);
-    Sim.SendRaw("STA: 3\r");
+    Sim->SendRaw("STA: 3\r");
   });
   EXPECT_EQ(D.Reply, "STA: 3\r");
   EXPECT_EQ(Drv()->GetDeviceStatus(), 3U);
@@ -500,7 +470,7 @@ TEST_P(YlrEndToEnd, DriverDrainListensToTheEndUnlessThePortVanishes) {
   EXPECT_LT(D.CpuMs, 20.0) << "spun while waiting";
   const TDrain Gone = Drain(500, [this] {
     Sleep(30);
-    Sim.Unplug();
+    Sim->Unplug();
   });
   Hold(false);
   EXPECT_LT(Gone.TookMs, 200.0) << "held the lock to the end of its time-out";
@@ -520,8 +490,7 @@ TEST_P(YlrEndToEnd, DriverDebugModeLogsTraffic) {
 }
 
 // What does not depend on the transport runs over the serial line only.
-INSTANTIATE_TEST_SUITE_P(Links, YlrEndToEnd, ::testing::Values(TLink::Pty),
-                         [](const auto&) { return "Pty"; });
+INSTANTIATE_TEST_SUITE_P(Links, YlrEndToEnd, ::testing::Values(TLink::Pty), testing::LinkName);
 
 // A vanished port and a missing listener, a closing serial line and a closing socket.
 class YlrLinkEnds : public YlrEndToEnd {};
@@ -550,20 +519,20 @@ TEST_P(YlrLinkEnds, UnreachableLaserIsReportedAsConfigured) {
 
 TEST_P(YlrLinkEnds, DestroyWhilePollingSendsEmissionOffFirstAndReturnsPromptly) {
   Up();
-  ASSERT_TRUE(Sim.WaitForCommand("STA", 1000, 3));
-  Sim.ClearCommands();
+  ASSERT_TRUE(Sim->WaitForCommand("STA", 1000, 3));
+  Sim->ClearCommands();
   const double T0 = NowMs();
   Laser.reset();
   EXPECT_LT(ElapsedMs(T0), 400.0);
-  ASSERT_TRUE(Sim.WaitForCommand("EMOFF", 1000));
+  ASSERT_TRUE(Sim->WaitForCommand("EMOFF", 1000));
   EXPECT_EQ(Actions().front(), "EMOFF");
-  const std::size_t N = Sim.Commands().size();
+  const std::size_t N = Sim->Commands().size();
   Sleep(200);
-  EXPECT_EQ(Sim.Commands().size(), N);
+  EXPECT_EQ(Sim->Commands().size(), N);
 }
 
 INSTANTIATE_TEST_SUITE_P(Links, YlrLinkEnds, ::testing::Values(TLink::Pty, TLink::Tcp),
-                         [](const auto& I) { return I.param == TLink::Pty ? "Pty" : "Tcp"; });
+                         testing::LinkName);
 
 // Link faults that only a network has.
 class YlrEndToEndTcp : public YlrEndToEnd {};
@@ -571,7 +540,7 @@ class YlrEndToEndTcp : public YlrEndToEnd {};
 TEST_P(YlrEndToEndTcp, PulledCableIsFoundByThePingWatchdogAndRecovered) {
   Up();
   ASSERT_TRUE(Host->App.WaitForLine(SLaserConnectedOk.Get(), 2000));
-  Sim.PullCable(6500); // outlasts the next watchdog ping
+  Sim->PullCable(6500); // outlasts the next watchdog ping
   ASSERT_TRUE(Host->App.WaitForLine("TCP Connection Closed.", 8000));
   // The line comes first, then the flag drops; the cable stays out long after.
   EXPECT_TRUE(Until([&] { return !Ipg->GetDriver()->GetConnected(); }, 1000));
@@ -579,17 +548,17 @@ TEST_P(YlrEndToEndTcp, PulledCableIsFoundByThePingWatchdogAndRecovered) {
   Sleep(300);
   EXPECT_EQ(LinesWith(SLaserConnectedOk.Get()), 2); // once per recovery
   EXPECT_EQ(LinesWith("TCP Connection Closed."), 1);
-  EXPECT_GE(Sim.ConnectCount(), 2);
+  EXPECT_GE(Sim->ConnectCount(), 2);
   Ipg->EmissionOn();
   EXPECT_TRUE(Until([&] { return Ipg->GetIsEmissionOn(); }));
 }
 
 TEST_P(YlrEndToEndTcp, ClosedConnectionIsReopened) {
   Up();
-  Sim.DropLink(400);
-  ASSERT_TRUE(Until([&] { return Sim.ConnectCount() >= 2; }, 4000));
-  Sim.ClearCommands();
-  ASSERT_TRUE(Sim.WaitForCommand("STA", 2000));
+  Sim->DropLink(400);
+  ASSERT_TRUE(Until([&] { return Sim->ConnectCount() >= 2; }, 4000));
+  Sim->ClearCommands();
+  ASSERT_TRUE(Sim->WaitForCommand("STA", 2000));
   EXPECT_EQ(Ipg->GetDeviceDesc(), "IPG YLR-500-AC SN: PL1234567");
 }
 
@@ -604,7 +573,7 @@ TEST_P(YlrEndToEndTcp, DriverPingsBeforeConnectingAndAFailedPingDropsTheLink) {
   EXPECT_EQ(D.GetMonThread()->GetThreadDelay(), 100);
   EXPECT_FALSE(D.CheckConnection());
   EXPECT_GE(Pings->Probes, 1);
-  EXPECT_EQ(Sim.ConnectCount(), 0);
+  EXPECT_EQ(Sim->ConnectCount(), 0);
   D.IcmpTimeout(nullptr); // not connected: nothing to drop
   EXPECT_EQ(LinesWith("TCP Connection Closed."), 0);
 
@@ -625,7 +594,7 @@ TEST_P(YlrEndToEndTcp, DriverPingsBeforeConnectingAndAFailedPingDropsTheLink) {
   EXPECT_EQ(Closed[0].MessageType, mtProminent);
   EXPECT_EQ(D.GetSerialNumber(), "PL1234567"); // reconnected
   EXPECT_EQ(LinesWith(SLaserConnectedOk.Get()), 2);
-  EXPECT_EQ(Sim.ConnectCount(), 2);
+  EXPECT_EQ(Sim->ConnectCount(), 2);
 }
 
 // Where the host may not send ICMP, the ping knocks on a TCP port. A firewall in front of the
@@ -667,16 +636,15 @@ TEST_P(YlrEndToEndTcp, PingKnockGoesToTheLasersPortUnlessConfiguredOtherwise) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Links, YlrEndToEndTcp, ::testing::Values(TLink::Tcp),
-                         [](const auto&) { return "Tcp"; });
+INSTANTIATE_TEST_SUITE_P(Links, YlrEndToEndTcp, ::testing::Values(TLink::Tcp), testing::LinkName);
 
 // ---- The power-on thread stopped at any step: nothing of it reaches the laser after the
 // call that stopped it, and its failures leave the laser able to power on again.
 
 // A power-on thread ran (again): only it sends "DEC".
-bool PowerOnRuns(TYLRSim& Sim) {
-  Sim.ClearCommands();
-  return Sim.WaitForCommand("DEC", 2500);
+bool PowerOnRuns(TYLRSim& S) {
+  S.ClearCommands();
+  return S.WaitForCommand("DEC", 2500);
 }
 
 // Where a call cuts the power-on short: after which command reached the laser (and how
@@ -702,7 +670,7 @@ TEST_P(IPG500CutTest, NothingOfThePowerOnFollowsTheCallAndItWorksAgain) {
   const double T0 = NowMs();
   Laser->EmissionOn(); // with a power-control output: PowerOn and its thread
   if (*C.After != '\0') {
-    ASSERT_TRUE(Sim.WaitForCommand(C.After, 3000, C.Count));
+    ASSERT_TRUE(Sim->WaitForCommand(C.After, 3000, C.Count));
   }
   Sleep(C.ThenMs);
   const double TCall = NowMs();
@@ -727,13 +695,13 @@ TEST_P(IPG500CutTest, NothingOfThePowerOnFollowsTheCallAndItWorksAgain) {
   EXPECT_TRUE(testing::OutputWrites(Host->IO, {PowerCtrlPort}, TBack).empty());
   if (C.By == 'L') {
     // LaserOff sends nothing itself: after it returned the laser hears status polls only.
-    for (const auto& R : Sim.Requests()) {
+    for (const auto& R : Sim->Requests()) {
       EXPECT_TRUE(R.TimeMs <= TBack || sim::ToText(R.Bytes) == "STA\r") << sim::ToText(R.Bytes);
     }
     Laser->LaserOn();
   } else {
     // After the call's own EMOFF the laser hears status polls only.
-    const std::vector<std::string> Cmds = Sim.Commands();
+    const std::vector<std::string> Cmds = Sim->Commands();
     const auto LastOff = std::find(Cmds.rbegin(), Cmds.rend(), "EMOFF");
     ASSERT_NE(LastOff, Cmds.rend());
     const std::vector<std::string> After(Cmds.rbegin(), LastOff);
@@ -744,7 +712,7 @@ TEST_P(IPG500CutTest, NothingOfThePowerOnFollowsTheCallAndItWorksAgain) {
     Build();
   }
   Laser->EmissionOn();
-  EXPECT_TRUE(PowerOnRuns(Sim));
+  EXPECT_TRUE(PowerOnRuns(*Sim));
 }
 
 INSTANTIATE_TEST_SUITE_P(Cuts, IPG500CutTest,
@@ -767,7 +735,7 @@ TEST_P(YlrEndToEndTcp, DestroyIsPromptWhenTheLaserAnswersPingsButDropsHandshakes
   testing::TBacklogFiller Filler;
   ASSERT_TRUE(Filler.Fill(Address, 10001));
   std::string Err;
-  ASSERT_TRUE(Sim.StartTcp(Address, 10002, &Err)) << Err; // only to answer the pings
+  ASSERT_TRUE(Sim->StartTcp(Address, 10002, &Err)) << Err; // only to answer the pings
   Host->IO.SetOutputsExist({1, 2, CtrlPort, PowerCtrlPort});
   Build();
   Laser->PowerOn();
@@ -809,10 +777,10 @@ TEST_F(YlrSim, APowerOnThreadThatFailsEndsItsPulseAndTheNextPowerOnRuns) {
   Laser->PowerOn(); // the thread's end of the pulse fails: the thread ends there
   EXPECT_TRUE(Host->IO.WaitOutput(PowerCtrlPort, false, 2500)) << "pulse left high";
   EXPECT_TRUE(Until([&] { return !Ipg->HasPowerOnThread(); }, 500)); // ends just after the pulse
-  EXPECT_EQ(Sim.CountCommand("DEC"), 0);
+  EXPECT_EQ(Sim->CountCommand("DEC"), 0);
   GPOutput = &Host->IO.Outputs();
   Laser->PowerOn();
-  EXPECT_TRUE(PowerOnRuns(Sim));
+  EXPECT_TRUE(PowerOnRuns(*Sim));
 }
 
 TEST_F(YlrSim, APowerOnThreadThatCannotStartIsRefusedCleanly) {
@@ -844,7 +812,7 @@ TEST_F(YlrSim, APowerOnThreadThatCannotStartIsRefusedCleanly) {
   EXPECT_FALSE(Ipg->HasPowerOnThread());
   EXPECT_FALSE(Host->IO.GetOutput(PowerCtrlPort)) << "refused, but the pulse was left high";
   Laser->PowerOn();
-  EXPECT_TRUE(PowerOnRuns(Sim));
+  EXPECT_TRUE(PowerOnRuns(*Sim));
   const double T0 = NowMs();
   Laser.reset();
   EXPECT_LT(ElapsedMs(T0), 100.0 + testing::KLateMs);

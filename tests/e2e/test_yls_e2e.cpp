@@ -17,8 +17,7 @@
 #include "sim/endpoint.h"
 #include "sim/yls/yls_model.h"
 #include "strings/messages.h"
-#include "tests/support/host_fixture.h"
-#include "tests/support/sim_links.h"
+#include "tests/support/sim_link_test.h"
 
 namespace nclaser {
 namespace {
@@ -36,40 +35,26 @@ std::uint16_t Value16(const sim::TBytes& B, std::size_t At = 0) {
   return static_cast<std::uint16_t>(B[yls::HeaderSize + At] | (B[yls::HeaderSize + At + 1] << 8));
 }
 
-using testing::TSimCommFactory;
-
-class YlsEndToEnd : public testing::HostTest {
+class YlsEndToEnd : public testing::SimLinkTest<TYLSSim> {
 protected:
+  YlsEndToEnd() : SimLinkTest(45) {}
   void SetUp() override {
-    HostTest::SetUp();
-    Host->Comm = std::make_unique<TSimCommFactory>(Host->SerialPorts, &Sim);
-    CommFactory = Host->Comm.get();
-    P.Initialize();
-    P.DefParams.Initialize();
-    P.DefParams.PWM.Initialize();
-    P.DefParams.DA.Initialize();
+    SimLinkTest::SetUp();
+    Link = testing::TLink::Tcp;
+    UseRig("yls");
+    Sim = std::make_unique<TYLSSim>();
+    P = RigParams();
     P.DefParams.Model = "YLS-2000";
     P.DefParams.PWM.DiodeCurrent = 60.0;
-    P.LaserType = eltIPG;
-    P.CfgIPG.Initialize();
-    P.CfgIPG.IPGType = ltYLSGemNet;
     Utf8ToTextBuf("YLS-2000-CT", P.CfgIPG.Model);
-    const int Pid = static_cast<int>(::getpid());
-    Address = "127.45." + std::to_string(Pid / 250 % 250 + 1) + "." + std::to_string(Pid % 250 + 1);
-    Utf8ToTextBuf(Address, P.CfgIPG.YLS.Net.TcpHost);
   }
-  void TearDown() override {
-    Laser.reset();
-    Sim.Stop();
-    HostTest::TearDown();
+  // The monitor's polls: status data, time counters.
+  bool IsPoll(const Bytes& B) const override {
+    return CodeOf(B) == yls::cmdGetLaserStatus || CodeOf(B) == yls::cmdGetTimeData;
   }
 
-  void StartSim() {
-    std::string Err;
-    ASSERT_TRUE(Sim.StartTcp(Address, 5100, &Err)) << Err;
-  }
   void Build() {
-    Laser = FindLaserClass("TIPGYLSLaser")->Factory(nullptr, P);
+    Laser = NewRigLaser(P);
     Yls = dynamic_cast<TIPGYLSLaser*>(Laser.get());
     ASSERT_NE(Yls, nullptr);
   }
@@ -79,11 +64,11 @@ protected:
     StartSim();
     Build();
     ASSERT_TRUE(WaitCode(yls::cmdSetPumpCurrent));
-    Sim.ClearRequests();
+    Sim->ClearRequests();
   }
   // Waits until the simulator has received a request with this code.
   bool WaitCode(std::uint16_t Code, int TimeoutMs = 1000) {
-    return Sim.WaitRequests(
+    return Sim->WaitRequests(
         [Code](const std::vector<sim::TSimRequest>& R) {
           return std::any_of(R.begin(), R.end(),
                              [Code](const auto& X) { return CodeOf(X.Bytes) == Code; });
@@ -91,33 +76,20 @@ protected:
         TimeoutMs);
   }
 
-  // Requests other than the monitor's polls (status data, time counters).
-  std::vector<sim::TBytes> Actions() const {
-    std::vector<sim::TBytes> Out;
-    for (const auto& R : Sim.Requests()) {
-      const std::uint16_t C = CodeOf(R.Bytes);
-      if (C != yls::cmdGetLaserStatus && C != yls::cmdGetTimeData) {
-        Out.push_back(R.Bytes);
-      }
-    }
-    return Out;
-  }
+  std::vector<sim::TBytes> Actions() const { return Commands(Sim->Requests()); }
   std::vector<double> TimesOf(std::uint16_t Code) const {
     std::vector<double> T;
-    for (const auto& R : Sim.Requests()) {
+    for (const auto& R : Sim->Requests()) {
       if (CodeOf(R.Bytes) == Code) {
         T.push_back(R.TimeMs);
       }
     }
     return T;
   }
-  template <class F> decltype(auto) Model(F&& Fn) { return Sim.With(std::forward<F>(Fn)); }
+  template <class F> decltype(auto) Model(F&& Fn) { return Sim->With(std::forward<F>(Fn)); }
   int LinesWith(const std::string& Part) const { return Host->App.CountContaining(Part); }
 
-  TYLSSim Sim;
   TLaserParams P{};
-  std::string Address;
-  TNcLaserPtr Laser;
   TIPGYLSLaser* Yls = nullptr;
 };
 
@@ -146,7 +118,7 @@ TEST_F(YlsEndToEnd, EmissionOnSwitchesPowerThenModulationThenEmissionThenCurrent
   Yls->EmissionOn();
   EXPECT_GT(ElapsedMs(T0), 1200.0); // power supply 1000 ms, control 100, emission 100
   // The pump current goes out twice: set, then forced through SetDiodeCustom.
-  ASSERT_TRUE(Sim.WaitRequests(
+  ASSERT_TRUE(Sim->WaitRequests(
       [](const auto& R) {
         return std::count_if(R.begin(), R.end(), [](const auto& X) {
                  return CodeOf(X.Bytes) == yls::cmdSetPumpCurrent;
@@ -177,7 +149,7 @@ TEST_F(YlsEndToEnd, EmissionOnSwitchesPowerThenModulationThenEmissionThenCurrent
   EXPECT_TRUE(Until([&] { return Yls->GetIsEmissionOn(); }));
   EXPECT_DOUBLE_EQ(Yls->GetDiodeCurrent(), 60.0);
 
-  Sim.ClearRequests();
+  Sim->ClearRequests();
   Yls->EmissionOff();
   ASSERT_TRUE(WaitCode(yls::cmdEmission));
   const auto Off = Actions();
@@ -206,7 +178,7 @@ TEST_F(YlsEndToEnd, HostOperationsBecomeTheirCommands) {
       {"reset errors", [&] { Yls->ExecCmd("rESETeRRORS", V); }, {}, yls::cmdResetNoCritError},
   };
   for (const TRow& R : Rows) {
-    Sim.ClearRequests();
+    Sim->ClearRequests();
     R.Call();
     ASSERT_TRUE(WaitCode(R.Code)) << R.Name;
     const auto A = Actions();
@@ -230,7 +202,7 @@ TEST_F(YlsEndToEnd, HostOperationsBecomeTheirCommands) {
   EXPECT_LT(Edges[1] - Edges[0], 400.0);
 
   // Without the link: the analog path, and nothing on the wire.
-  Sim.Stop();
+  Sim->Stop();
   ASSERT_TRUE(Until([&] { return !Yls->GetDriver()->GetConnected(); }, 3000));
   EXPECT_FALSE(Yls->SetDiodeCustom(50));
 }
@@ -336,14 +308,14 @@ TEST_F(YlsEndToEnd, SplitAndJoinedAnswersAreDecodedOnceEach) {
   StartSim();
   for (const bool Join : {false, true}) {
     if (Join) {
-      Sim.SetSplit(0, 0);
-      Sim.SetJoin(true);
+      Sim->SetSplit(0, 0);
+      Sim->SetJoin(true);
     } else {
-      Sim.SetSplit(70, 4); // a 194-byte status answer in three reads
+      Sim->SetSplit(70, 4); // a 194-byte status answer in three reads
     }
     Build();
     Sleep(1200);
-    Sim.SetSilent(true);
+    Sim->SetSilent(true);
     // One answer may be in flight, and with join one more is held back for good.
     const int Answered = static_cast<int>(TimesOf(yls::cmdGetLaserStatus).size());
     Sleep(300);
@@ -355,9 +327,9 @@ TEST_F(YlsEndToEnd, SplitAndJoinedAnswersAreDecodedOnceEach) {
     EXPECT_EQ(LinesWith("CRC Error"), 0);
     EXPECT_EQ(Yls->GetDriver()->GetSkippedBytes(), 0U);
     Laser.reset();
-    Sim.SetSilent(false);
-    Sim.SetJoin(false);
-    Sim.ClearRequests();
+    Sim->SetSilent(false);
+    Sim->SetJoin(false);
+    Sim->ClearRequests();
     Host->App.ClearLines();
   }
 }
@@ -365,16 +337,16 @@ TEST_F(YlsEndToEnd, SplitAndJoinedAnswersAreDecodedOnceEach) {
 TEST_F(YlsEndToEnd, DroppedLinkIsReportedAndComesBack) {
   Up();
   Sleep(900); // past the start-up wait of the first report
-  const int Connects = Sim.ConnectCount();
-  Sim.DropLink(1200);
+  const int Connects = Sim->ConnectCount();
+  Sim->DropLink(1200);
   ASSERT_TRUE(Host->App.WaitForLine(SLaserConnectedFail.Get(), 2000));
   EXPECT_TRUE(Until([&] { return !Yls->GetDriver()->GetConnected(); }, 500));
   const auto Shown = Host->App.Lines();
   EXPECT_TRUE(std::any_of(Shown.begin(), Shown.end(), [](const auto& L) {
     return L.Text == SLaserConnectedFail.Get() && L.MessageType == mtProminent;
   }));
-  ASSERT_TRUE(Until([&] { return Sim.ConnectCount() > Connects; }, 3000));
-  Sim.ClearRequests();
+  ASSERT_TRUE(Until([&] { return Sim->ConnectCount() > Connects; }, 3000));
+  Sim->ClearRequests();
   EXPECT_TRUE(Until([&] { return TimesOf(yls::cmdGetLaserStatus).size() >= 2; }));
   EXPECT_TRUE(Yls->GetDriver()->GetConnected());
   EXPECT_EQ(LinesWith(SLaserConnectedFail.Get()), 1);
@@ -384,9 +356,9 @@ TEST_F(YlsEndToEnd, DroppedLinkIsReportedAndComesBack) {
 // lock a host call needs.
 TEST_F(YlsEndToEnd, HostCallsDoNotWaitForTheLinkChecksOfAnUnreachableLaser) {
   Up();
-  Sim.DropLink(0);
+  Sim->DropLink(0);
   ASSERT_TRUE(Until([&] { return !Yls->GetDriver()->GetConnected(); }, 3000));
-  Sim.PullCable(0);
+  Sim->PullCable(0);
   Sleep(300);
   const double T0 = NowMs();
   for (int I = 0; I < 10; ++I) {
@@ -399,7 +371,7 @@ TEST_F(YlsEndToEnd, HostCallsDoNotWaitForTheLinkChecksOfAnUnreachableLaser) {
 TEST_F(YlsEndToEnd, DestroySendsOnlyEmissionOffAndReturnsPromptly) {
   Up();
   Sleep(300);
-  Sim.ClearRequests();
+  Sim->ClearRequests();
   double T0 = NowMs();
   Laser.reset();
   EXPECT_LT(ElapsedMs(T0), 400.0);
@@ -408,20 +380,20 @@ TEST_F(YlsEndToEnd, DestroySendsOnlyEmissionOffAndReturnsPromptly) {
   ASSERT_EQ(A.size(), 1U);
   EXPECT_EQ(CodeOf(A[0]), yls::cmdEmission);
   EXPECT_EQ(Value16(A[0]), 0);
-  const std::size_t N = Sim.Requests().size();
+  const std::size_t N = Sim->Requests().size();
   Sleep(300);
-  EXPECT_EQ(Sim.Requests().size(), N);
+  EXPECT_EQ(Sim->Requests().size(), N);
 
   // With the laser gone: within the ping and connect time-outs and 0.2 s.
   Build();
   Sleep(300);
-  Sim.PullCable(0);
+  Sim->PullCable(0);
   T0 = NowMs();
   Laser.reset();
   EXPECT_LT(ElapsedMs(T0), 1300.0);
-  Sim.RestoreLink();
+  Sim->RestoreLink();
   Build();
-  Sim.Stop();
+  Sim->Stop();
   Sleep(300);
   T0 = NowMs();
   Laser.reset();
@@ -432,7 +404,7 @@ TEST_F(YlsEndToEnd, RefusesNonNetworkedTypes) {
   for (const TIPGLaserType T : {ltYLSGemHW, ltYLSAmHW, ltYLRNet, ltYLP}) {
     P.CfgIPG.IPGType = T;
     try {
-      FindLaserClass("TIPGYLSLaser")->Factory(nullptr, P);
+      NewRigLaser(P);
       ADD_FAILURE() << "built with type " << static_cast<int>(T);
     } catch (const std::exception& E) {
       EXPECT_STREQ(E.what(), "CfgIPG.IPGType Error Message");

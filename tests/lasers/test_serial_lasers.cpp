@@ -38,8 +38,8 @@ protected:
     Laser->RegisterAlarms();
     return static_cast<T&>(*Laser);
   }
-  template <class T> T& Make(TEnumLaserType Type, int Port = 1, bool Debug = false) {
-    return Make<T>(testing::TextLaserParams(Type, Port, 40.0, Debug));
+  template <class T> T& Make(const char* Rig, int Port = 1, bool Debug = false) {
+    return Make<T>(testing::TextLaserParams(Rig, Port, 40.0, Debug));
   }
   std::unique_ptr<TRayQCWDriver> MakeDriver(int Port, bool Debug) {
     TRaycusLaserParams P;
@@ -69,13 +69,10 @@ protected:
 };
 
 TEST_F(SerialLineTest, WithoutAPortNothingOpensAndTheAnalogOutputCarriesThePower) {
-  const std::pair<const char*, TEnumLaserType> Makes[] = {{"TMarsLaser", eltMars},
-                                                          {"TNLightLaser", CfgNLight},
-                                                          {"TCASLaser", eltCAS},
-                                                          {"TQingHuaLaser", eltQingHua}};
-  for (const auto& [Class, Type] : Makes) {
-    SCOPED_TRACE(Class);
-    Laser = FindLaserClass(Class)->Factory(nullptr, testing::TextLaserParams(Type, 0, 40.0));
+  for (const char* Rig : {"mars", "nlight", "cas", "qinghua"}) {
+    SCOPED_TRACE(Rig);
+    Laser = FindLaserClass(sim::FindRig(Rig)->Class)
+                ->Factory(nullptr, testing::TextLaserParams(Rig, 0, 40.0));
     EXPECT_DOUBLE_EQ(Host->IO.GetDA(0), 4.0); // the configured set point
     const double T0 = NowMs();
     Laser->EmissionOn(); // no waits without a port
@@ -93,7 +90,7 @@ TEST_F(SerialLineTest, WithoutAPortNothingOpensAndTheAnalogOutputCarriesThePower
 }
 
 TEST_F(SerialLineTest, NLightEmissionOffDuringEmissionOnsWaitKeepsTheEnableBack) {
-  auto& L = Make<TNLightLaser>(CfgNLight);
+  auto& L = Make<TNLightLaser>("nlight");
   std::thread On([&] { L.EmissionOn(); });
   ASSERT_TRUE(WaitSent("set syson 1\r"));
   const double T0 = NowMs();
@@ -107,7 +104,7 @@ TEST_F(SerialLineTest, NLightEmissionOffDuringEmissionOnsWaitKeepsTheEnableBack)
 }
 
 TEST_F(SerialLineTest, QingHuaWaitsBetweenModeAndPowerAndNeverReads) {
-  auto& L = Make<TQingHuaLaser>(eltQingHua, 1, true);
+  auto& L = Make<TQingHuaLaser>("qinghua", 1, true);
   Line->Feed({'o', 'k', '\r', '\n'});
   const double T0 = NowMs();
   EXPECT_TRUE(L.SetDiodeCustom(7.0));
@@ -119,7 +116,8 @@ TEST_F(SerialLineTest, QingHuaWaitsBetweenModeAndPowerAndNeverReads) {
 
 // A write that reports -1 counts as written on this make: it is logged and paced.
 TEST_F(SerialLineTest, RaycusAnyNonzeroWriteCountsAndTheLaserTextsAreShown) {
-  auto& L = Make<TRaycusLaser>(testing::RaycusLaserParams("Raycus", "qcw", 1, 0.0, true, true));
+  auto& L =
+      Make<TRaycusLaser>(testing::RaycusLaserParams("raycus", "Raycus", "qcw", 1, 0.0, true, true));
   Line->FailNextWrites(1, -1);
   L.EmissionOn();
   L.LaserOn(); // PulseModel is not exactly "QCW": no pulse parameters
@@ -138,19 +136,20 @@ TEST_F(SerialLineTest, RaycusAnyNonzeroWriteCountsAndTheLaserTextsAreShown) {
 }
 
 TEST_F(SerialLineTest, RaycusWithoutALinkOrTheQCWModelTheClassesStepAside) {
-  auto& C = Make<TRaycusLaser>(testing::RaycusLaserParams("Raycus", "QCW", 0));
+  auto& C = Make<TRaycusLaser>(testing::RaycusLaserParams("raycus", "Raycus", "QCW", 0));
   EXPECT_FALSE(C.SetDiodeCustom(50.0)); // the analog output instead
   EXPECT_EQ(C.GetCommThread(), nullptr);
   Laser.reset();
   for (const char* Model : {"CW", ""}) {
-    auto& Q = Make<TRayQCWLaser>(testing::RaycusLaserParams("Raycus", Model, 1));
+    auto& Q = Make<TRayQCWLaser>(testing::RaycusLaserParams("raycus-qcw", "Raycus", Model, 1));
     EXPECT_FALSE(Q.GetIsQCW());
     EXPECT_FALSE(Q.SetDiodeCustom(50.0));
     EXPECT_EQ(Q.GetDiodeCurrent(), 0.0);
     EXPECT_EQ(Q.GetDeviceDesc(), "");
     Laser.reset();
   }
-  EXPECT_TRUE(Make<TRayQCWLaser>(testing::RaycusLaserParams("Raycus", "qCw", 0)).GetIsQCW());
+  EXPECT_TRUE(
+      Make<TRayQCWLaser>(testing::RaycusLaserParams("raycus-qcw", "Raycus", "qCw", 0)).GetIsQCW());
   EXPECT_FALSE(static_cast<TRayQCWLaser&>(*Laser).SetDiodeCustom(50.0)); // no link
   // Only the constructor's mode reset ever went out: the other lasers sent no frame.
   for (const auto& W : Line->Writes()) {
