@@ -288,16 +288,20 @@ struct THostKey {
   TOtherRead Read; // for TFieldType::Other
 };
 
+constexpr TFieldInfo HostField(std::string_view Name, TFieldType Type,
+                               void* (*Get)(void*) = nullptr) {
+  return {Name, Get, nullptr, nullptr, 0, 0, Type, false};
+}
+
 constexpr TFieldInfo Other(std::string_view Name) {
-  return {Name, TFieldType::Other, nullptr, 0, false, 0, nullptr, nullptr};
+  return HostField(Name, TFieldType::Other);
 }
 
 const THostKey KHostKeys[] = {
-    {{"PwmPort", TFieldType::Bool, &HostAt<&THostConfig::PwmPort>, 0, false, 0, nullptr, nullptr},
-     nullptr},
+    {HostField("PwmPort", TFieldType::Bool, &HostAt<&THostConfig::PwmPort>), nullptr},
     {Other("PingProbePort"), &ReadPingProbePort},
     {Other("RealTime"), &ReadRealTime},
-    {{"LockMemory", TFieldType::Bool, &LockMemoryAt, 0, false, 0, nullptr, nullptr}, nullptr},
+    {HostField("LockMemory", TFieldType::Bool, &LockMemoryAt), nullptr},
     {Other("Outputs"), &ReadOutputs},
     {Other("Inputs"), &ReadInputs},
     {Other("SerialPorts"), &ReadSerialPorts},
@@ -501,12 +505,10 @@ std::optional<std::string> DefaultClass(const TLaserParams& Params, std::string*
     return C->Name;
   }
   if (Why != nullptr) {
-    const TMemberInfo* M = MemberOf(Params.LaserType);
-    if (M != nullptr && M->SubType != nullptr) {
+    if (const auto V = SubTypeValue(Params)) {
+      const TMemberInfo* M = MemberOf(Params.LaserType);
       const std::string Key = std::string(M->Name) + "." + std::string(M->SubType->Name);
-      const auto V = *static_cast<const std::uint8_t*>(
-          M->SubType->Get(M->Get(const_cast<TLaserParams&>(Params))));
-      *Why = Key + " " + std::string(M->SubType->Enum->Name(V)) + " selects no class; set " + Key +
+      *Why = Key + " " + std::string(M->SubType->Enum->Name(*V)) + " selects no class; set " + Key +
              " or Class";
     } else {
       *Why = "LaserType " + std::string(LaserTypeName(Params.LaserType)) +

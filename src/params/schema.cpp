@@ -49,7 +49,7 @@ template <class E> constexpr const TEnumInfo* EnumOf() {
 
 template <auto M> constexpr TFieldInfo Field(std::string_view Name) {
   using F = typename TMemberOf<decltype(M)>::Field;
-  TFieldInfo I{Name, TFieldType::Bool, &At<M>, 0, false, 0, nullptr, nullptr};
+  TFieldInfo I{Name, &At<M>, nullptr, nullptr, 0, 0, TFieldType::Bool, false};
   if constexpr (std::is_same_v<F, bool>) {
     I.Type = TFieldType::Bool;
   } else if constexpr (std::is_enum_v<F>) {
@@ -75,7 +75,7 @@ template <auto M> constexpr TFieldInfo Field(std::string_view Name) {
 }
 
 template <auto M> constexpr TFieldInfo Sub(std::string_view Name, const TRecordInfo& R) {
-  return {Name, TFieldType::Record, &At<M>, 0, false, 0, nullptr, &R};
+  return {Name, &At<M>, nullptr, &R, 0, 0, TFieldType::Record, false};
 }
 
 #define NC_F(Rec, F) Field<&Rec::F>(#F)
@@ -332,15 +332,22 @@ const TMemberInfo* FindMember(std::string_view Name) {
   return nullptr;
 }
 
-std::uint32_t SubTypeOf(const TLaserParams& Params) {
+std::optional<unsigned> SubTypeValue(const TLaserParams& Params) {
   const TMemberInfo* M = MemberOf(Params.LaserType);
   if (M == nullptr || M->SubType == nullptr) {
+    return std::nullopt;
+  }
+  // Every sub-type field is a one-byte enumeration; the accessors only locate it.
+  auto& P = const_cast<TLaserParams&>(Params);
+  return *static_cast<const std::uint8_t*>(M->SubType->Get(M->Get(P)));
+}
+
+std::uint32_t SubTypeOf(const TLaserParams& Params) {
+  const auto V = SubTypeValue(Params);
+  if (!V) {
     return SubTypeAny;
   }
-  // Every sub-type field is a one-byte enumeration.
-  const auto V =
-      *static_cast<const std::uint8_t*>(M->SubType->Get(M->Get(const_cast<TLaserParams&>(Params))));
-  return V < 32 ? 1U << V : 0;
+  return *V < 32 ? 1U << *V : 0;
 }
 
 void InitializeHostDefaults(TLaserParams& Params, TEnumLaserType LaserType) {

@@ -50,14 +50,14 @@ enum class TFieldType : std::uint8_t {
 struct TRecordInfo;
 
 struct TFieldInfo {
-  std::string_view Name; // as in the records: "DiodeCurrent"
-  TFieldType Type;
+  std::string_view Name;      // as in the records: "DiodeCurrent"
   void* (*Get)(void* Record); // the field inside a record of its type
-  int Bits;                   // Integer
-  bool Signed;                // Integer
-  std::size_t Size;           // Text, ShortText
   const TEnumInfo* Enum;      // Enum
   const TRecordInfo* Record;  // Record
+  std::size_t Size;           // Text, ShortText
+  int Bits;                   // Integer
+  TFieldType Type;
+  bool Signed; // Integer
 
   // Integer: the range the field holds.
   std::int64_t Min() const;
@@ -97,6 +97,8 @@ template <class E> constexpr std::uint32_t SubTypeBit(E SubType) {
   return 1U << static_cast<unsigned>(SubType);
 }
 std::uint32_t SubTypeOf(const TLaserParams& Params);
+// The value of the record's sub-type field; empty when its LaserType has none.
+std::optional<unsigned> SubTypeValue(const TLaserParams& Params);
 
 // The record as a host gives it its defaults: TLaserParams::Initialize, then Initialize of
 // DefParams.PWM, DefParams.DA and of the member LaserType selects; LaserType is set.
