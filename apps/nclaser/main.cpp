@@ -596,22 +596,11 @@ int CmdClasses(TPrinter& Out, const std::string& Plugin) {
     Out.Line("plug-in " + Plugin + ": version " + Lib->Table().PluginVersion + ", " +
              std::to_string(Lib->Table().ClassCount) + " classes");
   }
-  auto Built = [&](const std::string& Name) {
+  const auto Built = [&](const std::string& Name) {
     return Lib ? Lib->Find(Name) != nullptr : FindLaserClass(Name) != nullptr;
   };
-  std::ostringstream H;
-  H << std::left << std::setw(21) << "CLASS" << std::setw(11) << "READS" << std::setw(7) << "BUILT"
-    << "DEFAULT FOR";
-  Out.Line(H.str());
-  for (const auto& R : ClassTable()) {
-    std::ostringstream L;
-    std::string Default = R.DefaultFor;
-    if (Default.empty()) {
-      Default = ReadsDefParamsOnly(R) ? "(Class only; any LaserType)" : "(Class only)";
-    }
-    L << std::left << std::setw(21) << R.Name << std::setw(11) << R.Reads << std::setw(7)
-      << (Built(R.Name) ? "yes" : "no") << Default;
-    Out.Line(L.str());
+  for (const auto& L : ClassListing(Built)) {
+    Out.Line(L);
   }
   return 0;
 }

@@ -2,7 +2,6 @@
 
 #include <cstdio>
 
-#include "apps/nclaser/classes.h"
 #include "host/types.h"
 
 namespace nclaser::cli {
@@ -36,11 +35,10 @@ void TPrinter::Line(const std::string& Text) {
 }
 
 TNcLaserPtr BuildLaser(const TConfig& Config) {
-  const std::string Why = ClassAvailability(Config.ClassName);
-  if (!Why.empty()) {
-    throw EBuildError(Why);
-  }
   const TLaserClassInfo* Info = FindLaserClass(Config.ClassName);
+  if (Info == nullptr) {
+    throw EBuildError("unknown laser class " + Config.ClassName + " (nclaser classes lists them)");
+  }
   TNcLaserPtr Laser;
   try {
     Laser = Info->Factory(nullptr, Config.Params);

@@ -177,6 +177,7 @@ int main(int argc, char** argv) {
     Rc = Fail("emission did not go off");
   }
   Laser->LaserOff();
+  const std::string ClassName = Class->Name; // the table goes with Finalize
   Class->Free(Laser);
   Plugin->Finalize();
   dlclose(Lib);
@@ -187,7 +188,7 @@ int main(int argc, char** argv) {
   if (On == std::string::npos || Off == std::string::npos || Off < On) {
     Rc = Fail("the laser did not send EMON then EMOFF; it sent: " + Sent);
   }
-  std::printf("%s: EMON at byte %zu, EMOFF at byte %zu of %zu\n", Class->Name, On, Off,
+  std::printf("%s: EMON at byte %zu, EMOFF at byte %zu of %zu\n", ClassName.c_str(), On, Off,
               Sent.size());
   return Rc;
 }

@@ -9,9 +9,9 @@ namespace nclaser {
 
 namespace {
 
-const TLaserClassRegistrar GRegCAS{{"TCASLaser", &NewLaser<TCASLaser>, "CfgCAS", eltCAS}};
+const TLaserClassRegistrar GRegCAS{{"TCASLaser", &NewLaser<TCASLaser>, eltCAS, SubTypeAny, 200}};
 const TLaserClassRegistrar GRegQH{
-    {"TQingHuaLaser", &NewLaser<TQingHuaLaser>, "CfgQingHua", eltQingHua}};
+    {"TQingHuaLaser", &NewLaser<TQingHuaLaser>, eltQingHua, SubTypeAny, 210}};
 
 std::span<const std::uint8_t> AsBytes(std::string_view Text) {
   return {reinterpret_cast<const std::uint8_t*>(Text.data()), Text.size()};

@@ -8,8 +8,8 @@ namespace nclaser {
 
 namespace {
 
-const TLaserClassRegistrar GRegCO2{{"TCO2Laser", &NewLaser<TCO2Laser>, "CfgCO2", eltCO2}};
-const TLaserClassRegistrar GRegYAG{{"TYAGLaser", &NewLaser<TYAGLaser>, "DefParams", eltNone}};
+const TLaserClassRegistrar GRegCO2{{"TCO2Laser", &NewLaser<TCO2Laser>, eltCO2, SubTypeAny, 10}};
+const TLaserClassRegistrar GRegYAG{{"TYAGLaser", &NewLaser<TYAGLaser>, eltNone, 0, 20}};
 
 } // namespace
 

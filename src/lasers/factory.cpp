@@ -44,6 +44,11 @@ void RegisterLaserClass(TLaserClassInfo Info) {
   }
 }
 
+const char* TLaserClassInfo::ConfigMember() const {
+  const TMemberInfo* M = ReadsDefParamsOnly() ? nullptr : MemberOf(LaserType);
+  return M != nullptr ? M->Name : "DefParams";
+}
+
 const TLaserClassInfo* FindLaserClass(std::string_view Name) {
   auto& R = Registry();
   std::lock_guard<std::mutex> L(R.Lock);
@@ -59,6 +64,16 @@ std::vector<TLaserClassInfo> LaserClasses() {
   std::sort(Out.begin(), Out.end(),
             [](const TLaserClassInfo& A, const TLaserClassInfo& B) { return A.Name < B.Name; });
   return Out;
+}
+
+const TLaserClassInfo* DefaultLaserClass(const TLaserParams& Params) {
+  const std::uint32_t Sub = SubTypeOf(Params);
+  auto& R = Registry();
+  std::lock_guard<std::mutex> L(R.Lock);
+  const auto It = std::find_if(R.Classes.begin(), R.Classes.end(), [&](const TLaserClassInfo& C) {
+    return C.LaserType == Params.LaserType && (C.DefaultFor & Sub) != 0;
+  });
+  return It != R.Classes.end() ? &*It : nullptr;
 }
 
 } // namespace nclaser

@@ -2,6 +2,7 @@
 // host's class reference does (Create, and Destroy on failure).
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -9,6 +10,7 @@
 
 #include "host/errors.h"
 #include "lasers/laser.h"
+#include "params/schema.h"
 
 namespace nclaser {
 
@@ -38,17 +40,30 @@ template <class T> TNcLaserPtr NewLaser(TComponent* AOwner, const TLaserParams& 
   return TNcLaserPtr(L.release());
 }
 
+// Everything about a class, in the one row its family registers.
 struct TLaserClassInfo {
-  std::string Name;         // "TIPG500Laser"
-  TNcLaserClass Factory;    // NewLaser<TIPG500Laser>
-  std::string ConfigMember; // "CfgIPG", or "DefParams" for classes reading nothing else
-  TEnumLaserType LaserType; // the LaserType that selects ConfigMember (eltNone: any)
+  std::string Name;      // the class's own name, T...Laser
+  TNcLaserClass Factory; // NewLaser<T>
+  // The LaserType whose member of the variant part the class reads; eltNone for the
+  // classes that read DefParams only and so take any LaserType.
+  TEnumLaserType LaserType;
+  // The sub-types of LaserType for which the class is the default (SubTypeBit of each,
+  // SubTypeAny when the LaserType alone picks it); 0 when the host must name it.
+  std::uint32_t DefaultFor;
+  // Where listings put the class: families in the order of the documentation.
+  int Rank;
+
+  // The member it reads ("CfgIPG"), or "DefParams".
+  const char* ConfigMember() const;
+  bool ReadsDefParamsOnly() const { return LaserType == eltNone; }
 };
 
 void RegisterLaserClass(TLaserClassInfo Info);
 const TLaserClassInfo* FindLaserClass(std::string_view Name);
 // Every registered class, sorted by name.
 std::vector<TLaserClassInfo> LaserClasses();
+// The class a record selects by its LaserType and sub-type; null when there is none.
+const TLaserClassInfo* DefaultLaserClass(const TLaserParams& Params);
 
 // A family registers its classes with one static registrar in its own source file.
 struct TLaserClassRegistrar {

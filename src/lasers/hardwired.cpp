@@ -10,14 +10,15 @@ namespace nclaser {
 namespace {
 
 const TLaserClassRegistrar GRegDefault{
-    {"TDefaultLaser", &NewLaser<TDefaultLaser>, "CfgOther", CfgOther}};
-const TLaserClassRegistrar GRegMax{{"TMaxLaser", &NewLaser<TMaxLaser>, "DefParams", eltNone}};
-const TLaserClassRegistrar GRegLPING{{"TLPINGLaser", &NewLaser<TLPINGLaser>, "DefParams", eltNone}};
+    {"TDefaultLaser", &NewLaser<TDefaultLaser>, CfgOther, SubTypeAny, 30}};
+const TLaserClassRegistrar GRegMax{{"TMaxLaser", &NewLaser<TMaxLaser>, eltNone, 0, 60}};
+const TLaserClassRegistrar GRegLPING{{"TLPINGLaser", &NewLaser<TLPINGLaser>, eltNone, 0, 70}};
 const TLaserClassRegistrar GRegOpticalValley{
-    {"TOpticalValleyLaser", &NewLaser<TOpticalValleyLaser>, "DefParams", eltNone}};
+    {"TOpticalValleyLaser", &NewLaser<TOpticalValleyLaser>, eltNone, 0, 80}};
 const TLaserClassRegistrar GRegMeiman{
-    {"TMeimanLaser", &NewLaser<TMeimanLaser>, "CfgMeiMan", eltMeiMan}};
-const TLaserClassRegistrar GRegRofin{{"TRofinLaser", &NewLaser<TRofinLaser>, "CfgRofin", eltRofin}};
+    {"TMeimanLaser", &NewLaser<TMeimanLaser>, eltMeiMan, SubTypeAny, 50}};
+const TLaserClassRegistrar GRegRofin{
+    {"TRofinLaser", &NewLaser<TRofinLaser>, eltRofin, SubTypeAny, 40}};
 
 // How long EmissionOn waits for a running sequence, and EmissionOff for the completion.
 constexpr std::uint32_t KSemaphoreWaitMs = 100;

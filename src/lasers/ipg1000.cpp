@@ -10,8 +10,8 @@ namespace nclaser {
 
 namespace {
 
-const TLaserClassRegistrar GRegIPG1000{
-    {"TIPG1000Laser", &NewLaser<TIPG1000Laser>, "CfgIPG", eltIPG}};
+const TLaserClassRegistrar GRegIPG1000{{"TIPG1000Laser", &NewLaser<TIPG1000Laser>, eltIPG,
+                                        SubTypeBit(ltYLSGemHW) | SubTypeBit(ltYLSAmHW), 100}};
 
 } // namespace
 

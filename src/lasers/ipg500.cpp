@@ -13,7 +13,8 @@ namespace nclaser {
 
 namespace {
 
-const TLaserClassRegistrar GReg{{"TIPG500Laser", &NewLaser<TIPG500Laser>, "CfgIPG", eltIPG}};
+const TLaserClassRegistrar GReg{{"TIPG500Laser", &NewLaser<TIPG500Laser>, eltIPG,
+                                 SubTypeBit(ltYLRComm) | SubTypeBit(ltYLRNet), 90}};
 
 } // namespace
 

@@ -17,7 +17,8 @@ namespace nclaser {
 
 namespace {
 
-const TLaserClassRegistrar GReg{{"TIPGYLSLaser", &NewLaser<TIPGYLSLaser>, "CfgIPG", eltIPG}};
+const TLaserClassRegistrar GReg{{"TIPGYLSLaser", &NewLaser<TIPGYLSLaser>, eltIPG,
+                                 SubTypeBit(ltYLSGemNet) | SubTypeBit(ltYLSAmNet), 110}};
 
 // Status query numbers the emission sequence reads.
 constexpr int StEmission = 2;

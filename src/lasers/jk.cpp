@@ -13,7 +13,7 @@ namespace nclaser {
 
 namespace {
 
-const TLaserClassRegistrar GReg{{"TJKLaser", &NewLaser<TJKLaser>, "CfgGSI", eltGSI}};
+const TLaserClassRegistrar GReg{{"TJKLaser", &NewLaser<TJKLaser>, eltGSI, SubTypeAny, 170}};
 
 constexpr std::array<std::uint8_t, 3> ParamsQuery{jk::fcParams, 0x01, 0x01};
 

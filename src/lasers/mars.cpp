@@ -9,7 +9,7 @@ namespace nclaser {
 
 namespace {
 
-const TLaserClassRegistrar GReg{{"TMarsLaser", &NewLaser<TMarsLaser>, "CfgMars", eltMars}};
+const TLaserClassRegistrar GReg{{"TMarsLaser", &NewLaser<TMarsLaser>, eltMars, SubTypeAny, 180}};
 
 const TResourceString& AlarmMessage(mars::TVersion Version, mars::TAlarm Alarm) {
   const bool V1 = Version == mars::TVersion::Ver101;

@@ -13,7 +13,8 @@ namespace nclaser {
 
 namespace {
 
-const TLaserClassRegistrar GReg{{"TNLightLaser", &NewLaser<TNLightLaser>, "CfgNLight", CfgNLight}};
+const TLaserClassRegistrar GReg{
+    {"TNLightLaser", &NewLaser<TNLightLaser>, CfgNLight, SubTypeAny, 190}};
 
 } // namespace
 

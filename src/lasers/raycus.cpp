@@ -16,8 +16,10 @@ namespace nclaser {
 
 namespace {
 
-const TLaserClassRegistrar GRegRaycus{{"TRaycusLaser", &NewLaser<TRaycusLaser>, "CfgRay", eltRay}};
-const TLaserClassRegistrar GRegRayQCW{{"TRayQCWLaser", &NewLaser<TRayQCWLaser>, "CfgRay", eltRay}};
+const TLaserClassRegistrar GRegRaycus{
+    {"TRaycusLaser", &NewLaser<TRaycusLaser>, eltRay, SubTypeBit(ltRayCW), 130}};
+const TLaserClassRegistrar GRegRayQCW{
+    {"TRayQCWLaser", &NewLaser<TRayQCWLaser>, eltRay, SubTypeBit(ltRayWCW), 140}};
 
 bool SameTextAscii(std::string_view A, std::string_view B) {
   return A.size() == B.size() && std::equal(A.begin(), A.end(), B.begin(), [](char X, char Y) {

@@ -14,9 +14,8 @@ namespace nclaser {
 
 namespace {
 
-const TLaserClassRegistrar GRegSPI{{"TSPILaser", &NewLaser<TSPILaser>, "CfgSPI", eltSPI}};
-const TLaserClassRegistrar GRegSPI1000{
-    {"TSPI1000Laser", &NewLaser<TSPI1000Laser>, "CfgSPI", eltSPI}};
+const TLaserClassRegistrar GRegSPI{{"TSPILaser", &NewLaser<TSPILaser>, eltSPI, SubTypeAny, 150}};
+const TLaserClassRegistrar GRegSPI1000{{"TSPI1000Laser", &NewLaser<TSPI1000Laser>, eltSPI, 0, 160}};
 
 std::array<std::uint8_t, 1> OnOffData(bool On) {
   return {static_cast<std::uint8_t>(On ? 0x01 : 0x00)};

@@ -11,7 +11,8 @@ namespace nclaser {
 
 namespace {
 
-const TLaserClassRegistrar GRegYLP{{"TIPGYLPLaser", &NewLaser<TIPGYLPLaser>, "CfgIPG", eltIPG}};
+const TLaserClassRegistrar GRegYLP{
+    {"TIPGYLPLaser", &NewLaser<TIPGYLPLaser>, eltIPG, SubTypeBit(ltYLP), 120}};
 
 // The lowest power the laser is given, percent.
 constexpr double KMinPower = 6.3;

@@ -115,8 +115,8 @@ void BuildTable(TBinding& B) {
   B.Infos = LaserClasses();
   B.Classes.clear();
   for (const auto& I : B.Infos) {
-    B.Classes.push_back({I.Name.c_str(), I.ConfigMember.c_str(), I.LaserType,
-                         DefaultSubTypes(I.Name), &NewLaser, &FreeLaser});
+    B.Classes.push_back(
+        {I.Name.c_str(), I.ConfigMember(), I.LaserType, I.DefaultFor, &NewLaser, &FreeLaser});
   }
   B.Table = {NcPluginInterfaceVersion, NCLASER_VERSION, B.Classes.size(), B.Classes.data(),
              &InitializeParams,        &DefaultClass,   &Finalize};

@@ -36,6 +36,7 @@
 #include "host/sync.h"
 #include "lasers/laser.h"
 #include "params/params.h"
+#include "params/schema.h"
 
 #define NCLASER_PLUGIN_ENTRY "NcLaserPluginEntry"
 
@@ -66,10 +67,10 @@ struct TNcHostServices {
 // - any other LaserType: NcSubTypeAny when the LaserType alone selects the class;
 // - 0: the class is never a default; the host names it (a second class of a LaserType,
 //   and the classes that read DefParams only, whose LaserType is eltNone).
-constexpr std::uint32_t NcSubTypeAny = 1U;
+constexpr std::uint32_t NcSubTypeAny = SubTypeAny;
 
 struct TNcPluginClass {
-  const char* Name;         // "TIPG500Laser"
+  const char* Name;         // the class's name, T...Laser
   const char* ConfigMember; // "CfgIPG"; "DefParams" for the classes reading nothing else
   TEnumLaserType LaserType; // the LaserType whose member the class reads (eltNone: any)
   std::uint32_t SubTypes;

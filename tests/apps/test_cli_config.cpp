@@ -5,8 +5,8 @@
 #include <set>
 #include <string>
 
-#include "apps/nclaser/classes.h"
 #include "apps/nclaser/config.h"
+#include "lasers/factory.h"
 
 namespace nclaser::cli {
 namespace {
@@ -217,8 +217,8 @@ TEST(CliConfig, EveryClassHasAnExampleThatLoads) {
       ADD_FAILURE() << Err.what();
     }
   }
-  for (const auto& Row : ClassTable()) {
-    EXPECT_EQ(Covered.count(Row.Name), 1u) << "no example for " << Row.Name;
+  for (const auto& C : LaserClasses()) {
+    EXPECT_EQ(Covered.count(C.Name), 1u) << "no example for " << C.Name;
   }
 }
 

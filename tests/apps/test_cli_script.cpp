@@ -65,8 +65,7 @@ protected:
   void SetUp() override {
     HostTest::SetUp();
     TLaserParams P;
-    P.Initialize();
-    P.DefParams.PWM.Initialize();
+    InitializeHostDefaults(P, eltNone);
     P.DefParams.Model = "Probe";
     Laser = NewLaser<TProbeLaser>(nullptr, P);
     Probe = static_cast<TProbeLaser*>(Laser.get());

@@ -12,18 +12,15 @@
 #include "host/clock.h"
 #include "hostkit/machine_io.h"
 #include "lasers/factory.h"
-#include "params/params.h"
+#include "params/schema.h"
 #include "tests/support/host_fixture.h"
 
 namespace nclaser::testing {
 
-// A record the way a host fills it: zeroed, PWM and DA at their defaults.
+// A record the way a host fills it.
 inline TLaserParams IoParams(TEnumLaserType Type) {
   TLaserParams P;
-  P.Initialize();
-  P.DefParams.PWM.Initialize();
-  P.DefParams.DA.Initialize();
-  P.LaserType = Type;
+  InitializeHostDefaults(P, Type);
   return P;
 }
 

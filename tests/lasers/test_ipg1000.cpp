@@ -32,7 +32,6 @@ protected:
     P.DefParams.Model = Model;
     P.DefParams.DA.DAPort = KDA;
     P.DefParams.PWM.DiodeCurrent = 80.0;
-    P.CfgIPG.Initialize();
     P.CfgIPG.IPGType = Type;
     P.CfgIPG.YLS.Wire.EmissionStatusPort = KStatus;
     P.CfgIPG.YLS.Wire.LaserRequestDelay = 100;

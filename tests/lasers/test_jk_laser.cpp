@@ -15,14 +15,10 @@ using testing::TBytes;
 
 TLaserParams JKParams(int Port) {
   TLaserParams P;
-  P.Initialize();
-  P.DefParams.PWM.Initialize();
-  P.DefParams.DA.Initialize();
+  InitializeHostDefaults(P, eltGSI);
   P.DefParams.Model = "JK-2000";
   P.DefParams.AimingPort = 9;
   P.DefParams.PWM.DiodeCurrent = 40.0;
-  P.LaserType = eltGSI;
-  P.CfgGSI.Initialize();
   P.CfgGSI.Comm.Initialize();
   P.CfgGSI.Comm.CommPort = Port;
   P.CfgGSI.Address = 1;

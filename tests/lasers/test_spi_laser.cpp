@@ -18,14 +18,10 @@ TBytes Pkt(std::uint8_t Code, TBytes Data = {}) {
 
 TLaserParams SPIParams(int Port, bool Debug = false) {
   TLaserParams P;
-  P.Initialize();
-  P.DefParams.PWM.Initialize();
-  P.DefParams.DA.Initialize();
+  InitializeHostDefaults(P, eltSPI);
   P.DefParams.Model = "SPI-500";
   P.DefParams.CtrlPort = 7;
   P.DefParams.PWM.DiodeCurrent = 40.0;
-  P.LaserType = eltSPI;
-  P.CfgSPI.Initialize();
   P.CfgSPI.Comm.Initialize();
   P.CfgSPI.Comm.CommPort = Port;
   P.CfgSPI.Comm.DebugMode = Debug;

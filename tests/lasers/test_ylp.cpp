@@ -30,7 +30,6 @@ protected:
     TLaserParams P = IoParams(eltIPG);
     P.DefParams.DA.DAPort = 3;
     P.DefParams.PWM.EnablePort1 = KEnable;
-    P.CfgIPG.Initialize();
     P.CfgIPG.IPGType = ltYLP;
     P.CfgIPG.YLP = {.YLPIndependentEmsOn = Independent,
                     .YLPMO = KMO,

@@ -8,7 +8,6 @@
 #include <set>
 #include <string>
 
-#include "apps/nclaser/classes.h"
 #include "hostkit/plugin_library.h"
 #include "lasers/factory.h"
 #include "params/textbuf.h"
@@ -72,46 +71,33 @@ protected:
   }
 };
 
-// A configuration each class accepts without opening a real link (serial port 0, TCP to a
-// closed loopback port).
+// The host's defaults for the class's LaserType and its first default sub-type, with no
+// link that could open (serial port 0, TCP to a closed loopback port).
 TLaserParams ParamsFor(const TNcPlugin& T, const TNcPluginClass& C) {
   TLaserParams P;
   T.InitializeParams(&P, C.LaserType);
   P.DefParams.Model = "Test";
   P.DefParams.CtrlPort = 3;
-  const std::string N = C.Name;
-  switch (C.LaserType) {
-  case eltIPG:
-    P.CfgIPG.IPGType = N == "TIPG500Laser"    ? ltYLRComm
-                       : N == "TIPG1000Laser" ? ltYLSGemHW
-                       : N == "TIPGYLSLaser"  ? ltYLSGemNet
-                                              : ltYLP;
+  const auto Sub = static_cast<std::uint8_t>(C.SubTypes != 0 ? __builtin_ctz(C.SubTypes) : 0);
+  if (C.LaserType == eltIPG) {
+    P.CfgIPG.IPGType = Sub != 0 ? static_cast<TIPGLaserType>(Sub) : ltYLRComm;
     P.CfgIPG.YLR.Comm.CommPort = 0;
-    // Some IPG classes describe themselves by their model.
-    EXPECT_TRUE(Utf8ToTextBuf("Test", P.CfgIPG.Model));
+    EXPECT_TRUE(Utf8ToTextBuf("Test", P.CfgIPG.Model)); // some describe themselves by it
     EXPECT_TRUE(Utf8ToTextBuf("127.0.0.254", P.CfgIPG.YLS.Net.TcpHost));
     P.CfgIPG.YLS.Net.TcpPort = 9; // nothing listens there
-    break;
-  case eltRay:
+  } else if (C.LaserType == eltRay) {
+    P.CfgRay.RayType = static_cast<TRayLaserType>(Sub);
     P.CfgRay.Comm.CommPort = 0;
-    if (N == "TRayQCWLaser") {
-      EXPECT_TRUE(Utf8ToTextBuf("QCW", P.CfgRay.PulseModel));
-    }
-    break;
-  case eltCAS:
-  case eltMars:
-  case eltQingHua:
-  case CfgNLight:
+  } else if (C.LaserType == eltCAS || C.LaserType == eltMars || C.LaserType == eltQingHua ||
+             C.LaserType == CfgNLight) {
     P.CfgCAS.Comm.CommPort = 0; // the four share TLaserCommParam
-    break;
-  default:
-    break;
   }
   return P;
 }
 
 // Every class of the library's table is built through it, registers its alarm, switches
-// and is freed without leaving an alarm behind.
+// and is freed without leaving an alarm behind; a class that is a default is the one the
+// table picks for its record.
 TEST_F(PluginLibraryTest, EveryClassOfTheTableBuildsAndIsFreed) {
   const TPluginLibrary Lib(NCLASER_PLUGIN_FILE, Host);
   const TNcPlugin& T = Lib.Table();
@@ -122,6 +108,7 @@ TEST_F(PluginLibraryTest, EveryClassOfTheTableBuildsAndIsFreed) {
     const TNcPluginClass& C = T.Classes[I];
     SCOPED_TRACE(C.Name);
     const TLaserParams P = ParamsFor(T, C);
+    EXPECT_EQ(T.DefaultClass(&P) == &C, C.SubTypes != 0);
     char Error[256] = "";
     TNcLaser* L = C.New(&C, nullptr, &P, Error, sizeof(Error));
     ASSERT_NE(L, nullptr) << Error;
@@ -135,70 +122,6 @@ TEST_F(PluginLibraryTest, EveryClassOfTheTableBuildsAndIsFreed) {
     L->LaserOff();
     C.Free(L);
     EXPECT_EQ(Host.Alarms.Count(), 0U);
-  }
-}
-
-// The library's table and the tool's configuration loader choose the same default class.
-TEST_F(PluginLibraryTest, DefaultClassFollowsLaserTypeAndSubType) {
-  const TPluginLibrary Lib(NCLASER_PLUGIN_FILE, Host);
-  const TNcPlugin& T = Lib.Table();
-  struct TRow {
-    TEnumLaserType Type;
-    int Sub;           // IPGType or RayType
-    const char* Class; // nullptr: none; then Why names what is missing
-    const char* Why;
-  };
-  const TRow Rows[] = {
-      {eltCO2, 0, "TCO2Laser", ""},
-      {eltIPG, ltYLRComm, "TIPG500Laser", ""},
-      {eltIPG, ltYLRNet, "TIPG500Laser", ""},
-      {eltIPG, ltYLSGemHW, "TIPG1000Laser", ""},
-      {eltIPG, ltYLSAmHW, "TIPG1000Laser", ""},
-      {eltIPG, ltYLSGemNet, "TIPGYLSLaser", ""},
-      {eltIPG, ltYLSAmNet, "TIPGYLSLaser", ""},
-      {eltIPG, ltYLP, "TIPGYLPLaser", ""},
-      {eltIPG, ltIPGErr, nullptr, "CfgIPG.IPGType"},
-      // The Raycus classes leave the choice to the host: RayType decides, PulseModel not.
-      {eltRay, ltRayCW, "TRaycusLaser", ""},
-      {eltRay, ltRayWCW, "TRayQCWLaser", ""},
-      {eltRay, ltRayErr, nullptr, "CfgRay.RayType"},
-      {eltGSI, 0, "TJKLaser", ""},
-      {eltMeiMan, 0, "TMeimanLaser", ""},
-      {eltSPI, 0, "TSPILaser", ""},
-      {eltRofin, 0, "TRofinLaser", ""},
-      {eltCAS, 0, "TCASLaser", ""},
-      {eltMars, 0, "TMarsLaser", ""},
-      {eltQingHua, 0, "TQingHuaLaser", ""},
-      {CfgNLight, 0, "TNLightLaser", ""},
-      {CfgOther, 0, "TDefaultLaser", ""},
-      {eltNone, 0, nullptr, "eltNone"},
-      {eltDA, 0, nullptr, "eltDA"},
-      {eltMaxSZ, 0, nullptr, "eltMaxSZ"},
-      {eltQYZ, 0, nullptr, "eltQYZ"},
-  };
-  for (const auto& R : Rows) {
-    SCOPED_TRACE(std::string(cli::LaserTypeName(R.Type)) + "/" + std::to_string(R.Sub));
-    TLaserParams P = Defaults(T, R.Type);
-    if (R.Type == eltIPG) {
-      P.CfgIPG.IPGType = static_cast<TIPGLaserType>(R.Sub);
-    } else if (R.Type == eltRay) {
-      P.CfgRay.RayType = static_cast<TRayLaserType>(R.Sub);
-      EXPECT_TRUE(Utf8ToTextBuf(R.Sub == ltRayWCW ? "" : "QCW", P.CfgRay.PulseModel));
-    }
-    std::string Why;
-    const auto Tool = cli::DefaultClass(P, &Why);
-    const TNcPluginClass* C = T.DefaultClass(&P);
-    if (R.Class == nullptr) {
-      EXPECT_FALSE(Tool.has_value()) << *Tool;
-      EXPECT_EQ(C, nullptr);
-      EXPECT_NE(Why.find(R.Why), std::string::npos) << Why;
-      continue;
-    }
-    EXPECT_EQ(Tool.value_or("(none)"), R.Class);
-    ASSERT_NE(C, nullptr);
-    EXPECT_STREQ(C->Name, R.Class);
-    EXPECT_NE(C->SubTypes & (R.Type == eltIPG || R.Type == eltRay ? 1U << R.Sub : NcSubTypeAny),
-              0U);
   }
 }
 
