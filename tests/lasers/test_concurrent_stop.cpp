@@ -1,0 +1,363 @@
+// Every laser class takes a stop while another thread is inside its longest operation: the
+// operation that blocks longest or starts a sequence runs on one thread, EmissionOff (or
+// LaserOff, for the makes whose emission is LaserOn's) comes from this one while it runs,
+// and from the moment the stop returned nothing switching emission or a power-on step on
+// appears, on the wire (the simulator's stamped requests) or on the I/O timeline, and the
+// operation returns within its own bound.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <numeric>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "lasers/factory.h"
+#include "protocols/jk.h"
+#include "protocols/raycus.h"
+#include "protocols/spi.h"
+#include "protocols/yls.h"
+#include "sim/table.h"
+#include "tests/lasers/io_laser_support.h"
+#include "tests/support/serial_params.h"
+#include "tests/support/sim_links.h"
+
+namespace nclaser {
+namespace {
+
+using testing::IoParams;
+using TOnTest = std::function<bool(const std::string&)>;
+
+constexpr int KNoInput = 250; // the one input port this machine lacks
+
+// What a switch-on looks like on the wire, by byte text.
+TOnTest Starts(std::vector<std::string> Any) {
+  return [Any](const std::string& S) {
+    return std::any_of(Any.begin(), Any.end(),
+                       [&](const std::string& P) { return S.starts_with(P); });
+  };
+}
+// A binary frame whose function code at byte At is one of Codes and, when given, whose
+// next byte is Data0.
+TOnTest Code(std::size_t At, std::vector<int> Codes, int Data0 = -1) {
+  return [=](const std::string& S) {
+    return S.size() > At &&
+           std::find(Codes.begin(), Codes.end(), static_cast<std::uint8_t>(S[At])) != Codes.end() &&
+           (Data0 < 0 || (S.size() > At + 1 && static_cast<std::uint8_t>(S[At + 1]) == Data0));
+  };
+}
+TOnTest YlsOn() {
+  const yls::TCrc16 Crc;
+  auto Frame = [&](std::uint16_t C, std::uint16_t V) {
+    const auto B = yls::BuildRequest(Crc, C, yls::Word16(V));
+    return std::string(B.begin(), B.end());
+  };
+  return [On = Frame(yls::cmdEmission, yls::EmissionOnValue),
+          Supply = Frame(yls::cmdPowerSupply, 1)](const std::string& S) {
+    return S == On || S == Supply;
+  };
+}
+
+struct TRow {
+  const char* Class;
+  const char* Sim; // the simulator family; nullptr: the machine I/O is the laser
+  bool Tcp;
+  std::function<TLaserParams(const std::string& Address)> Params;
+  std::function<void(TNcLaser&)> Op; // the operation under test
+  int StopAfterMs;                   // when the stop comes after Op began; 0: once it returned
+  bool StopWithLaserOff;
+  double OpBoundMs;   // Op returns within this of the stop
+  TOnTest On;         // a request that switches on; I/O rows: any output that rises
+  int SimDelayMs = 0; // the simulator answers this late, so that exchanges take a while
+};
+
+TLaserParams Rofin(const std::string&) {
+  TLaserParams P = IoParams(eltRofin);
+  P.CfgRofin.Initialize();
+  P.CfgRofin.MainsOn = 30;
+  P.CfgRofin.FaultReset = 31;
+  P.CfgRofin.StandbyOn = 32;
+  P.CfgRofin.GatePort = 33;
+  P.CfgRofin.DelayAfterMainsOn = 200;
+  P.CfgRofin.DelayAfterReset = 100;
+  P.CfgRofin.DelayAfterStandby = 150;
+  return P;
+}
+TLaserParams Serial(TEnumLaserType Type, const char* Model) {
+  return testing::SerialLaserParams(Type, Model, 40.0);
+}
+TLaserParams Text(TEnumLaserType Type) {
+  return testing::TextLaserParams(Type, 1, 40.0);
+}
+TLaserParams Ylr(const std::string& Address) {
+  TLaserParams P = Serial(eltIPG, "YLR-500");
+  P.DefParams.CtrlPort = 3;
+  P.CfgIPG.Initialize();
+  P.CfgIPG.PowerCtrlPort = 4; // EmissionOn starts the power-on thread
+  P.CfgIPG.MaxCurrent = 100.0;
+  (void)Utf8ToTextBuf("YLR-500-AC", P.CfgIPG.Model);
+  P.CfgIPG.IPGType = ltYLRNet;
+  (void)Utf8ToTextBuf(Address, P.CfgIPG.YLR.Net.TcpHost);
+  P.CfgIPG.YLR.Net.TcpPort = 10001;
+  return P;
+}
+TLaserParams Yls(const std::string& Address) {
+  TLaserParams P = Serial(eltIPG, "YLS-2000");
+  P.CfgIPG.Initialize();
+  P.CfgIPG.IPGType = ltYLSGemNet;
+  (void)Utf8ToTextBuf("YLS-2000-CT", P.CfgIPG.Model);
+  (void)Utf8ToTextBuf(Address, P.CfgIPG.YLS.Net.TcpHost);
+  return P;
+}
+
+void EmissionOn(TNcLaser& L) {
+  L.EmissionOn();
+}
+void LaserOn(TNcLaser& L) {
+  L.LaserOn();
+}
+
+const std::vector<TRow>& Rows() {
+  static const std::vector<TRow> R = {
+      // The I/O lasers: sequences on their own thread, a shutter delay, plain outputs.
+      {"TDefaultLaser",
+       nullptr,
+       false,
+       [](const std::string&) {
+         TLaserParams P = IoParams(CfgOther);
+         P.DefParams.CtrlPort = 3;
+         P.CfgOther = {.ShutterReadyDelay = 500, .ShutterReady = 20};
+         return P;
+       },
+       EmissionOn,
+       200,
+       false,
+       100,
+       {}},
+      {"TRofinLaser", nullptr, false, Rofin, EmissionOn, 250, false, 100, {}},
+      {"TIPG1000Laser",
+       nullptr,
+       false,
+       [](const std::string&) {
+         TLaserParams P = IoParams(eltIPG);
+         P.CfgIPG.Initialize();
+         P.CfgIPG.IPGType = ltYLSGemHW;
+         P.CfgIPG.YLS.Wire = {.EmissionStatusPort = 5,
+                              .LaserOnPort = 6,
+                              .LaserRequestPort = 7,
+                              .ProgramStartPort = 8,
+                              .LaserRequestDelay = 100,
+                              .LaserOnDelay = 500,
+                              .LaserOnPulse = 300};
+         return P;
+       },
+       EmissionOn,
+       250,
+       false,
+       100,
+       {}},
+      {"TCO2Laser",
+       nullptr,
+       false,
+       [](const std::string&) {
+         TLaserParams P = IoParams(eltCO2);
+         P.DefParams.CtrlPort = 3;
+         P.CfgCO2.Initialize();
+         P.CfgCO2.ShutterPort = 10;
+         P.CfgCO2.ShutterStatus = KNoInput;
+         P.CfgCO2.ShutterDelay = 600;
+         return P;
+       },
+       EmissionOn,
+       200,
+       false,
+       600,
+       {}},
+      {"TYAGLaser",
+       nullptr,
+       false,
+       [](const std::string&) { return IoParams(eltNone); },
+       LaserOn,
+       0,
+       true,
+       100,
+       {}},
+      {"TMaxLaser",
+       nullptr,
+       false,
+       [](const std::string&) { return IoParams(eltNone); },
+       EmissionOn,
+       0,
+       false,
+       100,
+       {}},
+      {"TLPINGLaser",
+       nullptr,
+       false,
+       [](const std::string&) { return IoParams(eltNone); },
+       LaserOn,
+       0,
+       true,
+       100,
+       {}},
+      {"TOpticalValleyLaser",
+       nullptr,
+       false,
+       [](const std::string&) { return IoParams(eltNone); },
+       EmissionOn,
+       0,
+       false,
+       100,
+       {}},
+      {"TMeimanLaser",
+       nullptr,
+       false,
+       [](const std::string&) { return IoParams(eltMeiMan); },
+       LaserOn,
+       0,
+       true,
+       100,
+       {}},
+      {"TIPGYLPLaser",
+       nullptr,
+       false,
+       [](const std::string&) {
+         TLaserParams P = IoParams(eltIPG);
+         P.CfgIPG.Initialize();
+         P.CfgIPG.IPGType = ltYLP;
+         P.CfgIPG.YLP.YLPMO = 12;
+         P.CfgIPG.YLP.YLPIndependentEmsOn = true;
+         return P;
+       },
+       EmissionOn,
+       0,
+       false,
+       100,
+       {}},
+      // The serial makes: commands queued for their thread, NLight's waits in EmissionOn.
+      {"TNLightLaser", "nlight", false, [](const std::string&) { return Text(CfgNLight); },
+       EmissionOn, 1400, false, 100, Starts({"set enable 1", "set syson 1"})},
+      {"TCASLaser", "cas", false, [](const std::string&) { return Text(eltCAS); }, EmissionOn, 0,
+       false, 100, Starts({"EMIS:1"})},
+      {"TQingHuaLaser", "qinghua", false, [](const std::string&) { return Text(eltQingHua); },
+       LaserOn, 0, true, 100, Starts({"w60 1"})},
+      {"TMarsLaser", "mars", false, [](const std::string&) { return Text(eltMars); }, EmissionOn, 0,
+       false, 100, Starts({"ENABLE=1FF"})},
+      {"TJKLaser", "jk", false,
+       [](const std::string&) {
+         TLaserParams P = Serial(eltGSI, "GSI-1500");
+         P.CfgGSI.Initialize();
+         P.CfgGSI.Comm.CommPort = 1;
+         return P;
+       },
+       EmissionOn, 0, false, 100, Code(2, {jk::fcEmission})},
+      {"TRaycusLaser", "raycus", false,
+       [](const std::string&) { return testing::RaycusLaserParams("Raycus", "", 1, 40.0); },
+       EmissionOn, 0, false, 100, Starts({"\x1bO"})},
+      {"TRayQCWLaser", "raycus-qcw", false,
+       [](const std::string&) {
+         TLaserParams P = testing::RaycusLaserParams("Raycus", "QCW", 1, 40.0);
+         P.DefParams.CtrlPort = 6;
+         return P;
+       },
+       LaserOn, 30, true, 500, Code(6, {raycus::cmdLaserOn}), 100},
+      {"TSPILaser", "spi", false,
+       [](const std::string&) {
+         TLaserParams P = Serial(eltSPI, "SPI-500");
+         P.CfgSPI.Initialize();
+         P.CfgSPI.Comm.CommPort = 1;
+         return P;
+       },
+       EmissionOn, 0, false, 100, Code(2, {spi::cmdEmissionStart, spi::cmdEmissionOn})},
+      {"TSPI1000Laser", "spi", false,
+       [](const std::string&) {
+         TLaserParams P = Serial(eltSPI, "SPI-1000");
+         P.DefParams.CtrlPort = 6;
+         P.CfgSPI.Initialize();
+         P.CfgSPI.Comm.CommPort = 1;
+         return P;
+       },
+       EmissionOn, 0, false, 100, Code(2, {spi::cmd1000Emission}, 0x01)},
+      // The IPG network lasers: a power-on thread, a sequence with pauses and exchanges.
+      // EmissionOn's exchanges take 80 ms each; its power-on thread waits 1.2 s.
+      {"TIPG500Laser", "ylr", true, Ylr, EmissionOn, 150, false, 600, Starts({"EMON"}), 80},
+      {"TIPGYLSLaser", "yls", true, Yls, EmissionOn, 500, false, 300, YlsOn()},
+  };
+  return R;
+}
+
+class ConcurrentStop : public testing::HostTest {};
+
+TEST_F(ConcurrentStop, EveryClassTakesAStopDuringItsLongestOperation) {
+  std::vector<int> Inputs(KNoInput);
+  std::iota(Inputs.begin(), Inputs.end(), 0);
+  Host->IO.SetInputsExist(Inputs);
+  std::set<std::string> Covered;
+  for (const TRow& R : Rows()) {
+    SCOPED_TRACE(R.Class);
+    const TLaserClassInfo* Info = FindLaserClass(R.Class);
+    ASSERT_NE(Info, nullptr);
+    Covered.insert(R.Class);
+    std::unique_ptr<sim::TSimEndpoint> Sim;
+    const std::string Address = "127.0.33." + std::to_string(Covered.size());
+    if (R.Sim != nullptr) {
+      Sim = sim::StartSim(*sim::FindSimFamily(R.Sim), R.Tcp, R.Tcp ? Address : "", {});
+      Host->SerialPorts->Set(1, Sim->DevicePath());
+      Host->Comm = std::make_unique<testing::TSimCommFactory>(Host->SerialPorts, Sim.get());
+      CommFactory = Host->Comm.get();
+    }
+    TNcLaserPtr L = Info->Factory(nullptr, R.Params(Address));
+    if (Sim) {
+      // The link is up and the start-up traffic is over before the operation begins.
+      Sleep(R.Tcp ? 1000 : 600);
+      Sim->SetDelay(R.SimDelayMs);
+    }
+    std::atomic<double> OpStart{0.0};
+    std::atomic<double> OpEnd{0.0};
+    std::thread Op([&] {
+      OpStart = NowMs();
+      R.Op(*L);
+      OpEnd = NowMs();
+    });
+    // 0: the operation has returned and left its commands queued for the port.
+    while ((R.StopAfterMs == 0 ? OpEnd : OpStart) == 0.0) {
+      std::this_thread::yield();
+    }
+    Sleep(R.StopAfterMs);
+    const double StopStart = NowMs();
+    R.StopWithLaserOff ? L->LaserOff() : L->EmissionOff();
+    const double Stopped = NowMs();
+    Op.join();
+    EXPECT_LT(OpEnd - std::max(StopStart, OpStart.load()), R.OpBoundMs + testing::KLateMs);
+    EXPECT_LT(Stopped - StopStart, 1000.0) << "the stop itself waited";
+    Sleep(R.Sim != nullptr ? 1500 : 700); // long enough for a cut sequence to show
+    if (Sim) {
+      for (const auto& Q : Sim->Requests()) {
+        const std::string S(Q.Bytes.begin(), Q.Bytes.end());
+        EXPECT_FALSE(Q.TimeMs > Stopped && R.On(S))
+            << sim::HexText(Q.Bytes) << " " << Q.TimeMs - Stopped << " ms after the stop";
+      }
+    }
+    for (const auto& E : Host->IO.Timeline()) {
+      EXPECT_FALSE(E.Kind == hostkit::TIoKind::Output && E.TimeMs > Stopped && E.Changed &&
+                   E.Value != 0.0)
+          << hostkit::ToString(E) << " " << E.TimeMs - Stopped << " ms after the stop";
+    }
+    L.reset();
+    if (Sim) {
+      Sim->Stop();
+    }
+    Host->IO.ClearTimeline();
+  }
+  std::set<std::string> All;
+  for (const auto& C : LaserClasses()) {
+    All.insert(C.Name);
+  }
+  EXPECT_EQ(Covered, All);
+}
+
+} // namespace
+} // namespace nclaser
