@@ -6,6 +6,7 @@
 // operation returns within its own bound.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "lasers/factory.h"
+#include "params/textbuf.h"
 #include "protocols/jk.h"
 #include "protocols/raycus.h"
 #include "protocols/spi.h"
@@ -28,7 +30,6 @@
 namespace nclaser {
 namespace {
 
-using testing::IoParams;
 using TOnTest = std::function<bool(const std::string&)>;
 
 constexpr int KNoInput = 250; // the one input port this machine lacks
@@ -63,53 +64,72 @@ TOnTest YlsOn() {
 
 struct TRow {
   const char* Class;
-  const char* Sim; // the simulator family; nullptr: the machine I/O is the laser
-  bool Tcp;
-  std::function<TLaserParams(const std::string& Address)> Params;
+  const char* Sim;                   // the simulator family; nullptr: the machine I/O is the laser
   std::function<void(TNcLaser&)> Op; // the operation under test
   int StopAfterMs;                   // when the stop comes after Op began; 0: once it returned
-  bool StopWithLaserOff;
-  double OpBoundMs;   // Op returns within this of the stop
-  TOnTest On;         // a request that switches on; I/O rows: any output that rises
-  int SimDelayMs = 0; // the simulator answers this late, so that exchanges take a while
+  bool StopWithLaserOff;             // the make's emission is LaserOn's
+  double OpBoundMs;                  // Op returns within this of the stop
+  TOnTest On;                        // a switch-on request; on the I/O: any output that rises
+  int SimDelayMs = 0;                // the simulator answers this late: exchanges take a while
 };
 
-TLaserParams Rofin(const std::string&) {
-  TLaserParams P = IoParams(eltRofin);
-  P.CfgRofin.Initialize();
-  P.CfgRofin.MainsOn = 30;
-  P.CfgRofin.FaultReset = 31;
-  P.CfgRofin.StandbyOn = 32;
-  P.CfgRofin.GatePort = 33;
-  P.CfgRofin.DelayAfterMainsOn = 200;
-  P.CfgRofin.DelayAfterReset = 100;
-  P.CfgRofin.DelayAfterStandby = 150;
-  return P;
-}
-TLaserParams Serial(TEnumLaserType Type, const char* Model) {
-  return testing::SerialLaserParams(Type, Model, 40.0);
-}
-TLaserParams Text(TEnumLaserType Type) {
-  return testing::TextLaserParams(Type, 1, 40.0);
-}
-TLaserParams Ylr(const std::string& Address) {
-  TLaserParams P = Serial(eltIPG, "YLR-500");
+// The configuration of Class, on serial port 1 or at Address where it has a link.
+TLaserParams ParamsOf(const std::string& Class, const std::string& Address) {
+  const TLaserClassInfo* Info = FindLaserClass(Class);
+  TLaserParams P = testing::SerialLaserParams(Info->LaserType, "TXT-1000", 40.0);
+  const std::set<std::string> Text = {"TNLightLaser", "TCASLaser", "TQingHuaLaser", "TMarsLaser"};
+  if (Text.count(Class) != 0) {
+    return testing::TextLaserParams(Info->LaserType, 1, 40.0);
+  }
+  if (Class == "TRaycusLaser" || Class == "TRayQCWLaser") {
+    P = testing::RaycusLaserParams("Raycus", Class == "TRaycusLaser" ? "" : "QCW", 1, 40.0);
+  }
   P.DefParams.CtrlPort = 3;
-  P.CfgIPG.Initialize();
-  P.CfgIPG.PowerCtrlPort = 4; // EmissionOn starts the power-on thread
-  P.CfgIPG.MaxCurrent = 100.0;
-  (void)Utf8ToTextBuf("YLR-500-AC", P.CfgIPG.Model);
-  P.CfgIPG.IPGType = ltYLRNet;
-  (void)Utf8ToTextBuf(Address, P.CfgIPG.YLR.Net.TcpHost);
-  P.CfgIPG.YLR.Net.TcpPort = 10001;
-  return P;
-}
-TLaserParams Yls(const std::string& Address) {
-  TLaserParams P = Serial(eltIPG, "YLS-2000");
-  P.CfgIPG.Initialize();
-  P.CfgIPG.IPGType = ltYLSGemNet;
-  (void)Utf8ToTextBuf("YLS-2000-CT", P.CfgIPG.Model);
-  (void)Utf8ToTextBuf(Address, P.CfgIPG.YLS.Net.TcpHost);
+  if (Class == "TDefaultLaser") {
+    P.CfgOther = {.ShutterReadyDelay = 500, .ShutterReady = 20};
+  } else if (Class == "TRofinLaser") {
+    P.CfgRofin.Initialize();
+    P.CfgRofin.MainsOn = 30;
+    P.CfgRofin.FaultReset = 31;
+    P.CfgRofin.StandbyOn = 32;
+    P.CfgRofin.DelayAfterMainsOn = 200;
+    P.CfgRofin.DelayAfterReset = 100;
+    P.CfgRofin.DelayAfterStandby = 150;
+  } else if (Class == "TCO2Laser") {
+    P.CfgCO2.Initialize();
+    P.CfgCO2.ShutterPort = 10;
+    P.CfgCO2.ShutterStatus = KNoInput;
+    P.CfgCO2.ShutterDelay = 600;
+  } else if (Class == "TJKLaser") {
+    P.CfgGSI.Initialize();
+    P.CfgGSI.Comm.Initialize();
+    P.CfgGSI.Comm.CommPort = 1;
+  } else if (Class == "TSPILaser" || Class == "TSPI1000Laser") {
+    P.DefParams.Model = Class == "TSPILaser" ? "SPI-500" : "SPI-1000";
+    P.CfgSPI.Initialize();
+    P.CfgSPI.Comm.Initialize();
+    P.CfgSPI.Comm.CommPort = 1;
+  } else if (Info->ConfigMember == "CfgIPG") {
+    P.CfgIPG.Initialize();
+    P.CfgIPG.IPGType = Class == "TIPG500Laser"    ? ltYLRNet
+                       : Class == "TIPGYLSLaser"  ? ltYLSGemNet
+                       : Class == "TIPG1000Laser" ? ltYLSGemHW
+                                                  : ltYLP;
+    P.CfgIPG.PowerCtrlPort = 4; // the YLR's EmissionOn starts its power-on thread
+    P.CfgIPG.MaxCurrent = 100.0;
+    (void)Utf8ToTextBuf(Address, P.CfgIPG.YLR.Net.TcpHost);
+    P.CfgIPG.YLR.Net.TcpPort = 10001;
+    (void)Utf8ToTextBuf(Address, P.CfgIPG.YLS.Net.TcpHost);
+    P.CfgIPG.YLS.Wire = {.EmissionStatusPort = 5,
+                         .LaserOnPort = 6,
+                         .LaserRequestPort = 7,
+                         .ProgramStartPort = 8,
+                         .LaserRequestDelay = 100,
+                         .LaserOnDelay = 500,
+                         .LaserOnPulse = 300};
+    P.CfgIPG.YLP.YLPMO = 12;
+    P.CfgIPG.YLP.YLPIndependentEmsOn = true;
+  }
   return P;
 }
 
@@ -119,175 +139,41 @@ void EmissionOn(TNcLaser& L) {
 void LaserOn(TNcLaser& L) {
   L.LaserOn();
 }
+constexpr bool Emission = false;
+constexpr bool Laser = true;
 
+// clang-format off
 const std::vector<TRow>& Rows() {
   static const std::vector<TRow> R = {
       // The I/O lasers: sequences on their own thread, a shutter delay, plain outputs.
-      {"TDefaultLaser",
-       nullptr,
-       false,
-       [](const std::string&) {
-         TLaserParams P = IoParams(CfgOther);
-         P.DefParams.CtrlPort = 3;
-         P.CfgOther = {.ShutterReadyDelay = 500, .ShutterReady = 20};
-         return P;
-       },
-       EmissionOn,
-       200,
-       false,
-       100,
-       {}},
-      {"TRofinLaser", nullptr, false, Rofin, EmissionOn, 250, false, 100, {}},
-      {"TIPG1000Laser",
-       nullptr,
-       false,
-       [](const std::string&) {
-         TLaserParams P = IoParams(eltIPG);
-         P.CfgIPG.Initialize();
-         P.CfgIPG.IPGType = ltYLSGemHW;
-         P.CfgIPG.YLS.Wire = {.EmissionStatusPort = 5,
-                              .LaserOnPort = 6,
-                              .LaserRequestPort = 7,
-                              .ProgramStartPort = 8,
-                              .LaserRequestDelay = 100,
-                              .LaserOnDelay = 500,
-                              .LaserOnPulse = 300};
-         return P;
-       },
-       EmissionOn,
-       250,
-       false,
-       100,
-       {}},
-      {"TCO2Laser",
-       nullptr,
-       false,
-       [](const std::string&) {
-         TLaserParams P = IoParams(eltCO2);
-         P.DefParams.CtrlPort = 3;
-         P.CfgCO2.Initialize();
-         P.CfgCO2.ShutterPort = 10;
-         P.CfgCO2.ShutterStatus = KNoInput;
-         P.CfgCO2.ShutterDelay = 600;
-         return P;
-       },
-       EmissionOn,
-       200,
-       false,
-       600,
-       {}},
-      {"TYAGLaser",
-       nullptr,
-       false,
-       [](const std::string&) { return IoParams(eltNone); },
-       LaserOn,
-       0,
-       true,
-       100,
-       {}},
-      {"TMaxLaser",
-       nullptr,
-       false,
-       [](const std::string&) { return IoParams(eltNone); },
-       EmissionOn,
-       0,
-       false,
-       100,
-       {}},
-      {"TLPINGLaser",
-       nullptr,
-       false,
-       [](const std::string&) { return IoParams(eltNone); },
-       LaserOn,
-       0,
-       true,
-       100,
-       {}},
-      {"TOpticalValleyLaser",
-       nullptr,
-       false,
-       [](const std::string&) { return IoParams(eltNone); },
-       EmissionOn,
-       0,
-       false,
-       100,
-       {}},
-      {"TMeimanLaser",
-       nullptr,
-       false,
-       [](const std::string&) { return IoParams(eltMeiMan); },
-       LaserOn,
-       0,
-       true,
-       100,
-       {}},
-      {"TIPGYLPLaser",
-       nullptr,
-       false,
-       [](const std::string&) {
-         TLaserParams P = IoParams(eltIPG);
-         P.CfgIPG.Initialize();
-         P.CfgIPG.IPGType = ltYLP;
-         P.CfgIPG.YLP.YLPMO = 12;
-         P.CfgIPG.YLP.YLPIndependentEmsOn = true;
-         return P;
-       },
-       EmissionOn,
-       0,
-       false,
-       100,
-       {}},
+      {"TDefaultLaser", nullptr, EmissionOn, 200, Emission, 100, {}},
+      {"TRofinLaser", nullptr, EmissionOn, 250, Emission, 100, {}},
+      {"TIPG1000Laser", nullptr, EmissionOn, 250, Emission, 100, {}},
+      {"TCO2Laser", nullptr, EmissionOn, 200, Emission, 600, {}},
+      {"TYAGLaser", nullptr, LaserOn, 0, Laser, 100, {}},
+      {"TMaxLaser", nullptr, EmissionOn, 0, Emission, 100, {}},
+      {"TLPINGLaser", nullptr, LaserOn, 0, Laser, 100, {}},
+      {"TOpticalValleyLaser", nullptr, EmissionOn, 0, Emission, 100, {}},
+      {"TMeimanLaser", nullptr, LaserOn, 0, Laser, 100, {}},
+      {"TIPGYLPLaser", nullptr, EmissionOn, 0, Emission, 100, {}},
       // The serial makes: commands queued for their thread, NLight's waits in EmissionOn.
-      {"TNLightLaser", "nlight", false, [](const std::string&) { return Text(CfgNLight); },
-       EmissionOn, 1400, false, 100, Starts({"set enable 1", "set syson 1"})},
-      {"TCASLaser", "cas", false, [](const std::string&) { return Text(eltCAS); }, EmissionOn, 0,
-       false, 100, Starts({"EMIS:1"})},
-      {"TQingHuaLaser", "qinghua", false, [](const std::string&) { return Text(eltQingHua); },
-       LaserOn, 0, true, 100, Starts({"w60 1"})},
-      {"TMarsLaser", "mars", false, [](const std::string&) { return Text(eltMars); }, EmissionOn, 0,
-       false, 100, Starts({"ENABLE=1FF"})},
-      {"TJKLaser", "jk", false,
-       [](const std::string&) {
-         TLaserParams P = Serial(eltGSI, "GSI-1500");
-         P.CfgGSI.Initialize();
-         P.CfgGSI.Comm.CommPort = 1;
-         return P;
-       },
-       EmissionOn, 0, false, 100, Code(2, {jk::fcEmission})},
-      {"TRaycusLaser", "raycus", false,
-       [](const std::string&) { return testing::RaycusLaserParams("Raycus", "", 1, 40.0); },
-       EmissionOn, 0, false, 100, Starts({"\x1bO"})},
-      {"TRayQCWLaser", "raycus-qcw", false,
-       [](const std::string&) {
-         TLaserParams P = testing::RaycusLaserParams("Raycus", "QCW", 1, 40.0);
-         P.DefParams.CtrlPort = 6;
-         return P;
-       },
-       LaserOn, 30, true, 500, Code(6, {raycus::cmdLaserOn}), 100},
-      {"TSPILaser", "spi", false,
-       [](const std::string&) {
-         TLaserParams P = Serial(eltSPI, "SPI-500");
-         P.CfgSPI.Initialize();
-         P.CfgSPI.Comm.CommPort = 1;
-         return P;
-       },
-       EmissionOn, 0, false, 100, Code(2, {spi::cmdEmissionStart, spi::cmdEmissionOn})},
-      {"TSPI1000Laser", "spi", false,
-       [](const std::string&) {
-         TLaserParams P = Serial(eltSPI, "SPI-1000");
-         P.DefParams.CtrlPort = 6;
-         P.CfgSPI.Initialize();
-         P.CfgSPI.Comm.CommPort = 1;
-         return P;
-       },
-       EmissionOn, 0, false, 100, Code(2, {spi::cmd1000Emission}, 0x01)},
-      // The IPG network lasers: a power-on thread, a sequence with pauses and exchanges.
-      // EmissionOn's exchanges take 80 ms each; its power-on thread waits 1.2 s.
-      {"TIPG500Laser", "ylr", true, Ylr, EmissionOn, 150, false, 600, Starts({"EMON"}), 80},
-      {"TIPGYLSLaser", "yls", true, Yls, EmissionOn, 500, false, 300, YlsOn()},
+      {"TNLightLaser", "nlight", EmissionOn, 1400, Emission, 100, Starts({"set enable 1", "set syson 1"})},
+      {"TCASLaser", "cas", EmissionOn, 0, Emission, 100, Starts({"EMIS:1"})},
+      {"TQingHuaLaser", "qinghua", LaserOn, 0, Laser, 100, Starts({"w60 1"})},
+      {"TMarsLaser", "mars", EmissionOn, 0, Emission, 100, Starts({"ENABLE=1FF"})},
+      {"TJKLaser", "jk", EmissionOn, 0, Emission, 100, Code(2, {jk::fcEmission})},
+      {"TRaycusLaser", "raycus", EmissionOn, 0, Emission, 100, Starts({"\x1bO"})},
+      {"TRayQCWLaser", "raycus-qcw", LaserOn, 30, Laser, 500, Code(6, {raycus::cmdLaserOn}), 100},
+      {"TSPILaser", "spi", EmissionOn, 0, Emission, 100, Code(2, {spi::cmdEmissionStart, spi::cmdEmissionOn})},
+      {"TSPI1000Laser", "spi", EmissionOn, 0, Emission, 100, Code(2, {spi::cmd1000Emission}, 0x01)},
+      // The IPG network lasers. YLR: EmissionOn's exchanges take 80 ms each, its power-on
+      // thread waits 1.2 s. YLS: a sequence of exchanges and pauses.
+      {"TIPG500Laser", "ylr", EmissionOn, 150, Emission, 600, Starts({"EMON"}), 80},
+      {"TIPGYLSLaser", "yls", EmissionOn, 500, Emission, 300, YlsOn()},
   };
   return R;
 }
+// clang-format on
 
 class ConcurrentStop : public testing::HostTest {};
 
@@ -302,17 +188,18 @@ TEST_F(ConcurrentStop, EveryClassTakesAStopDuringItsLongestOperation) {
     ASSERT_NE(Info, nullptr);
     Covered.insert(R.Class);
     std::unique_ptr<sim::TSimEndpoint> Sim;
+    const bool Tcp = R.Sim != nullptr && R.Sim[0] == 'y'; // ylr, yls
     const std::string Address = "127.0.33." + std::to_string(Covered.size());
     if (R.Sim != nullptr) {
-      Sim = sim::StartSim(*sim::FindSimFamily(R.Sim), R.Tcp, R.Tcp ? Address : "", {});
+      Sim = sim::StartSim(*sim::FindSimFamily(R.Sim), Tcp, Tcp ? Address : "", {});
       Host->SerialPorts->Set(1, Sim->DevicePath());
       Host->Comm = std::make_unique<testing::TSimCommFactory>(Host->SerialPorts, Sim.get());
       CommFactory = Host->Comm.get();
     }
-    TNcLaserPtr L = Info->Factory(nullptr, R.Params(Address));
+    TNcLaserPtr L = Info->Factory(nullptr, ParamsOf(R.Class, Address));
     if (Sim) {
       // The link is up and the start-up traffic is over before the operation begins.
-      Sleep(R.Tcp ? 1000 : 600);
+      Sleep(Tcp ? 1000 : 600);
       Sim->SetDelay(R.SimDelayMs);
     }
     std::atomic<double> OpStart{0.0};
@@ -334,18 +221,22 @@ TEST_F(ConcurrentStop, EveryClassTakesAStopDuringItsLongestOperation) {
     EXPECT_LT(OpEnd - std::max(StopStart, OpStart.load()), R.OpBoundMs + testing::KLateMs);
     EXPECT_LT(Stopped - StopStart, 1000.0) << "the stop itself waited";
     Sleep(R.Sim != nullptr ? 1500 : 700); // long enough for a cut sequence to show
+    int Seen = 0; // the laser was live: it wrote or sent something since the operation began
     if (Sim) {
       for (const auto& Q : Sim->Requests()) {
         const std::string S(Q.Bytes.begin(), Q.Bytes.end());
+        Seen += Q.TimeMs >= OpStart ? 1 : 0;
         EXPECT_FALSE(Q.TimeMs > Stopped && R.On(S))
             << sim::HexText(Q.Bytes) << " " << Q.TimeMs - Stopped << " ms after the stop";
       }
     }
     for (const auto& E : Host->IO.Timeline()) {
-      EXPECT_FALSE(E.Kind == hostkit::TIoKind::Output && E.TimeMs > Stopped && E.Changed &&
-                   E.Value != 0.0)
+      const bool Output = E.Kind == hostkit::TIoKind::Output && E.Changed;
+      Seen += Output && E.TimeMs >= OpStart ? 1 : 0;
+      EXPECT_FALSE(Output && E.TimeMs > Stopped && E.Value != 0.0)
           << hostkit::ToString(E) << " " << E.TimeMs - Stopped << " ms after the stop";
     }
+    EXPECT_GT(Seen, 0);
     L.reset();
     if (Sim) {
       Sim->Stop();
