@@ -4,8 +4,10 @@
 #include <cstdio>
 #include <thread>
 
+#include "apps/nclaser/stop.h"
 #include "host/clock.h"
 #include "hostkit/host.h"
+#include "hostkit/oprunner.h"
 #include "plugin/select.h"
 #include "sim/registry.h"
 
@@ -53,6 +55,19 @@ class TDemoRun {
 public:
   TDemoRun(TDemoContext& Ctx) : FCtx(Ctx), FStart(NowMs()) {}
 
+  // The laser's operations run on Runner from here on; a switch-on is dropped once a stop
+  // has come.
+  void Use(hostkit::TOpRunner* Runner) {
+    FRunner = Runner;
+    FSeenStops = Runner->Stops();
+  }
+  void Do(const std::function<void()>& Fn, bool SwitchesOn = false) {
+    FRunner->Call(Fn,
+                  SwitchesOn ? hostkit::TOpRunner::TOpKind::SwitchesOn
+                             : hostkit::TOpRunner::TOpKind::Plain,
+                  FSeenStops);
+  }
+
   void Say(const std::string& Text) {
     char Buf[32];
     std::snprintf(Buf, sizeof(Buf), "[%7.3f s] ", ElapsedMs(FStart) / 1000.0);
@@ -64,7 +79,7 @@ public:
     double NextPoll = T0;
     while (!FCtx.Stop.load()) {
       if (NowMs() >= NextPoll) {
-        L.UpdateAlarms();
+        Do([&] { L.UpdateAlarms(); });
         for (const auto& A : FWatch.Poll(H.Alarms)) {
           Say(A);
         }
@@ -82,10 +97,12 @@ public:
   }
   void Answers(TNcLaser& L) {
     char Buf[160];
-    std::snprintf(Buf, sizeof(Buf),
-                  "           GetIsLaserOn = %s, GetIsEmissionOn = %s, GetDiodeCurrent = %s",
-                  L.GetIsLaserOn() ? "true" : "false", L.GetIsEmissionOn() ? "true" : "false",
-                  FormatNumberShort(L.GetDiodeCurrent()).c_str());
+    Do([&] {
+      std::snprintf(Buf, sizeof(Buf),
+                    "           GetIsLaserOn = %s, GetIsEmissionOn = %s, GetDiodeCurrent = %s",
+                    L.GetIsLaserOn() ? "true" : "false", L.GetIsEmissionOn() ? "true" : "false",
+                    FormatNumberShort(L.GetDiodeCurrent()).c_str());
+    });
     FCtx.Out.Line(Buf);
   }
   static std::string FormatNumberShort(double V) {
@@ -98,6 +115,8 @@ private:
   TDemoContext& FCtx;
   double FStart;
   TAlarmWatch FWatch;
+  hostkit::TOpRunner* FRunner = nullptr;
+  std::uint32_t FSeenStops = 0;
 };
 
 } // namespace
@@ -189,22 +208,34 @@ int RunDemo(const TDemoFamily& Family, TDemoContext& Ctx) {
     return 1;
   }
   TNcLaser& L = *Laser;
+  // A signal switches emission and laser off at once, whatever operation runs.
+  auto Runner = std::make_unique<hostkit::TOpRunner>(L);
+  Run.Use(Runner.get());
+  std::atomic<bool> Stopped{false};
+  auto StopNow = [&] {
+    if (!Stopped.exchange(true)) {
+      Run.Say("interrupted: EmissionOff, LaserOff");
+      Runner->Stop(true);
+    }
+  };
+  auto OnSignal = std::make_unique<TStopAction>(StopNow);
   Run.Answers(L);
-  auto Step = [&](const std::string& Title, const std::function<void()>& Fn, int SettleMs) {
+  auto Step = [&](const std::string& Title, const std::function<void()>& Fn, int SettleMs,
+                  bool SwitchesOn = false) {
     if (Ctx.Stop.load()) {
       return;
     }
     Run.Say(Title);
-    Fn();
+    Run.Do(Fn, SwitchesOn);
     Run.Poll(L, *Host, SettleMs);
     Run.Answers(L);
   };
   Step(
-      "PowerOn", [&] { L.PowerOn(); }, 300);
+      "PowerOn", [&] { L.PowerOn(); }, 300, true);
   Step(
-      "LaserOn", [&] { L.LaserOn(); }, 500);
+      "LaserOn", [&] { L.LaserOn(); }, 500, true);
   Step(
-      "EmissionOn", [&] { L.EmissionOn(); }, 700);
+      "EmissionOn", [&] { L.EmissionOn(); }, 700, true);
   if (S.StartupDone && !Ctx.Stop.load()) {
     // A power-on sequence still running would set the configured current again after ours.
     Run.Say(Run.Poll(L, *Host, 5000, S.StartupDone) ? "start-up finished"
@@ -221,7 +252,9 @@ int RunDemo(const TDemoFamily& Family, TDemoContext& Ctx) {
     } else if (!Run.Poll(L, *Host, 5000, [&] { return Host->Alarms.Count() > 0; })) {
       Run.Say("no alarm within 5 s");
     }
-    Run.Say("GetAlarmDesc = " + L.GetAlarmDesc());
+    std::string Desc;
+    Run.Do([&] { Desc = L.GetAlarmDesc(); });
+    Run.Say("GetAlarmDesc = " + Desc);
     Run.Answers(L);
   }
   if (!Ctx.Stop.load()) {
@@ -238,11 +271,11 @@ int RunDemo(const TDemoFamily& Family, TDemoContext& Ctx) {
   Step(
       "LaserOff", [&] { L.LaserOff(); }, 300);
   if (Ctx.Stop.load()) {
-    Run.Say("interrupted: EmissionOff, LaserOff");
-    L.EmissionOff();
-    L.LaserOff();
+    StopNow();
   }
   Run.Say("teardown");
+  OnSignal.reset(); // waits for a stop in progress
+  Runner.reset();   // the running operation ends first
   Laser.reset();
   Host->App.SetSink({});
   Host->Uninstall();

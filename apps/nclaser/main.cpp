@@ -27,9 +27,11 @@
 #include "apps/nclaser/locale.h"
 #include "apps/nclaser/script.h"
 #include "apps/nclaser/session.h"
+#include "apps/nclaser/stop.h"
 #include "apps/nclaser/vcd.h"
 #include "host/clock.h"
 #include "hostkit/host.h"
+#include "hostkit/oprunner.h"
 #include "hostkit/plugin_library.h"
 #include "sim/table.h"
 
@@ -38,25 +40,10 @@ using namespace nclaser::cli;
 
 namespace {
 
-std::atomic<bool> GStop{false};
-volatile std::sig_atomic_t GSignal = 0;
-
-void OnSignal(int Sig) {
-  GSignal = Sig;
-  GStop.store(true);
-}
-
-void InstallSignals() {
-  struct sigaction SA {};
-  SA.sa_handler = &OnSignal;
-  sigemptyset(&SA.sa_mask);
-  SA.sa_flags = 0; // no SA_RESTART: a blocked select or read returns at once
-  sigaction(SIGINT, &SA, nullptr);
-  sigaction(SIGTERM, &SA, nullptr);
-}
+const std::atomic<bool>& GStop = StopRequested();
 
 int Interrupted() {
-  return 128 + (GSignal != 0 ? static_cast<int>(GSignal) : SIGINT);
+  return InterruptedStatus();
 }
 
 void Error(const std::string& Text) {
@@ -145,18 +132,46 @@ public:
     return 0;
   }
 
-  // Emission off and laser off before the deleter's teardown, as on an interruption.
+  // From here on the laser's operations run on the runner, and SIGINT or SIGTERM switch
+  // emission and laser off at once, whatever operation is running.
+  // AfterStop (may be empty) runs on the signal thread right after that stop.
+  void StartRunner(std::function<void()> AfterStop = {}) {
+    FRunner = std::make_unique<hostkit::TOpRunner>(*FLaser);
+    FSeenStops = FRunner->Stops();
+    FStopAction = std::make_unique<TStopAction>([this, AfterStop] {
+      StopLaser();
+      if (AfterStop) {
+        AfterStop();
+      }
+    });
+  }
+
+  // Runs Op on the runner and waits for it; a switch-on operation is dropped (false) once a
+  // stop has come.
+  bool Call(const std::function<void()>& Op, bool SwitchesOn) {
+    return FRunner->Call(Op,
+                         SwitchesOn ? hostkit::TOpRunner::TOpKind::SwitchesOn
+                                    : hostkit::TOpRunner::TOpKind::Plain,
+                         FSeenStops);
+  }
+
+  // Emission off and laser off before the deleter's teardown, as on an interruption; once.
   void StopLaser() {
-    if (FLaser) {
+    if (FRunner && !FStopped.exchange(true)) {
       Error("interrupted: emission off, laser off, teardown");
-      FLaser->EmissionOff();
-      FLaser->LaserOff();
+      try {
+        FRunner->Stop(true);
+      } catch (const std::exception& E) {
+        Error(E.what());
+      }
     }
   }
 
   // Returns false when the trace could not be written.
   bool TearDown() {
-    FLaser.reset(); // Destroy chain: the laser's threads are joined here
+    FStopAction.reset(); // waits for a stop in progress
+    FRunner.reset();     // the running operation ends first
+    FLaser.reset();      // Destroy chain: the laser's threads are joined here
     bool Ok = true;
     if (FHost) {
       FHost->App.SetSink({});
@@ -186,6 +201,10 @@ private:
   std::unique_ptr<hostkit::THost> FHost;
   std::unique_ptr<hostkit::TPluginLibrary> FPlugin;
   hostkit::TLaserHandle FLaser;
+  std::unique_ptr<hostkit::TOpRunner> FRunner;
+  std::uint32_t FSeenStops = 0;
+  std::atomic<bool> FStopped{false};
+  std::unique_ptr<TStopAction> FStopAction;
   std::string FTrace;
   double FStartMs = 0;
 };
@@ -216,13 +235,14 @@ int CmdRun(TPrinter& Out, const std::string& Config, const std::string& ScriptPa
   }
   TScriptRunner Runner(
       S.Laser(), S.Host(), [&](const std::string& L) { Out.Line(L); }, &GStop);
+  S.StartRunner();
   int Rc = 0;
   for (const auto& Op : Ops) {
     if (GStop.load()) {
       break;
     }
     try {
-      Runner.Run(Op);
+      S.Call([&] { Runner.Run(Op); }, SwitchesOn(Op));
     } catch (const EScriptError& E) {
       Error(Name + ": " + E.what());
       Rc = 2;
@@ -247,6 +267,7 @@ int CmdRun(TPrinter& Out, const std::string& Config, const std::string& ScriptPa
 
 struct TConsoleState {
   TScriptRunner* Runner = nullptr;
+  TSession* Session = nullptr;
   TPrinter* Out = nullptr;
   bool Quit = false;
   std::mutex Lock;
@@ -281,7 +302,7 @@ void OnConsoleLine(char* Line) {
   }
   for (auto& Op : SplitScript(Text)) {
     try {
-      GConsole->Runner->Run(Op);
+      GConsole->Session->Call([&] { GConsole->Runner->Run(Op); }, SwitchesOn(Op));
     } catch (const std::exception& E) {
       std::string M = E.what();
       if (M.rfind("line 1: ", 0) == 0) {
@@ -358,13 +379,20 @@ int CmdConsole(TPrinter& Out, const std::string& Config, const std::string& Trac
   TScriptRunner Runner(
       S.Laser(), S.Host(), [&](const std::string& L) { Out.Line(L); }, &GStop);
   St.Runner = &Runner;
+  St.Session = &S;
+  // A signal also wakes the prompt's wait at once.
+  S.StartRunner([&St] {
+    const char C = 0;
+    [[maybe_unused]] auto N = write(St.Wake[1], &C, 1);
+  });
   GConsole = &St;
   TAlarmWatch Watch;
   rl_catch_signals = 0;
   rl_completion_entry_function = &CompleteOp;
   using_history();
-  Out.Line("nclaser console: " + S.Laser().GetDeviceDesc() +
-           " -- operations as in a script, one per line; help, quit");
+  std::string Desc;
+  S.Call([&] { Desc = S.Laser().GetDeviceDesc(); }, false);
+  Out.Line("nclaser console: " + Desc + " -- operations as in a script, one per line; help, quit");
   rl_callback_handler_install("nclaser> ", &OnConsoleLine);
   double NextPoll = NowMs();
   auto DrainLog = [&] {
@@ -396,7 +424,7 @@ int CmdConsole(TPrinter& Out, const std::string& Config, const std::string& Trac
     }
     if (NowMs() >= NextPoll) {
       NextPoll = NowMs() + 250;
-      S.Laser().UpdateAlarms();
+      S.Call([&] { S.Laser().UpdateAlarms(); }, false);
       PrintAbovePrompt(Out, Watch.Poll(S.Host().Alarms));
     }
   }
@@ -540,7 +568,7 @@ int CmdSim(TPrinter& Out, const std::string& Family, bool Pty, const std::string
     const auto Line = ReadStdinLine(Buffer, Eof, 100);
     if (!Line) {
       if (Eof) {
-        pause();
+        usleep(100000); // the signals come to the signal thread; look again shortly
       }
       continue;
     }
@@ -659,7 +687,10 @@ int main(int argc, char** argv) {
     return Rc == 0 ? 0 : 2;
   }
 
-  InstallSignals();
+  InstallStopSignals();
+  struct TSignalsGuard {
+    ~TSignalsGuard() { RemoveStopSignals(); }
+  } SignalsGuard;
   TPrinter Out(std::cout, isatty(STDOUT_FILENO) == 1);
   if (Run->parsed()) {
     return CmdRun(Out, Config, Script, Exec, Trace, Locale, Plugin);

@@ -51,6 +51,19 @@ std::vector<TOpText> SplitScript(std::string_view Text) {
   return Ops;
 }
 
+bool SwitchesOn(const TOpText& Op) {
+  if (Op.Words.empty()) {
+    return false;
+  }
+  const std::string& N = Op.Words[0];
+  if (N == "ExecuteCmd") {
+    const std::string Cmd = Op.Words.size() > 1 ? Op.Words[1] : std::string();
+    return Cmd != "0" && Cmd != "2" && Cmd != "3" && Cmd != "4";
+  }
+  return N == "LaserOn" || N == "LaserOnPrepare" || N == "EmissionOn" || N == "PowerOn" ||
+         N == "ExecCmd";
+}
+
 std::string FormatNumber(double Value) {
   char Buf[64];
   const auto R = std::to_chars(Buf, Buf + sizeof(Buf), Value);

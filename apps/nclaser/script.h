@@ -26,6 +26,11 @@ struct TOpText {
 // Splits a script into operations: one per line or per ';'; '#' starts a comment.
 std::vector<TOpText> SplitScript(std::string_view Text);
 
+// Whether the operation may switch emission, the laser or a power-on step on (a stop
+// drops it): LaserOn, LaserOnPrepare, EmissionOn, PowerOn, ExecCmd (a make's own command)
+// and ExecuteCmd other than the switch-offs 0, 2, 3 and 4.
+bool SwitchesOn(const TOpText& Op);
+
 // An unknown operation or a bad argument.
 class EScriptError : public std::runtime_error {
 public:

@@ -72,6 +72,8 @@ void TCASLaser::EmissionOn() {
 void TCASLaser::EmissionOff() {
   TNcLaser::EmissionOff();
   if (HasLink()) {
+    // An emission-on still waiting for the port must not follow this call.
+    FCommThread->LockRemoveBytes(AsBytes(cas::EmissionCmd(true)));
     FCommThread->LockAddCmd(cas::EmissionCmd(false));
   }
   FIsEmissionOn = false;
@@ -159,6 +161,8 @@ void TQingHuaLaser::LaserOn() {
 void TQingHuaLaser::LaserOff() {
   TFiberLaser::LaserOff();
   if (HasLink()) {
+    // A laser-on still waiting for the port must not follow this call.
+    FCommThread->LockRemoveBytes(qinghua::Frame(qinghua::chLaser, "1"));
     FCommThread->LockAddCmd(qinghua::chLaser, "0");
   }
   FIsLaserOn = false;

@@ -65,9 +65,12 @@ bool TPowerOnSequence::Start(THandle Lock, THandle Finish,
   }
   auto* Thread = new TNcIOThread(Lock);
   Thread->SetFinishSemaphore(Finish);
+  auto Gate = std::make_shared<TIOGate>();
+  Thread->SetGate(Gate);
   AddSteps(*Thread);
   std::lock_guard<std::mutex> L(FLock);
   FRunning = Thread->Ref();
+  FGate = std::move(Gate);
   FPulsePorts = PulsePorts(Thread->Steps());
   try {
     Thread->Start();
@@ -81,22 +84,28 @@ bool TPowerOnSequence::Start(THandle Lock, THandle Finish,
   return true;
 }
 
-void TPowerOnSequence::Halt() {
+TThreadRef TPowerOnSequence::Cut() {
   TThreadRef Running;
   std::vector<std::int32_t> Pulses;
+  std::shared_ptr<TIOGate> Gate;
   {
     std::lock_guard<std::mutex> L(FLock);
     Running = FRunning;
     FRunning.Reset();
     Pulses.swap(FPulsePorts);
+    Gate.swap(FGate);
+  }
+  if (Gate) {
+    // Waits at most for one output write of the sequence.
+    std::lock_guard<std::mutex> G(Gate->Lock);
+    Gate->Closed = true;
   }
   const bool CutShort = !Running.Finished();
   // A sequence sees the request before its next step and within a millisecond inside a
-  // delay or an input wait; the I/O calls themselves never block, so this wait is short.
+  // delay or an input wait; the I/O calls themselves never block, so its end is near.
   Running.Terminate();
-  Running.WaitFor();
   if (!CutShort) {
-    return;
+    return Running;
   }
   // Stopped between the rising and the falling edge of a pulse: end the pulse here.
   for (const std::int32_t Port : Pulses) {
@@ -104,6 +113,7 @@ void TPowerOnSequence::Halt() {
       ioport::SetOutput(Port, false);
     }
   }
+  return Running;
 }
 
 // ---- TDefaultLaser ----
@@ -150,10 +160,12 @@ void TDefaultLaser::LaserOff() {
 void TDefaultLaser::EmissionOff() {
   std::lock_guard<std::mutex> L(FEmissionLock);
   TNcLaser::EmissionOff();
-  // A sequence of ours still running must not switch anything on after this.
-  FSequence.Halt();
+  // A sequence of ours still running must not switch anything on after this; the outputs
+  // drop at once, before its thread has ended.
+  TThreadRef Sequence = FSequence.Cut();
   ioport::SetOutputIfExists(FCfgOther.ShutterReady, false);
   SetCtrlPortIfExists(false);
+  Sequence.WaitFor();
   if (FPowerOnSemaphore > 0) {
     WaitForSingleObject(FPowerOnSemaphore, KSemaphoreWaitMs);
   }
@@ -321,10 +333,12 @@ void TRofinLaser::EmissionOn() {
 void TRofinLaser::EmissionOff() {
   std::lock_guard<std::mutex> L(FEmissionLock);
   TNcLaser::EmissionOff();
-  // A sequence of ours still running must not switch anything on after this.
-  FSequence.Halt();
+  // A sequence of ours still running must not switch anything on after this; the outputs
+  // drop at once, before its thread has ended.
+  TThreadRef Sequence = FSequence.Cut();
   ioport::SetOutput(FCfgRofin.StandbyOn, false);
   ioport::SetOutput(FCfgRofin.MainsOn, false);
+  Sequence.WaitFor();
   if (FPowerOnSemaphore > 0) {
     WaitForSingleObject(FPowerOnSemaphore, KSemaphoreWaitMs);
   }

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -25,13 +26,17 @@ public:
   // Takes the lock semaphore (at most 100 ms), builds the sequence with AddSteps and
   // starts it. False when another sequence holds the lock.
   bool Start(THandle Lock, THandle Finish, const std::function<void(TNcIOThread&)>& AddSteps);
-  // Asks the sequence this laser started to stop and waits for its end, so that no step
-  // of it runs after this returns. A sequence cut short leaves no pulse of its own high.
-  void Halt();
+  // Stops the sequence this laser started writing outputs, at once: no step of it writes
+  // after this returns, though its thread may still be ending (wait for the result). A
+  // sequence cut short leaves no pulse of its own high.
+  TThreadRef Cut();
+  // Cut, and wait for the thread's end.
+  void Halt() { Cut().WaitFor(); }
 
 private:
   std::mutex FLock;
   TThreadRef FRunning;
+  std::shared_ptr<TIOGate> FGate;
   // Outputs the running sequence raises and lowers again later: its pulses.
   std::vector<std::int32_t> FPulsePorts;
 };

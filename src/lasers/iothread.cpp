@@ -79,11 +79,19 @@ void TNcIOThread::Execute() {
       }
       break;
     }
-    case stOutport:
+    case stOutport: {
+      std::unique_lock<std::mutex> G;
+      if (FGate) {
+        G = std::unique_lock<std::mutex>(FGate->Lock);
+        if (FGate->Closed) {
+          return; // cut short: no completion signal either
+        }
+      }
       if (GPOutput != nullptr) {
         GPOutput->SetOutputbit(PortByte(Step.Port), Step.PortStatus);
       }
       break;
+    }
     case stInport: {
       const double Start = NowMs();
       const std::int32_t Timeout =

@@ -3,12 +3,22 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <vector>
 
 #include "host/sync.h"
 #include "host/thread.h"
 
 namespace nclaser {
+
+// Shared by a sequence and its owner: once the owner has closed it, the sequence writes no
+// output any more, though the thread may still be running (the owner need not wait for it
+// before it drops its own outputs).
+struct TIOGate {
+  std::mutex Lock;
+  bool Closed = false;
+};
 
 class TNcIOThread : public TThread {
 public:
@@ -33,6 +43,8 @@ public:
   void AddDelay(std::int32_t Ms);
   // 0 or less: no completion signal.
   void SetFinishSemaphore(THandle hSem);
+  // Before Start: the gate the output steps go through.
+  void SetGate(std::shared_ptr<TIOGate> Gate) { FGate = std::move(Gate); }
 
   const std::vector<TNcIOStep>& Steps() const { return FSteps; }
 
@@ -44,6 +56,7 @@ private:
   THandle FLock = 0;
   THandle FSemaphoreFinish = 0;
   std::vector<TNcIOStep> FSteps;
+  std::shared_ptr<TIOGate> FGate;
 };
 
 } // namespace nclaser

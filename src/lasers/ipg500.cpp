@@ -149,18 +149,40 @@ bool TIPG500Laser::GetIsLaserOn() {
   return TFiberLaser::GetIsLaserOn();
 }
 
+bool TIPG500Laser::IfNoEmissionOffSince(std::uint32_t Offs, const std::function<void()>& Step) {
+  std::lock_guard<std::mutex> L(FEmissionLock);
+  if (FEmissionOffs != Offs) {
+    return false;
+  }
+  Step();
+  return true;
+}
+
 void TIPG500Laser::EmissionOn() {
-  if (ioport::OutputExists(FCfgIPG.PowerCtrlPort)) {
-    PowerOn();
+  std::uint32_t Offs = 0;
+  {
+    std::lock_guard<std::mutex> L(FEmissionLock);
+    Offs = FEmissionOffs;
+  }
+  // Each exchange below may take a while: an EmissionOff meanwhile cancels every switch-on
+  // step that has not gone out yet.
+  const auto Live = [&](const std::function<void()>& Step) {
+    return IfNoEmissionOffSince(Offs, Step);
+  };
+  if (ioport::OutputExists(FCfgIPG.PowerCtrlPort) && !Live([this] { PowerOn(); })) {
+    return;
   }
   TIPGYLRDriver* Drv = FIPGYLRDriver.get();
+  const auto Start = [&] { return Live([Drv] { Drv->StartEmission(); }); };
   if (FCfgLaserDef.Model == "EO-YLR") {
     Drv->DisableEmissionControl();
     Drv->EnableModulation();
     Drv->DisableGateMode();
     Drv->DisableExternalAimControl();
     Drv->SetDigitalPowerSelect();
-    Drv->StartEmission();
+    if (!Start()) {
+      return;
+    }
   } else {
     Drv->SetQCWMode(GetIsQCW());
     if (GetIsQCW()) {
@@ -169,27 +191,39 @@ void TIPG500Laser::EmissionOn() {
         Drv->DisableModulation();
         Drv->DisableGateMode();
         Drv->EnablePulseMode();
-        Drv->EnableEmissionControl();
+        if (!Live([Drv] { Drv->EnableEmissionControl(); })) {
+          return;
+        }
       } else {
         Drv->DisableModulation();
         Drv->EnableGateMode();
         Drv->DisableEmissionControl();
         Drv->EnablePulseMode();
-        Drv->StartEmission();
+        if (!Start()) {
+          return;
+        }
       }
     } else {
       Drv->DisablePulseMode();
       Drv->DisableGateMode();
       Drv->DisableEmissionControl();
       Drv->EnableModulation();
-      Drv->StartEmission();
+      if (!Start()) {
+        return;
+      }
     }
   }
-  FEmissionOn = true;
-  ForceDiodeCurrent(FCfgLaserDef.PWM.DiodeCurrent);
+  if (Live([this] { FEmissionOn = true; })) {
+    ForceDiodeCurrent(FCfgLaserDef.PWM.DiodeCurrent);
+  }
 }
 
 void TIPG500Laser::EmissionOff() {
+  {
+    // Waits for a switch-on step on the wire; EmissionOn sends no further one.
+    std::lock_guard<std::mutex> L(FEmissionLock);
+    ++FEmissionOffs;
+  }
   TFiberLaser::EmissionOff();
   // Nothing of a power-on in progress may follow the EMOFF below.
   StopPowerOnThread();

@@ -177,6 +177,8 @@ void TMarsLaser::EmissionOn() {
 void TMarsLaser::EmissionOff() {
   TNcLaser::EmissionOff();
   if (FCommPort > 0 && FCommThread != nullptr) {
+    // An emission-on still waiting for the port must not follow this call.
+    FCommThread->LockRemoveIf([](const std::string& C) { return C == mars::EmissionOnCmd(); });
     FCommThread->LockAddCmd(mars::EmissionOffCmd());
   }
   FIsEmissionOn = false;

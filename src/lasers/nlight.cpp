@@ -124,6 +124,10 @@ void TNLightLaser::EmissionOff() {
     ++FEmissionOffs;
   }
   if (HasLink()) {
+    // Switch-ons still waiting for the port must not follow this call.
+    FCommThread->LockRemoveIf([](const std::string& C) {
+      return C == nlight::EnableCmd(true) || C == nlight::SysOnCmd(true);
+    });
     FCommThread->LockAddCmd(nlight::EnableCmd(false));
     Sleep(200);
     FCommThread->LockAddCmd(nlight::SysOnCmd(false));

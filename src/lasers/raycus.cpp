@@ -53,13 +53,6 @@ void TRaycusLaser::TCommThread::SetDiodeCurrent(std::uint8_t Percent) {
   FDiodeCurrentChanged = 5;
 }
 
-int TRaycusLaser::TCommThread::LockRemoveCmd(std::span<const std::uint8_t> Bytes) {
-  return LockRemoveIf([&](const TCommCmd& C) {
-    return static_cast<std::size_t>(C.CmdSize) == Bytes.size() &&
-           std::equal(Bytes.begin(), Bytes.end(), C.CmdBuf);
-  });
-}
-
 void TRaycusLaser::TCommThread::InputPhase() {
   DrainBytes([this](const std::uint8_t* Buffer, int Count) { OnChunk(Buffer, Count); });
 }
@@ -142,7 +135,7 @@ void TRaycusLaser::EmissionOff() {
   if (SerialUsable()) {
     // An emission-on command not yet written must not switch the laser on after this
     // returns.
-    FCommThread->LockRemoveCmd(raycus::EmissionOnCmd);
+    FCommThread->LockRemoveBytes(raycus::EmissionOnCmd);
     FCommThread->LockAddBytes(raycus::EmissionOffCmd);
   }
   FIsEmissionOn = false;
@@ -205,14 +198,28 @@ void TRayQCWLaser::InitLaserParam() {
 }
 
 void TRayQCWLaser::LaserOn() {
-  TFiberLaser::LaserOn();
+  std::uint32_t Offs = 0;
+  {
+    std::lock_guard<std::mutex> L(FSwitchLock);
+    Offs = FLaserOffs;
+    TFiberLaser::LaserOn();
+  }
   if (LinkQCW()) {
-    InitLaserParam();
-    FRayQCWDriver->LaserOn();
+    InitLaserParam(); // exchanges with the laser: a LaserOff may come meanwhile
+    std::lock_guard<std::mutex> L(FSwitchLock);
+    if (FLaserOffs == Offs) {
+      FRayQCWDriver->LaserOn();
+    }
   }
 }
 
 void TRayQCWLaser::LaserOff() {
+  {
+    // A LaserOn still running sends no laser-on after this; one that holds the lock now
+    // sends it before our laser-off.
+    std::lock_guard<std::mutex> L(FSwitchLock);
+    ++FLaserOffs;
+  }
   TFiberLaser::LaserOff();
   if (LinkQCW()) {
     FRayQCWDriver->LaserOff();

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "lasers/fiber.h"
@@ -24,8 +25,6 @@ public:
     explicit TCommThread(TRaycusLaser* AOwner);
     // Under the lock: the new value, written five more times.
     void SetDiodeCurrent(std::uint8_t Percent);
-    // Withdraws queued commands equal to Bytes that have not gone out yet.
-    int LockRemoveCmd(std::span<const std::uint8_t> Bytes);
 
   protected:
     std::string ThreadName() const override { return "Raycus"; }
@@ -98,6 +97,9 @@ private:
   std::atomic<bool> FIsEmissionOn{false};
   std::unique_ptr<TRayQCWDriver> FRayQCWDriver;
   TRaycusLaserParams FCfgRay{};
+  // LaserOff during LaserOn's exchanges: the laser-on that would follow is not sent.
+  std::mutex FSwitchLock;
+  std::uint32_t FLaserOffs = 0;
 };
 
 } // namespace nclaser

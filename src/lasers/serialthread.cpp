@@ -1,5 +1,6 @@
 #include "lasers/serialthread.h"
 
+#include <algorithm>
 #include <cstring>
 #include <mutex>
 
@@ -164,6 +165,13 @@ void TBinaryCommThread::LockAddBytes(std::span<const std::uint8_t> Bytes) {
   if (MakeCommCmd(Bytes, Cmd)) {
     LockAdd(Cmd);
   }
+}
+
+int TBinaryCommThread::LockRemoveBytes(std::span<const std::uint8_t> Bytes) {
+  return LockRemoveIf([&](const TCommCmd& C) {
+    return static_cast<std::size_t>(C.CmdSize) == Bytes.size() &&
+           std::equal(Bytes.begin(), Bytes.end(), C.CmdBuf);
+  });
 }
 
 } // namespace nclaser

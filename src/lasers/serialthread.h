@@ -201,6 +201,9 @@ public:
   using TQueuedCommThread::TQueuedCommThread;
   // Queues the bytes as one command when they are 1 to 28 long; drops others silently.
   void LockAddBytes(std::span<const std::uint8_t> Bytes);
+  // Withdraws queued commands equal to Bytes that have not gone out yet: a switch-off
+  // takes back the switch-on still waiting for the port.
+  int LockRemoveBytes(std::span<const std::uint8_t> Bytes);
 };
 
 } // namespace nclaser

@@ -169,6 +169,31 @@ TEST_F(CliTool, InterruptTearsTheLaserDown) {
   EXPECT_EQ(Out3.back().second, 0.0);
 }
 
+// A signal does not wait for the operation in progress (the NLight's EmissionOn waits 3.5 s
+// for its power supply, here on a port that never opens): the tool stops the laser, tears
+// it down and leaves at once; a second signal during the tear-down is answered, not obeyed.
+TEST_F(CliTool, SignalStopsTheLaserWhileAnOperationBlocks) {
+  const auto Cfg = Write("nl.toml", "LaserType = \"CfgNLight\"\n[CfgNLight.Comm]\nCommPort = 1\n"
+                                    "[Host.SerialPorts]\n1 = \"" +
+                                        (Dir / "none").string() + "\"\n");
+  for (const int Sig : {SIGINT, SIGTERM}) {
+    const pid_t Pid = Spawn({"run", Cfg, "-e", "EmissionOn; EmissionOn; wait 20000"}, -1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    const auto T0 = std::chrono::steady_clock::now();
+    kill(Pid, Sig);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    kill(Pid, Sig);
+    int Raw = 0;
+    waitpid(Pid, &Raw, 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - T0, std::chrono::milliseconds(2000));
+    ASSERT_TRUE(WIFEXITED(Raw));
+    EXPECT_EQ(WEXITSTATUS(Raw), 128 + Sig);
+    const std::string Err = Read(Dir / "err");
+    EXPECT_NE(Err.find("interrupted: emission off, laser off, teardown"), std::string::npos) << Err;
+    EXPECT_NE(Err.find("tear-down in progress"), std::string::npos) << Err;
+  }
+}
+
 TEST_F(CliTool, ConsoleRunsTypedOperationsAndSurvivesMistakes) {
   const auto Cfg = Write("co2.toml", Co2);
   const auto In = Write("in.txt", "LaserOn\nFire\nGetIsLaserOn\nSetPwmRatio much\nGetPwmRatio\n");

@@ -81,12 +81,13 @@ TEST_F(TextEndToEnd, CommandsReachTheWireInQueueOrderWithTheirPausesAndAreLogged
        {"Mars thread started", "Send Data: OPMD=DGC\r\n"}},
       {CAS,
        40.0,
-       [](TNcLaser& L) {
+       [this](TNcLaser& L) {
          L.LaserOn();
          L.LaserOn(); // emission is on already: nothing more
          L.SetAimingOn(true);
          L.SetDiodeCurrent(67.5);
          EXPECT_DOUBLE_EQ(static_cast<TCASLaser&>(L).GetDiodeCustom(), 67.5);
+         EXPECT_TRUE(WaitCommands(5)); // LaserOff takes back an EMIS:1 still queued
          L.LaserOff();
        },
        {"EMIS:1\r", "SCUS:40\r", "GUID:1\r", "SCUS:68\r", "RCUS:\r", "EMIS:0\r"},
@@ -94,10 +95,11 @@ TEST_F(TextEndToEnd, CommandsReachTheWireInQueueOrderWithTheirPausesAndAreLogged
        {"Open serial port successfully", "CAS thread started", "Rev Data: 45 4D 49 53 3A 31 0D"}},
       {QingHua,
        0.0,
-       [](TNcLaser& L) {
+       [this](TNcLaser& L) {
          L.LaserOn();
          L.SetDiodeCurrent(80.0);
          L.SetDiodeCurrent(100.0);
+         EXPECT_TRUE(WaitCommands(5)); // LaserOff takes back a "w60 1" still queued
          L.LaserOff();
        },
        {"w60 1\r\n", "w65 0\r\n", "w61 80\r\n", "w65 0\r\n", "w61 100\r\n", "w60 0\r\n"},

@@ -89,20 +89,6 @@ TEST_F(SerialLineTest, WithoutAPortNothingOpensAndTheAnalogOutputCarriesThePower
   EXPECT_TRUE(Line->Writes().empty());
 }
 
-TEST_F(SerialLineTest, NLightEmissionOffDuringEmissionOnsWaitKeepsTheEnableBack) {
-  auto& L = Make<TNLightLaser>("nlight");
-  std::thread On([&] { L.EmissionOn(); });
-  ASSERT_TRUE(WaitSent("set syson 1\r"));
-  const double T0 = NowMs();
-  L.EmissionOff();
-  On.join();
-  EXPECT_LT(ElapsedMs(T0), 2000.0); // the waiting EmissionOn gave up at once
-  ASSERT_TRUE(WaitSent("set syson 0\r"));
-  Sleep(300);
-  EXPECT_EQ(Count("set enable 1\r"), 0);
-  EXPECT_FALSE(L.GetIsEmissionOn());
-}
-
 TEST_F(SerialLineTest, QingHuaWaitsBetweenModeAndPowerAndNeverReads) {
   auto& L = Make<TQingHuaLaser>("qinghua", 1, true);
   Line->Feed({'o', 'k', '\r', '\n'});
