@@ -9,7 +9,7 @@
 
 namespace nclaser::hostkit {
 
-void THostAppSystem::Append(TLogLine Line) {
+void THostAppSystem::Append(const TLogLine& Line) {
   std::function<void(const TLogLine&)> Sink;
   {
     std::lock_guard<std::mutex> L(FLock);

@@ -53,7 +53,7 @@ public:
   size_t LocaleProcCount() const;
 
 private:
-  void Append(TLogLine Line);
+  void Append(const TLogLine& Line);
   void CallLocaleProcs();
 
   mutable std::mutex FLock;

@@ -263,8 +263,7 @@ std::unique_ptr<TPingProber> NewBestPingProber() {
 
 // --- TPingClient ---------------------------------------------------------------------------
 
-TPingClient::TPingClient(std::unique_ptr<TPingProber> Prober, TAppSystem* App,
-                         int FixedProbePort)
+TPingClient::TPingClient(std::unique_ptr<TPingProber> Prober, TAppSystem* App, int FixedProbePort)
     : FProber(Prober ? std::move(Prober) : NewBestPingProber()), FFixedProbePort(FixedProbePort) {
   if (FFixedProbePort > 0) {
     FProber->SetPort(FFixedProbePort);

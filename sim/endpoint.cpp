@@ -757,6 +757,7 @@ std::vector<std::string> TSimEndpoint::CommandHelp() const {
       "join on|off          each answer held back and sent with the next",
       "delay MS             answers MS after their request",
       "raw HEX              send bytes now, e.g. raw 41 0D",
+      // NOLINTNEXTLINE(bugprone-suspicious-missing-comma): one line of help, in two pieces
       "drop [MS]            drop the link (TCP: close and refuse; pty: deaf) for MS or until "
       "restore",
       "pull [MS]            pull the cable: silent, connection left hanging, until restore",

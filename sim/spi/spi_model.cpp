@@ -51,14 +51,6 @@ void TSPIModel::SetAlarmBits(std::uint8_t Bits) {
   FAlarmBits = Bits;
 }
 
-TBytes TSPIModel::Tick(double NowMs) {
-  if (!FReportStatus || NowMs - FLastReport < 100.0) {
-    return {};
-  }
-  FLastReport = NowMs;
-  return StatusAnswer();
-}
-
 TSplit TSPIModel::Split(std::span<const std::uint8_t> In) {
   const spi::TPacketSpan S = spi::FindPacket(In);
   return {S.Skip, S.Length};
@@ -157,6 +149,9 @@ TBytes TSPIModel::Handle(std::span<const std::uint8_t> Request, double /*NowMs*/
     return StatusAnswer();
   }
   if (Code == spi::cmdAlarmWarning && FLayout == TLayout::Standard) {
+    if (FReportStatus) {
+      return StatusAnswer();
+    }
     return Packet(spi::cmdAlarmWarning, {FAlarmBits, 0x00}, false);
   }
   if (!Follow(Code, Data)) {

@@ -12,8 +12,8 @@
 // Answers: the status query (01) with the layout's status packet, the alarm and warning
 // query (04) with its two bytes, every other command of the layout with a bare
 // acknowledgement carrying its code. Packets with a wrong sum or of the other layout are
-// not answered. When its alarm clears the laser reports its status unasked until it is
-// asked for it.
+// not answered. Once its alarm has cleared, the laser answers the alarm and warning query
+// with its status until it is asked for its status.
 #pragma once
 
 #include <cstdint>
@@ -33,7 +33,6 @@ public:
 
   TSplit Split(std::span<const std::uint8_t> In) override;
   TBytes Handle(std::span<const std::uint8_t> Request, double NowMs) override;
-  TBytes Tick(double NowMs) override;
   std::optional<std::string> Command(const std::vector<std::string>& Words) override;
   std::vector<std::string> CommandHelp() const override;
   std::string StateLine() const override;
@@ -52,9 +51,12 @@ public:
   // Packets received whose sum was wrong.
   int BadPackets() const { return FBadPackets; }
 
-  // Alarm bits the laser reports. When they clear, the laser reports its status unasked
-  // every 100 ms until it is asked for it again (the standard class asks only for alarms
-  // and warnings while it sees an alarm, and only a status answer clears it).
+  // Alarm bits the laser reports. When they clear, the laser answers the alarm and warning
+  // query with its status until it is asked for its status again: the standard class asks
+  // only for alarms and warnings while it sees an alarm, and only a status answer clears
+  // it. The status goes out as that query's answer, never unasked: the class takes a read
+  // as a status answer only when the read holds that one packet, and a packet sent on a
+  // timer of its own would often share a read with an answer.
   void SetAlarmBits(std::uint8_t Bits);
   void SetEmission(bool On) { FEmission = On; }
   // Full power at 100 %, watts: the 1000 series reports set point x this while emitting.
@@ -80,7 +82,6 @@ private:
   bool FBadSum = false;
   bool FShort = false;
   bool FReportStatus = false;
-  double FLastReport = -1e9;
   int FBadPackets = 0;
 };
 

@@ -2,11 +2,11 @@
 
 #include <cmath>
 
+#include "drivers/linkreport.h"
 #include "host/appsys.h"
 #include "host/clock.h"
 #include "host/errors.h"
 #include "host/format1033.h"
-#include "host/linkreport.h"
 #include "params/textbuf.h"
 #include "protocols/ylr.h"
 #include "strings/messages.h"

@@ -6,8 +6,8 @@
 #include "host/clock.h"
 #include "host/errors.h"
 #include "host/format1033.h"
-#include "lasers/laser.h"
 #include "params/textbuf.h"
+#include "protocols/hexdump.h"
 #include "strings/messages.h"
 
 namespace nclaser {

@@ -4,6 +4,7 @@
 #include "host/clock.h"
 #include "lasers/factory.h"
 #include "protocols/castext.h"
+#include "protocols/hexdump.h"
 
 namespace nclaser {
 

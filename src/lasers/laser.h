@@ -86,9 +86,6 @@ private:
   bool FAlarmRaised = false;
 };
 
-// The hex dump of the link log lines: two upper-case hex digits and a blank per byte.
-std::string BytesToStr(const std::uint8_t* Buffer, int Count);
-
 // Halves to the even neighbour, as the host's Round does; saturates at the int range.
 std::int32_t RoundHalfEven(double Value);
 

@@ -3,6 +3,7 @@
 #include "host/appsys.h"
 #include "host/format1033.h"
 #include "lasers/factory.h"
+#include "protocols/hexdump.h"
 #include "strings/messages.h"
 
 namespace nclaser {

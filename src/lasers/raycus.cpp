@@ -9,6 +9,7 @@
 #include "lasers/factory.h"
 #include "lasers/ioports.h"
 #include "params/textbuf.h"
+#include "protocols/hexdump.h"
 #include "protocols/raycus.h"
 #include "strings/messages.h"
 

@@ -6,8 +6,8 @@
 
 #include "host/appsys.h"
 #include "host/clock.h"
-#include "lasers/laser.h"
 #include "params/textbuf.h"
+#include "protocols/hexdump.h"
 
 namespace nclaser {
 

@@ -7,6 +7,7 @@
 #include "host/clock.h"
 #include "lasers/factory.h"
 #include "lasers/ioports.h"
+#include "protocols/hexdump.h"
 #include "protocols/spi.h"
 #include "strings/messages.h"
 

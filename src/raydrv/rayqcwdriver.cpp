@@ -2,11 +2,11 @@
 
 #include <algorithm>
 
+#include "drivers/linkreport.h"
 #include "host/appsys.h"
 #include "host/clock.h"
-#include "host/linkreport.h"
-#include "lasers/laser.h"
 #include "params/textbuf.h"
+#include "protocols/hexdump.h"
 #include "strings/messages.h"
 
 namespace nclaser {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "lasers/laser.h"
+#include "protocols/hexdump.h"
 
 namespace nclaser {
 namespace {

@@ -16,6 +16,7 @@
 #include "lasers/mars.h"
 #include "lasers/nlight.h"
 #include "lasers/raycus.h"
+#include "protocols/hexdump.h"
 #include "protocols/raycus.h"
 #include "raydrv/rayqcwdriver.h"
 #include "strings/messages.h"

@@ -4,6 +4,7 @@
 
 #include "lasers/factory.h"
 #include "lasers/spi.h"
+#include "protocols/hexdump.h"
 #include "protocols/spi.h"
 #include "tests/support/fake_comm_test.h"
 

@@ -1,4 +1,5 @@
-// How a monitor thread paces its report of a lost link.
+// How a driver's monitor thread paces its report of a lost link (the YLR and Raycus QCW
+// drivers).
 #pragma once
 
 #include <cstdint>
