@@ -125,19 +125,19 @@ public:
 private:
   std::string Query(const char* Cmd);
   double QueryFloat(const char* Cmd, double Default);
-  void ReceiveTcp(int Timeout, std::string& Reply);
-  void ReceiveSerial(int Timeout, std::string& Reply);
 
   std::atomic<std::uint32_t> FAlarmBits{0};
-  std::unique_ptr<TCommCtrl> FComm;
   TCriticalSection FCommLock;
   std::atomic<bool> FConnected{false};
   bool FDebugMode = false;
   std::atomic<std::uint32_t> FDevStatus{0xFFFFFFFF};
   std::atomic<double> FDiodeCurrent{0.0};
   bool FIgnoreDiodeReply = false;
-  // TCP client and ping watchdog (TCP only).
-  std::unique_ptr<TIPGNetLink> FLink;
+  // The serial port, or the TCP client with its ping watchdog.
+  std::unique_ptr<TLaserLink> FLink;
+  // TCP carries the text ASCII-encoded (other characters become '?'); the serial port's
+  // text calls pass the bytes as they are.
+  bool FAsciiWire = false;
   std::string FTcpHost;
   std::atomic<double> FLastRecvTime{0.0};
   std::string FResponseBuf; // under FCommLock
