@@ -6,7 +6,6 @@
 #include "host/clock.h"
 #include "host/errors.h"
 #include "host/format1033.h"
-#include "host/linkreport.h"
 #include "params/textbuf.h"
 #include "protocols/ylr.h"
 #include "strings/messages.h"
@@ -317,29 +316,18 @@ void TIPGYLRDriver::SetPulseWidth(double Value) {
 
 // ---- Monitor thread -----------------------------------------------------------------
 
-TIPGYLRDriver::TIPGMonThread::TIPGMonThread(TIPGYLRDriver* Owner) : FOwner(Owner) {}
+TIPGYLRDriver::TIPGMonThread::TIPGMonThread(TIPGYLRDriver* Owner)
+    : TLinkMonitor("IPGDriver", Owner->FCfgIPG.YLR.ConnCheck, 50), FOwner(Owner) {}
 
-void TIPGYLRDriver::TIPGMonThread::Execute() {
-  SetThreadName("IPGDriver");
-  OutputDebugString("IPGDriver.MonThread");
-  double T = NowMs();
-  const double Intv = FOwner->FCfgIPG.YLR.ConnCheck.ConnCheckTimeIntv;
-  const double StartW = FOwner->FCfgIPG.YLR.ConnCheck.ConnCheckTimeStart;
-  while (!Terminated()) {
-    try {
-      if (!FOwner->GetIsImdState()) {
-        FOwner->SendNoReply("STA");
-      }
-      if (!SleepA(FThreadDelay)) {
-        break;
-      }
-      if (!FOwner->CheckConnection()) {
-        ReportLinkLoss(T, FConntStartCheckTag, StartW, Intv);
-      }
-    } catch (...) {
-      // A failed round is retried by the next one.
-    }
+void TIPGYLRDriver::TIPGMonThread::Poll() {
+  // The answer is analysed by the drain of the next send, so the status lags one round.
+  if (!FOwner->GetIsImdState()) {
+    FOwner->SendNoReply("STA");
   }
+}
+
+bool TIPGYLRDriver::TIPGMonThread::CheckLink() {
+  return FOwner->CheckConnection();
 }
 
 } // namespace nclaser

@@ -20,6 +20,7 @@
 #include "host/thread.h"
 #include "host/types.h"
 #include "ipgdrv/ipglink.h"
+#include "ipgdrv/linkmonitor.h"
 #include "params/params.h"
 
 namespace nclaser {
@@ -27,19 +28,16 @@ namespace nclaser {
 class TIPGYLRDriver : public TComponent {
 public:
   // Polls the status word and watches the link until the driver frees it.
-  class TIPGMonThread : public TThread {
+  class TIPGMonThread : public TLinkMonitor {
   public:
     explicit TIPGMonThread(TIPGYLRDriver* Owner);
-    void SetThreadDelay(std::int32_t Ms) { FThreadDelay = Ms; }
-    std::int32_t GetThreadDelay() const { return FThreadDelay; }
 
   protected:
-    void Execute() override;
+    void Poll() override;
+    bool CheckLink() override;
 
   private:
-    std::int32_t FConntStartCheckTag = 0; // 1 once the start-up wait has been used
     TIPGYLRDriver* FOwner;
-    std::atomic<std::int32_t> FThreadDelay{50};
   };
 
   // Builds the transport for CfgIPG.IPGType (ltYLRComm: serial, ltYLRNet: TCP + ping) and
