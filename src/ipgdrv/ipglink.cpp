@@ -1,6 +1,7 @@
 #include "ipgdrv/ipglink.h"
 
 #include <charconv>
+#include <cmath>
 
 #include "host/clock.h"
 
@@ -78,8 +79,7 @@ int TIPGNetLink::Send(const std::uint8_t* Bytes, int Count) {
   return FTcpClient ? FTcpClient->SendBuf(Bytes, Count, 0) : -1;
 }
 
-void TIPGNetLink::Receive(int TimeoutMs,
-                          const std::function<void(const std::uint8_t*, int)>& Sink) {
+void TIPGNetLink::Receive(int TimeoutMs, const TSink& Sink) {
   if (!FTcpClient) {
     return;
   }
@@ -113,6 +113,56 @@ bool TIPGNetLink::DropConnection(const std::function<void()>& Before) {
   Before();
   FTcpClient->Disconnect();
   return true;
+}
+
+TSerialLink::TSerialLink(const std::string& Settings, int Port) : FComm(NewCommCtrl()) {
+  if (FComm) {
+    FComm->SetSettings(Settings);
+    FComm->SetCommPort(Port);
+  }
+}
+
+bool TSerialLink::Check() {
+  if (!FComm) {
+    return false;
+  }
+  FComm->SetActive(true);
+  return FComm->GetActive();
+}
+
+int TSerialLink::Send(const std::uint8_t* Bytes, int Count) {
+  if (!FComm) {
+    return -1;
+  }
+  return FComm->WriteString(
+      std::string(reinterpret_cast<const char*>(Bytes), static_cast<std::size_t>(Count)));
+}
+
+void TSerialLink::Receive(int TimeoutMs, const TSink& Sink) {
+  if (!FComm || !FComm->GetActive()) {
+    return;
+  }
+  const double Start = NowMs();
+  for (;;) {
+    const std::string Chunk = FComm->ReadAsString();
+    if (!Chunk.empty()) {
+      Sink(reinterpret_cast<const std::uint8_t*>(Chunk.data()), static_cast<int>(Chunk.size()));
+      Sleep(1);
+    }
+    const double Remaining = TimeoutMs - ElapsedMs(Start);
+    if (Remaining < 0.0) {
+      break;
+    }
+    if (Chunk.empty()) {
+      // Sleep past the deadline rather than wake just before it.
+      FComm->WaitForInput(static_cast<int>(std::floor(Remaining)) + 1);
+      // A port that vanished answers every wait at once: nothing more can come, so let
+      // the lock go now instead of spinning to the deadline.
+      if (!FComm->GetActive()) {
+        break;
+      }
+    }
+  }
 }
 
 } // namespace nclaser

@@ -30,18 +30,22 @@ TIPGYLRDriver::TIPGYLRDriver(TComponent* /*Owner*/, const TIPGLaserParams& CfgIP
   FDevStatus = ylr::StatusUnknown;
   FDiodeCurrent = 0.0;
   FIsImdState = false;
+  std::int32_t PollMs = 50;
   switch (FCfgIPG.IPGType) {
-  case ltYLRNet:
+  case ltYLRNet: {
     FTcpHost = TextBufToUtf8(FCfgIPG.YLR.Net.TcpHost);
-    FLink = std::make_unique<TIPGNetLink>(To8Bit(FTcpHost), YLRRemotePort, PingTimeoutMs,
-                                          [this] { IcmpTimeout(nullptr); });
-    break;
-  case ltYLRComm:
-    FComm = NewCommCtrl();
-    if (FComm) {
-      FComm->SetSettings(TextBufToUtf8(FCfgIPG.YLR.Comm.CommSettings));
-      FComm->SetCommPort(FCfgIPG.YLR.Comm.CommPort);
+    auto Net = std::make_unique<TIPGNetLink>(To8Bit(FTcpHost), YLRRemotePort, PingTimeoutMs,
+                                             [this] { IcmpTimeout(nullptr); });
+    if (Net->HasTcp()) {
+      PollMs = 100;
     }
+    FLink = std::move(Net);
+    FAsciiWire = true;
+    break;
+  }
+  case ltYLRComm:
+    FLink = std::make_unique<TSerialLink>(TextBufToUtf8(FCfgIPG.YLR.Comm.CommSettings),
+                                          FCfgIPG.YLR.Comm.CommPort);
     break;
   default:
     throw ELaserError("IPG.LaserType Error Message");
@@ -49,22 +53,17 @@ TIPGYLRDriver::TIPGYLRDriver(TComponent* /*Owner*/, const TIPGLaserParams& CfgIP
   FIgnoreDiodeReply = FCfgIPG.YLR.IgnoreDiodeReply;
   FDebugMode = FCfgIPG.YLR.DebugMode;
   FThread.reset(new TIPGMonThread(this));
-  if (FLink && FLink->HasTcp()) {
-    FThread->SetThreadDelay(100);
-  }
+  FThread->SetThreadDelay(PollMs);
   FThread->Start();
 }
 
 TIPGYLRDriver::~TIPGYLRDriver() {
   FThread.reset();
-  FComm.reset();
   FLink.reset();
 }
 
 void TIPGYLRDriver::Shutdown() {
-  if (FLink) {
-    FLink->Shutdown();
-  }
+  FLink->Shutdown();
 }
 
 void TIPGYLRDriver::LockComm() {
@@ -85,14 +84,9 @@ void TIPGYLRDriver::SendCmd(const std::string& Cmd) {
   if (!CheckConnection()) {
     return;
   }
-  if (FLink) {
-    const std::vector<std::uint8_t> Bytes = ylr::AsciiEncode(Text);
-    if (!Bytes.empty()) {
-      FLink->Send(Bytes.data(), static_cast<int>(Bytes.size()));
-    }
-  } else if (FComm) {
-    FComm->WriteString(Text);
-  }
+  const std::vector<std::uint8_t> Bytes =
+      FAsciiWire ? ylr::AsciiEncode(Text) : std::vector<std::uint8_t>(Text.begin(), Text.end());
+  FLink->Send(Bytes.data(), static_cast<int>(Bytes.size()));
   if (FDebugMode) {
     ShowMsg("PC->Laser:" + Text, clBlack);
   }
@@ -122,49 +116,14 @@ void TIPGYLRDriver::SendAndReply(const std::string& Cmd, int Timeout, std::strin
   ReceiveResponse(Timeout, Reply);
 }
 
-void TIPGYLRDriver::ReceiveTcp(int Timeout, std::string& Reply) {
-  FLink->Receive(Timeout, [&Reply](const std::uint8_t* Bytes, int Count) {
-    Reply += ylr::AsciiDecode(Bytes, static_cast<std::size_t>(Count));
-  });
-}
-
-void TIPGYLRDriver::ReceiveSerial(int Timeout, std::string& Reply) {
-  if (!FComm || !FComm->GetActive()) {
-    return;
-  }
-  // Listens for the whole time-out and takes everything that arrives, but sleeps in the
-  // port's wait while nothing does.
-  const double Start = NowMs();
-  for (;;) {
-    const std::string Chunk = FComm->ReadAsString();
-    if (!Chunk.empty()) {
-      Reply += Chunk;
-      Sleep(1);
-    }
-    const double Remaining = Timeout - ElapsedMs(Start);
-    if (Remaining < 0.0) {
-      break;
-    }
-    if (Chunk.empty()) {
-      // Sleep past the deadline rather than wake just before it.
-      FComm->WaitForInput(static_cast<int>(std::floor(Remaining)) + 1);
-      // A port that vanished answers every wait at once: nothing more can come, so let
-      // the lock go now instead of spinning to the deadline.
-      if (!FComm->GetActive()) {
-        break;
-      }
-    }
-  }
-}
-
 void TIPGYLRDriver::ReceiveResponse(int Timeout, std::string& Reply) {
   std::lock_guard<TCriticalSection> L(FCommLock);
   Reply.clear();
-  if (FLink) {
-    ReceiveTcp(Timeout, Reply);
-  } else {
-    ReceiveSerial(Timeout, Reply);
-  }
+  FLink->Receive(Timeout, [this, &Reply](const std::uint8_t* Bytes, int Count) {
+    const auto N = static_cast<std::size_t>(Count);
+    Reply += FAsciiWire ? ylr::AsciiDecode(Bytes, N)
+                        : std::string(reinterpret_cast<const char*>(Bytes), N);
+  });
   if (!Reply.empty()) {
     AnalyzeResponse(Reply);
     if (!FConnected) {
@@ -217,17 +176,11 @@ std::string TIPGYLRDriver::ExtractParam(const std::string& Text) {
 
 bool TIPGYLRDriver::CheckConnection() {
   std::lock_guard<TCriticalSection> L(FCommLock);
-  if (!FLink) {
-    if (!FComm) {
-      return false;
-    }
-    FComm->SetActive(true);
-    return FComm->GetActive();
-  }
   return FLink->Check();
 }
 
 void TIPGYLRDriver::IcmpTimeout(TIcmpClient* /*Sender*/) {
+  // A ping that ends while the link is being freed finds FLink already null.
   if (!FLink) {
     return;
   }
@@ -364,29 +317,18 @@ void TIPGYLRDriver::SetPulseWidth(double Value) {
 
 // ---- Monitor thread -----------------------------------------------------------------
 
-TIPGYLRDriver::TIPGMonThread::TIPGMonThread(TIPGYLRDriver* Owner) : FOwner(Owner) {}
+TIPGYLRDriver::TIPGMonThread::TIPGMonThread(TIPGYLRDriver* Owner)
+    : TLinkMonitor("IPGDriver", Owner->FCfgIPG.YLR.ConnCheck, 50), FOwner(Owner) {}
 
-void TIPGYLRDriver::TIPGMonThread::Execute() {
-  SetThreadName("IPGDriver");
-  OutputDebugString("IPGDriver.MonThread");
-  double T = NowMs();
-  const double Intv = FOwner->FCfgIPG.YLR.ConnCheck.ConnCheckTimeIntv;
-  const double StartW = FOwner->FCfgIPG.YLR.ConnCheck.ConnCheckTimeStart;
-  while (!Terminated()) {
-    try {
-      if (!FOwner->GetIsImdState()) {
-        FOwner->SendNoReply("STA");
-      }
-      if (!SleepA(FThreadDelay)) {
-        break;
-      }
-      if (!FOwner->CheckConnection()) {
-        ReportLinkLoss(T, FConntStartCheckTag, StartW, Intv);
-      }
-    } catch (...) {
-      // A failed round is retried by the next one.
-    }
+void TIPGYLRDriver::TIPGMonThread::Poll() {
+  // The answer is analysed by the drain of the next send, so the status lags one round.
+  if (!FOwner->GetIsImdState()) {
+    FOwner->SendNoReply("STA");
   }
+}
+
+bool TIPGYLRDriver::TIPGMonThread::CheckLink() {
+  return FOwner->CheckConnection();
 }
 
 } // namespace nclaser

@@ -15,6 +15,7 @@
 #include <mutex>
 #include <string>
 
+#include "drivers/linkmonitor.h"
 #include "host/comm.h"
 #include "host/sync.h"
 #include "host/thread.h"
@@ -27,19 +28,16 @@ namespace nclaser {
 class TIPGYLRDriver : public TComponent {
 public:
   // Polls the status word and watches the link until the driver frees it.
-  class TIPGMonThread : public TThread {
+  class TIPGMonThread : public TLinkMonitor {
   public:
     explicit TIPGMonThread(TIPGYLRDriver* Owner);
-    void SetThreadDelay(std::int32_t Ms) { FThreadDelay = Ms; }
-    std::int32_t GetThreadDelay() const { return FThreadDelay; }
 
   protected:
-    void Execute() override;
+    void Poll() override;
+    bool CheckLink() override;
 
   private:
-    std::int32_t FConntStartCheckTag = 0; // 1 once the start-up wait has been used
     TIPGYLRDriver* FOwner;
-    std::atomic<std::int32_t> FThreadDelay{50};
   };
 
   // Builds the transport for CfgIPG.IPGType (ltYLRComm: serial, ltYLRNet: TCP + ping) and
@@ -125,19 +123,19 @@ public:
 private:
   std::string Query(const char* Cmd);
   double QueryFloat(const char* Cmd, double Default);
-  void ReceiveTcp(int Timeout, std::string& Reply);
-  void ReceiveSerial(int Timeout, std::string& Reply);
 
   std::atomic<std::uint32_t> FAlarmBits{0};
-  std::unique_ptr<TCommCtrl> FComm;
   TCriticalSection FCommLock;
   std::atomic<bool> FConnected{false};
   bool FDebugMode = false;
   std::atomic<std::uint32_t> FDevStatus{0xFFFFFFFF};
   std::atomic<double> FDiodeCurrent{0.0};
   bool FIgnoreDiodeReply = false;
-  // TCP client and ping watchdog (TCP only).
-  std::unique_ptr<TIPGNetLink> FLink;
+  // The serial port, or the TCP client with its ping watchdog.
+  std::unique_ptr<TLaserLink> FLink;
+  // TCP carries the text ASCII-encoded (other characters become '?'); the serial port's
+  // text calls pass the bytes as they are.
+  bool FAsciiWire = false;
   std::string FTcpHost;
   std::atomic<double> FLastRecvTime{0.0};
   std::string FResponseBuf; // under FCommLock

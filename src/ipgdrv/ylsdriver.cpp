@@ -405,50 +405,44 @@ void TIPGYLSDriver::IcmpTimeout(TIcmpClient* /*Sender*/) {
 
 // ---- Monitor thread -----------------------------------------------------------------
 
-TIPGYLSDriver::TIPGMonThread::TIPGMonThread(TIPGYLSDriver* Owner) : FOwner(Owner) {
+TIPGYLSDriver::TIPGMonThread::TIPGMonThread(TIPGYLSDriver* Owner)
+    : TLinkMonitor("IPGYLSDriver", Owner->FCfgIPG.YLS.ConnCheck, 50), FOwner(Owner) {
   (void)FNum;
 }
 
-void TIPGYLSDriver::TIPGMonThread::Execute() {
-  SetThreadName("IPGYLSDriver");
-  OutputDebugString("IPGYLSDriver.MonThread");
-  double T = NowMs();
-  const double Intv = FOwner->FCfgIPG.YLS.ConnCheck.ConnCheckTimeIntv;
-  const double StartW = FOwner->FCfgIPG.YLS.ConnCheck.ConnCheckTimeStart;
-  while (!Terminated()) {
-    try {
-      if (!FOwner->FConnected) {
-        const double Check = NowMs();
-        if (!FOwner->CheckConnection()) {
-          // A refused connection fails at once where a silent laser costs the ping's
-          // 100 ms; keep that pace rather than spin.
-          const double Spent = ElapsedMs(Check);
-          if (Spent < FailedCheckMs && !SleepA(static_cast<int>(FailedCheckMs - Spent))) {
-            break;
-          }
-          continue;
-        }
-      }
-      FOwner->GetLaserStatus();
-      if (Terminated()) {
-        break;
-      }
-      if (!SleepA(FThreadDelay)) {
-        break;
-      }
-      FOwner->GetTimeDataCmd();
-      if (!FOwner->CheckConnection()) {
-        const double W = FConntStartCheckTag == 0 ? StartW : Intv;
-        FConntStartCheckTag = 1;
-        if (ElapsedMs(T) > 86400.0 * W) {
-          T = NowMs();
-          ShowMsgType(SLaserConnectedFail.Get(), mtProminent);
-        }
-      }
-    } catch (...) {
-      // A failed round is retried by the next one.
+void TIPGYLSDriver::TIPGMonThread::Poll() {
+  FOwner->GetLaserStatus();
+}
+
+bool TIPGYLSDriver::TIPGMonThread::CheckLink() {
+  return FOwner->CheckConnection();
+}
+
+// YLS's own round: reconnect first, ask twice, and the first failed check ends the short wait.
+bool TIPGYLSDriver::TIPGMonThread::Round() {
+  if (!FOwner->FConnected) {
+    const double Check = NowMs();
+    if (!CheckLink()) {
+      // A refused connection fails at once where a silent laser costs the ping's
+      // 100 ms; keep that pace rather than spin.
+      const double Spent = ElapsedMs(Check);
+      return Spent >= FailedCheckMs || SleepA(static_cast<int>(FailedCheckMs - Spent));
     }
   }
+  Poll();
+  if (Terminated() || !Pause()) {
+    return false;
+  }
+  FOwner->GetTimeDataCmd();
+  if (!CheckLink()) {
+    const double W = FConntStartCheckTag == 0 ? FStartDays : FIntervalDays;
+    FConntStartCheckTag = 1;
+    if (ElapsedMs(FLostSince) > 86400.0 * W) {
+      FLostSince = NowMs();
+      ShowMsgType(SLaserConnectedFail.Get(), mtProminent);
+    }
+  }
+  return true;
 }
 
 void TIPGYLSDriver::Shutdown() {

@@ -17,6 +17,7 @@
 #include <span>
 #include <string>
 
+#include "drivers/linkmonitor.h"
 #include "host/sync.h"
 #include "host/thread.h"
 #include "host/types.h"
@@ -35,20 +36,18 @@ public:
   using TLaserStatusYLSArr = yls::TLaserStatusYLSArr;
 
   // Polls status data and time counters and reports a lost link until the driver frees it.
-  class TIPGMonThread : public TThread {
+  class TIPGMonThread : public TLinkMonitor {
   public:
     explicit TIPGMonThread(TIPGYLSDriver* Owner);
-    void SetThreadDelay(std::int32_t Ms) { FThreadDelay = Ms; }
-    std::int32_t GetThreadDelay() const { return FThreadDelay; }
 
   protected:
-    void Execute() override;
+    bool Round() override;
+    void Poll() override;
+    bool CheckLink() override;
 
   private:
     std::uint8_t FNum = 0;
     TIPGYLSDriver* FOwner;
-    std::atomic<std::int32_t> FThreadDelay{50};
-    std::int32_t FConntStartCheckTag = 0;
   };
 
   // Makes the TCP client (port 5100) and the ping client, tries to connect once, starts

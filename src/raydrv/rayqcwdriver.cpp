@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "drivers/linkreport.h"
 #include "host/appsys.h"
 #include "host/clock.h"
 #include "params/textbuf.h"
@@ -276,25 +275,15 @@ std::string TRayQCWDriver::GetAlarmDesc() const {
 
 // ---- Monitor thread -----------------------------------------------------------------
 
-void TRayQCWDriver::TCommThread::Execute() {
-  SetThreadName("RaycusDriver");
-  OutputDebugString("RaycusDriver.MonThread");
-  double T = NowMs();
-  const double StartW = FOwner->FCfgRay.ConnCheck.ConnCheckTimeStart;
-  const double Intv = FOwner->FCfgRay.ConnCheck.ConnCheckTimeIntv;
-  while (!Terminated()) {
-    try {
-      FOwner->CheckStatus();
-      if (!SleepA(FThreadDelay)) {
-        break;
-      }
-      if (!FOwner->CheckConnection()) {
-        ReportLinkLoss(T, FConntStartCheckTag, StartW, Intv);
-      }
-    } catch (...) {
-      // A failed round is retried by the next one.
-    }
-  }
+TRayQCWDriver::TCommThread::TCommThread(TRayQCWDriver* Owner)
+    : TLinkMonitor("RaycusDriver", Owner->FCfgRay.ConnCheck, PollMs), FOwner(Owner) {}
+
+void TRayQCWDriver::TCommThread::Poll() {
+  FOwner->CheckStatus();
+}
+
+bool TRayQCWDriver::TCommThread::CheckLink() {
+  return FOwner->CheckConnection();
 }
 
 } // namespace nclaser

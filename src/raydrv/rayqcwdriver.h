@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "drivers/linkmonitor.h"
 #include "host/comm.h"
 #include "host/sync.h"
 #include "host/thread.h"
@@ -36,18 +37,16 @@ public:
   using TBufEvent = std::function<void(const std::string& Line)>;
 
   // Queries the status every FThreadDelay ms and reports a link that stays down.
-  class TCommThread : public TThread {
+  class TCommThread : public TLinkMonitor {
   public:
-    explicit TCommThread(TRayQCWDriver* Owner) : FOwner(Owner) {}
-    void SetThreadDelay(std::int32_t Ms) { FThreadDelay = Ms; }
+    explicit TCommThread(TRayQCWDriver* Owner);
 
   protected:
-    void Execute() override;
+    void Poll() override;
+    bool CheckLink() override;
 
   private:
     TRayQCWDriver* FOwner;
-    std::atomic<std::int32_t> FThreadDelay{100};
-    std::int32_t FConntStartCheckTag = 0;
   };
 
   // With CommPort > 0: opens the port, starts the monitor and sends ResetLaserMode. With
