@@ -1,7 +1,6 @@
 #include "sim/ylr/ylr_model.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <stdexcept>
 
 #include "host/format1033.h"
