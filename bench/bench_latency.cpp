@@ -13,8 +13,8 @@
 #include "host/clock.h"
 #include "protocols/raycus.h"
 #include "protocols/spi.h"
-#include "sim/jk_sim.h"
-#include "sim/ylr_sim.h"
+#include "sim/jk/jk_sim.h"
+#include "sim/ylr/ylr_sim.h"
 #include "sim/yls/yls_model.h"
 
 using namespace nclaser;

@@ -10,13 +10,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
-#include <charconv>
-#include <cmath>
 #include <cstring>
 #include <limits>
-#include <sstream>
-#include <stdexcept>
 
 #include "host/clock.h"
 
@@ -37,33 +34,6 @@ void CloseFd(int& Fd) {
     ::close(Fd);
     Fd = -1;
   }
-}
-
-bool ParseInt(const std::string& Text, int& Value) {
-  const char* End = Text.data() + Text.size();
-  auto [P, Ec] = std::from_chars(Text.data(), End, Value);
-  return Ec == std::errc() && P == End;
-}
-
-int IntArg(const std::vector<std::string>& W, std::size_t I, int Default) {
-  if (I >= W.size()) {
-    return Default;
-  }
-  int V = 0;
-  if (!ParseInt(W[I], V) || V < 0) {
-    throw std::invalid_argument(W[0] + ": \"" + W[I] + "\" is not a count");
-  }
-  return V;
-}
-
-bool OnOff(const std::vector<std::string>& W) {
-  if (W.size() < 2 || W[1] == "on") {
-    return true;
-  }
-  if (W[1] == "off") {
-    return false;
-  }
-  throw std::invalid_argument(W[0] + ": say on or off");
 }
 
 } // namespace
@@ -117,52 +87,6 @@ std::optional<TBytes> ParseHex(std::string_view Text) {
     }
   }
   return Out;
-}
-
-long ParseSimInt(const std::string& Text, const char* What, int Base) {
-  try {
-    std::size_t End = 0;
-    const long V = std::stol(Text, &End, Base);
-    if (End == Text.size()) {
-      return V;
-    }
-  } catch (const std::exception&) {
-  }
-  throw std::invalid_argument(std::string("bad ") + What + ": " + Text);
-}
-
-unsigned long ParseSimBounded(const std::string& Text, unsigned long Max, const std::string& What) {
-  try {
-    std::size_t End = 0;
-    const unsigned long V = std::stoul(Text, &End, 0);
-    if (End == Text.size() && Text[0] != '-' && V <= Max) {
-      return V;
-    }
-  } catch (const std::exception&) {
-  }
-  throw std::invalid_argument(What + ": a number from 0 to " + std::to_string(Max));
-}
-
-bool ParseSimOnOff(const std::vector<std::string>& Words) {
-  if (Words.size() == 2 && (Words[1] == "on" || Words[1] == "1")) {
-    return true;
-  }
-  if (Words.size() == 2 && (Words[1] == "off" || Words[1] == "0")) {
-    return false;
-  }
-  throw std::invalid_argument(Words.at(0) + ": on or off");
-}
-
-double ParseSimNumber(const std::string& Text, const char* What) {
-  try {
-    std::size_t End = 0;
-    const double V = std::stod(Text, &End);
-    if (End == Text.size() && std::isfinite(V)) {
-      return V;
-    }
-  } catch (const std::exception&) {
-  }
-  throw std::invalid_argument(std::string("bad ") + What + ": " + Text);
 }
 
 std::string TSimModel::Describe(std::span<const std::uint8_t> Request) const {
@@ -742,105 +666,6 @@ int TSimEndpoint::ConnectCount() const {
 void TSimEndpoint::SetTrace(TTrace Trace) {
   std::lock_guard<std::mutex> L(FLock);
   FTrace = std::move(Trace);
-}
-
-// ---- Commands --------------------------------------------------------------------------
-
-std::vector<std::string> TSimEndpoint::CommandHelp() const {
-  std::vector<std::string> H = {
-      "help                 this list",
-      "state                what the laser and the link are doing",
-      "silence on|off       answer nothing (requests are still followed)",
-      "garbage on|off       random bytes instead of each answer",
-      "short N              only the first N bytes of each answer (0: whole)",
-      "split N [MS]         answers in pieces of N bytes, MS apart (0: whole)",
-      "join on|off          each answer held back and sent with the next",
-      "delay MS             answers MS after their request",
-      "raw HEX              send bytes now, e.g. raw 41 0D",
-      // NOLINTNEXTLINE(bugprone-suspicious-missing-comma): one line of help, in two pieces
-      "drop [MS]            drop the link (TCP: close and refuse; pty: deaf) for MS or until "
-      "restore",
-      "pull [MS]            pull the cable: silent, connection left hanging, until restore",
-      "restore              end drop and pull",
-      "unplug | replug      pty: the port hangs up and its path disappears / comes back",
-      "quit                 stop the simulator"};
-  std::lock_guard<std::mutex> L(FLock);
-  for (auto& Line : FModel->CommandHelp()) {
-    H.push_back(Line);
-  }
-  return H;
-}
-
-std::string TSimEndpoint::Command(const std::string& Line) {
-  std::istringstream In(Line);
-  std::vector<std::string> W;
-  for (std::string T; In >> T;) {
-    W.push_back(T);
-  }
-  if (W.empty()) {
-    return {};
-  }
-  const std::string& C = W[0];
-  if (C == "help" || C == "?") {
-    std::string S;
-    for (const auto& H : CommandHelp()) {
-      S += H + "\n";
-    }
-    return S;
-  }
-  if (C == "state") {
-    std::unique_lock<std::mutex> L(FLock);
-    const double Now = NowMs();
-    std::string S = FModel->StateLine();
-    S += std::string(S.empty() ? "" : "; ") + "link " +
-         (FUnplugged            ? "unplugged"
-          : CableOut(Now)       ? "cable out"
-          : Down(Now)           ? "down"
-          : FTcp && FClient < 0 ? "waiting for a client"
-                                : "up") +
-         ", " + std::to_string(FRequests.size()) + " requests";
-    return S;
-  }
-  if (C == "silence") {
-    SetSilent(OnOff(W));
-  } else if (C == "garbage") {
-    SetGarbage(OnOff(W));
-  } else if (C == "short") {
-    SetTruncate(static_cast<std::size_t>(IntArg(W, 1, 0)));
-  } else if (C == "split") {
-    SetSplit(static_cast<std::size_t>(IntArg(W, 1, 1)), IntArg(W, 2, 20));
-  } else if (C == "join") {
-    SetJoin(OnOff(W));
-  } else if (C == "delay") {
-    SetDelay(IntArg(W, 1, 0));
-  } else if (C == "raw") {
-    const auto B = ParseHex(Line.substr(Line.find("raw") + 3));
-    if (!B || B->empty()) {
-      throw std::invalid_argument("raw: give the bytes in hex, e.g. raw 41 0D");
-    }
-    SendRaw(*B);
-  } else if (C == "drop") {
-    DropLink(IntArg(W, 1, 0));
-  } else if (C == "pull") {
-    PullCable(IntArg(W, 1, 0));
-  } else if (C == "restore") {
-    RestoreLink();
-  } else if (C == "unplug") {
-    Unplug();
-  } else if (C == "replug") {
-    Replug();
-  } else {
-    std::optional<std::string> R;
-    {
-      std::lock_guard<std::mutex> L(FLock);
-      R = FModel->Command(W);
-    }
-    if (!R) {
-      throw std::invalid_argument("unknown command \"" + C + "\" (help lists them)");
-    }
-    return *R;
-  }
-  return "ok";
 }
 
 } // namespace nclaser::sim

@@ -33,6 +33,8 @@
 #include <thread>
 #include <vector>
 
+#include "sim/commands.h"
+
 namespace nclaser::sim {
 
 using TBytes = std::vector<std::uint8_t>;
@@ -70,14 +72,13 @@ public:
   // the line).
   virtual std::string Describe(std::span<const std::uint8_t> Request) const;
 
-  // The make's own commands for `nclaser sim` (Words[0] is the command): nullopt when the
-  // command is not the model's; otherwise a reply for the user (may be empty). Throws
-  // std::invalid_argument with a message on bad arguments.
-  virtual std::optional<std::string> Command(const std::vector<std::string>& /*Words*/) {
-    return std::nullopt;
+  // The make's own rows of `nclaser sim`'s command table (see sim/commands.h); their
+  // handlers act on this model and run under the endpoint's lock.
+  virtual TSimCommands Commands() { return {}; }
+  // Runs the model's row named Words[0]: nullopt when it has none.
+  std::optional<std::string> Command(const std::vector<std::string>& Words) {
+    return RunCommand(Commands(), Words);
   }
-  // One line per command of Command: "alarm CODE    report alarm CODE (0 clears)".
-  virtual std::vector<std::string> CommandHelp() const { return {}; }
   // One line of state for `nclaser sim`'s "state" command.
   virtual std::string StateLine() const { return {}; }
 };
@@ -89,16 +90,6 @@ void SplitRequests(TSimModel& Model, TBytes& Pending, std::span<const std::uint8
                    std::size_t& Junk, const std::function<void(TBytes)>& OnRequest);
 // The model without a link, for tests and fuzzing: the answers to In, in order, joined.
 TBytes FeedModel(TSimModel& Model, TBytes& Pending, std::span<const std::uint8_t> In, double NowMs);
-
-// A number given to a simulator's command or option (decimal, or hex with 0x); throws
-// std::invalid_argument naming What when Text is not one.
-long ParseSimInt(const std::string& Text, const char* What, int Base = 0);
-double ParseSimNumber(const std::string& Text, const char* What);
-// A whole number from 0 to Max (decimal, or hex with 0x) given as What; throws naming What
-// and the range otherwise.
-unsigned long ParseSimBounded(const std::string& Text, unsigned long Max, const std::string& What);
-// The one argument of the command Words[0]: "on"/"1" or "off"/"0".
-bool ParseSimOnOff(const std::vector<std::string>& Words);
 
 struct TSimRequest {
   double TimeMs; // on the monotonic clock (NowMs), when the request was complete
@@ -179,12 +170,14 @@ public:
 
   void SetTrace(TTrace Trace);
 
-  // One line of `nclaser sim`'s standard input: the endpoint's commands (help, state,
-  // silence, garbage, short, split, join, delay, raw, drop, restore, pull, unplug, replug)
-  // and then the model's. Returns the reply; throws std::invalid_argument for a command
-  // nobody knows or bad arguments.
+  // One line of `nclaser sim`'s standard input: a row of the endpoint's table (Commands)
+  // or else of the model's. Returns the reply; throws std::invalid_argument for a command
+  // nobody knows or bad arguments. Defined in sim/commands.cpp.
   std::string Command(const std::string& Line);
-  std::vector<std::string> CommandHelp() const;
+  // The endpoint's own rows: the link faults, state, help, quit.
+  TSimCommands Commands();
+  // The help lines of both tables, the endpoint's first.
+  std::vector<std::string> CommandHelp();
 
 private:
   struct TOut {
@@ -207,6 +200,7 @@ private:
   void ClosePty();
   bool Down(double Now) const;
   bool CableOut(double Now) const;
+  std::string StateText();
   // Waits (lock held) until the reader thread has applied a request.
   void Settle(std::unique_lock<std::mutex>& L);
 

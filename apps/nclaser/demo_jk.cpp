@@ -1,6 +1,6 @@
 // The JK/GSI demo, on the JK/GSI simulator (a pty).
 #include "apps/nclaser/demo.h"
-#include "sim/jk_sim.h"
+#include "sim/jk/jk_sim.h"
 
 namespace nclaser::cli {
 

@@ -2,7 +2,7 @@
 #include <algorithm>
 
 #include "apps/nclaser/demo.h"
-#include "sim/ylr_sim.h"
+#include "sim/ylr/ylr_sim.h"
 
 namespace nclaser::cli {
 

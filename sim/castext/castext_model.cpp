@@ -107,17 +107,17 @@ std::string TCmdEchoModel::Describe(std::span<const std::uint8_t> Request) const
   return VisibleLine(Request);
 }
 
-std::optional<std::string> TCmdEchoModel::Command(const std::vector<std::string>& Words) {
-  if (Words.empty() || (Words[0] != "echo" && Words[0] != "garble")) {
-    return std::nullopt;
-  }
-  (Words[0] == "echo" ? FEcho : FGarbled) = ParseSimOnOff(Words);
-  return std::string();
-}
-
-std::vector<std::string> TCmdEchoModel::CommandHelp() const {
-  return {"echo on|off          echo every command line back",
-          "garble on|off        echo lines of junk instead"};
+TSimCommands TCmdEchoModel::Commands() {
+  return {{"echo", OnOffArgs, "echo every command line back",
+           [this](const std::vector<std::string>& W) {
+             FEcho = OnOffArg(W, 1);
+             return std::string();
+           }},
+          {"garble", OnOffArgs, "echo lines of junk instead",
+           [this](const std::vector<std::string>& W) {
+             FGarbled = OnOffArg(W, 1);
+             return std::string();
+           }}};
 }
 
 std::string TCmdEchoModel::StateLine() const {

@@ -21,8 +21,7 @@ public:
   TSplit Split(std::span<const std::uint8_t> In) override;
   TBytes Handle(std::span<const std::uint8_t> Request, double NowMs) override;
   std::string Describe(std::span<const std::uint8_t> Request) const override;
-  std::optional<std::string> Command(const std::vector<std::string>& Words) override;
-  std::vector<std::string> CommandHelp() const override;
+  TSimCommands Commands() override;
   std::string StateLine() const override;
 
   void SetEcho(bool On) { FEcho = On; }

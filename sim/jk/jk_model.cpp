@@ -206,34 +206,18 @@ std::optional<std::int32_t> TJKModel::Value(std::uint8_t Param) const {
   return It != FValues.end() ? std::optional<std::int32_t>(It->second) : std::nullopt;
 }
 
-std::vector<std::string> TJKModel::CommandHelp() const {
-  return {"alarm CODE           report alarm CODE (hex, e.g. 0102) at the next poll; 0 clears",
-          "state-set N          force the laser state (0 off, 1 on, 2 standby, 3 emission)"};
-}
-
-std::optional<std::string> TJKModel::Command(const std::vector<std::string>& W) {
-  if (W[0] == "alarm" || W[0] == "state-set") {
-    if (W.size() != 2) {
-      throw std::invalid_argument(W[0] + ": give one value");
-    }
-    std::size_t End = 0;
-    int V = 0;
-    try {
-      V = std::stoi(W[1], &End, W[0] == "alarm" ? 16 : 10);
-    } catch (const std::exception&) {
-      End = 0;
-    }
-    if (End != W[1].size() || V < 0 || V > (W[0] == "alarm" ? 0xFFFF : 3)) {
-      throw std::invalid_argument(W[0] + ": \"" + W[1] + "\" is out of range");
-    }
-    if (W[0] == "alarm") {
-      ReportAlarm(static_cast<std::uint16_t>(V));
-    } else {
-      SetState(V);
-    }
-    return std::string();
-  }
-  return std::nullopt;
+TSimCommands TJKModel::Commands() {
+  return {{"alarm", "CODE", "report alarm CODE (hex, e.g. 0102) at the next poll; 0 clears",
+           [this](const std::vector<std::string>& W) {
+             ReportAlarm(
+                 static_cast<std::uint16_t>(ParseSimBounded(W[1], 0xFFFF, "alarm CODE", 16)));
+             return std::string();
+           }},
+          {"state-set", "N", "force the laser state (0 off, 1 on, 2 standby, 3 emission)",
+           [this](const std::vector<std::string>& W) {
+             SetState(static_cast<int>(ParseSimBounded(W[1], 3, "state-set N", 10)));
+             return std::string();
+           }}};
 }
 
 std::string TJKModel::StateLine() const {

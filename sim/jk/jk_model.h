@@ -32,8 +32,7 @@ public:
   TSplit Split(std::span<const std::uint8_t> In) override;
   TBytes Handle(std::span<const std::uint8_t> Request, double NowMs) override;
   TBytes Tick(double NowMs) override;
-  std::optional<std::string> Command(const std::vector<std::string>& Words) override;
-  std::vector<std::string> CommandHelp() const override;
+  TSimCommands Commands() override;
   std::string StateLine() const override;
 
   // Whether a whole frame (flags included) carries a right CRC.

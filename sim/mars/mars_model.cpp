@@ -125,56 +125,36 @@ std::string TMarsModel::Describe(std::span<const std::uint8_t> Request) const {
   return VisibleLine(Request);
 }
 
-std::optional<std::string> TMarsModel::Command(const std::vector<std::string>& Words) {
-  if (Words.empty()) {
-    return std::nullopt;
-  }
-  const std::string& C = Words[0];
-  if (C == "alarm") {
-    if (Words.size() < 2 || Words.size() > 3) {
-      throw std::invalid_argument("usage: alarm BIT [on|off]");
-    }
-    const int Bit = ParseInt(Words[1], "bit");
-    if (Bit < 0 || Bit > 63) {
-      throw std::invalid_argument("bit is 0 to 63");
-    }
-    SetAlarmBit(Bit, Words.size() == 2 || Words[2] == "on");
-    return StatusAnswer().substr(0, StatusAnswer().size() - 2);
-  }
-  if (C == "clear") {
-    FStatus = 0;
-    return std::string("status cleared");
-  }
-  if (C == "format") {
-    if (Words.size() != 2 || (Words[1] != "101" && Words[1] != "102")) {
-      throw std::invalid_argument("usage: format 101|102");
-    }
-    SetFormat(ParseInt(Words[1], "format"));
-    return std::string();
-  }
-  if (C == "maxpower") {
-    if (Words.size() != 2) {
-      throw std::invalid_argument("usage: maxpower WATTS");
-    }
-    SetMaxPower(ParseSimNumber(Words[1], "power"));
-    return std::string();
-  }
-  if (C == "garble") {
-    if (Words.size() != 2 || (Words[1] != "on" && Words[1] != "off")) {
-      throw std::invalid_argument("usage: garble on|off");
-    }
-    FGarbled = Words[1] == "on";
-    return std::string();
-  }
-  return std::nullopt;
-}
-
-std::vector<std::string> TMarsModel::CommandHelp() const {
-  return {"alarm BIT [on|off]   set (or clear) status bit BIT (27: fault, 31: service due)",
-          "clear                clear every status bit",
-          "format 101|102       status in 8 or 16 hex digits",
-          "maxpower WATTS       the maximum power ?IMAXUSR reports",
-          "garble on|off        answer with lines of junk"};
+TSimCommands TMarsModel::Commands() {
+  const auto Done = [](auto Fn) {
+    return [Fn](const std::vector<std::string>& W) {
+      Fn(W);
+      return std::string();
+    };
+  };
+  using TWords = const std::vector<std::string>&;
+  return {
+      {"alarm", "BIT [on|off]", "set (or clear) status bit BIT (27: fault, 31: service due)",
+       [this](TWords W) {
+         SetAlarmBit(static_cast<int>(ParseSimBounded(W[1], 63, "alarm BIT")), OnOffArg(W, 2));
+         return StatusAnswer().substr(0, StatusAnswer().size() - 2);
+       }},
+      {"clear", "", "clear every status bit",
+       [this](TWords) {
+         FStatus = 0;
+         return std::string("status cleared");
+       }},
+      {"format", "101|102", "status in 8 or 16 hex digits", Done([this](TWords W) {
+         if (W[1] != "101" && W[1] != "102") {
+           throw std::invalid_argument("usage: format 101|102");
+         }
+         SetFormat(ParseInt(W[1], "format"));
+       })},
+      {"maxpower", "WATTS", "the maximum power ?IMAXUSR reports",
+       Done([this](TWords W) { SetMaxPower(ParseSimNumber(W[1], "power")); })},
+      {"garble", OnOffArgs, "answer with lines of junk",
+       Done([this](TWords W) { FGarbled = OnOffArg(W, 1); })},
+  };
 }
 
 std::string TMarsModel::StateLine() const {

@@ -78,31 +78,19 @@ std::string TNLightModel::Describe(std::span<const std::uint8_t> Request) const 
   return VisibleLine(Request);
 }
 
-std::optional<std::string> TNLightModel::Command(const std::vector<std::string>& Words) {
-  if (Words.empty()) {
-    return std::nullopt;
-  }
-  if (Words[0] == "maxpower") {
-    if (Words.size() != 2) {
-      throw std::invalid_argument("usage: maxpower WATTS");
-    }
-    SetMaxPower(ParseSimNumber(Words[1], "power"));
-    return std::string();
-  }
-  if (Words[0] == "garble") {
-    if (Words.size() != 2 || (Words[1] != "on" && Words[1] != "off")) {
-      throw std::invalid_argument("usage: garble on|off");
-    }
-    FGarbled = Words[1] == "on";
-    return std::string();
-  }
-  return std::nullopt;
-}
-
-std::vector<std::string> TNLightModel::CommandHelp() const {
-  return {"maxpower WATTS       the maximum power \"get maxpower\" reports (10 or less: the "
-          "laser does not count as connected)",
-          "garble on|off        answer with lines of junk"};
+TSimCommands TNLightModel::Commands() {
+  return {
+      {"maxpower", "WATTS",
+       "the maximum power \"get maxpower\" reports (10 or less: the laser does not count "
+       "as connected)",
+       [this](const std::vector<std::string>& W) {
+         SetMaxPower(ParseSimNumber(W[1], "power"));
+         return std::string();
+       }},
+      {"garble", OnOffArgs, "answer with lines of junk", [this](const std::vector<std::string>& W) {
+         FGarbled = OnOffArg(W, 1);
+         return std::string();
+       }}};
 }
 
 std::string TNLightModel::StateLine() const {

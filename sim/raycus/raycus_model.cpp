@@ -154,42 +154,32 @@ void TRayQCWModel::ClearModuleStates() {
   std::fill(FStates.begin(), FStates.end(), 0);
 }
 
-std::optional<std::string> TRayQCWModel::Command(const std::vector<std::string>& Words) {
-  if (Words.empty()) {
-    return std::nullopt;
-  }
-  const std::string& C = Words[0];
-  if (C == "fault") {
-    if (Words.size() != 4) {
-      throw std::invalid_argument("fault: MODULE INDEX VALUE");
-    }
-    const auto Modules = FStates.size() / raycus::ModuleStateSize;
-    SetModuleState(static_cast<int>(ParseSimBounded(Words[1], Modules - 1, "fault MODULE")),
-                   static_cast<int>(ParseSimBounded(Words[2], 12, "fault INDEX")),
-                   static_cast<std::uint8_t>(ParseSimBounded(Words[3], 255, "fault VALUE")));
-    return "";
-  }
-  if (C == "clear") {
-    ClearModuleStates();
-    return "module states cleared";
-  }
-  if (C == "badcheck") {
-    FBadCheck = ParseSimOnOff(Words);
-    return "";
-  }
-  if (C == "shortstatus") {
-    FShort = ParseSimOnOff(Words);
-    return "";
-  }
-  return std::nullopt;
-}
-
-std::vector<std::string> TRayQCWModel::CommandHelp() const {
+TSimCommands TRayQCWModel::Commands() {
+  using TWords = const std::vector<std::string>&;
   return {
-      "fault M I V          module M (from 0), state byte I (0..12) set to V (0 clears)",
-      "clear                every module state byte back to 0",
-      "badcheck on|off      answers carry a wrong check word",
-      "shortstatus on|off   status answers lack the last module's bytes",
+      {"fault", "M I V", "module M (from 0), state byte I (0..12) set to V (0 clears)",
+       [this](TWords W) {
+         const auto Modules = FStates.size() / raycus::ModuleStateSize;
+         SetModuleState(static_cast<int>(ParseSimBounded(W[1], Modules - 1, "fault MODULE")),
+                        static_cast<int>(ParseSimBounded(W[2], 12, "fault INDEX")),
+                        static_cast<std::uint8_t>(ParseSimBounded(W[3], 255, "fault VALUE")));
+         return std::string();
+       }},
+      {"clear", "", "every module state byte back to 0",
+       [this](TWords) {
+         ClearModuleStates();
+         return std::string("module states cleared");
+       }},
+      {"badcheck", OnOffArgs, "answers carry a wrong check word",
+       [this](TWords W) {
+         FBadCheck = OnOffArg(W, 1);
+         return std::string();
+       }},
+      {"shortstatus", OnOffArgs, "status answers lack the last module's bytes",
+       [this](TWords W) {
+         FShort = OnOffArg(W, 1);
+         return std::string();
+       }},
   };
 }
 
@@ -267,16 +257,12 @@ TBytes TRaycusCWModel::Handle(std::span<const std::uint8_t> Request, double /*No
   return ToBytes("TS" + FAnswer.value_or(std::string(1, Letter)) + "\r");
 }
 
-std::optional<std::string> TRaycusCWModel::Command(const std::vector<std::string>& Words) {
-  if (Words.size() == 2 && Words[0] == "answer") {
-    FAnswer = Words[1];
-    return "";
-  }
-  return std::nullopt;
-}
-
-std::vector<std::string> TRaycusCWModel::CommandHelp() const {
-  return {"answer TEXT          answers carry \"TS\" TEXT instead of the command's letter"};
+TSimCommands TRaycusCWModel::Commands() {
+  return {{"answer", "TEXT", "answers carry \"TS\" TEXT instead of the command's letter",
+           [this](const std::vector<std::string>& W) {
+             FAnswer = W[1];
+             return std::string();
+           }}};
 }
 
 std::string TRaycusCWModel::StateLine() const {

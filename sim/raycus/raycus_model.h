@@ -28,8 +28,7 @@ public:
 
   TSplit Split(std::span<const std::uint8_t> In) override;
   TBytes Handle(std::span<const std::uint8_t> Request, double NowMs) override;
-  std::optional<std::string> Command(const std::vector<std::string>& Words) override;
-  std::vector<std::string> CommandHelp() const override;
+  TSimCommands Commands() override;
   std::string StateLine() const override;
 
   // The status answer's data as the laser would send it now.
@@ -67,8 +66,7 @@ class TRaycusCWModel : public TSimModel {
 public:
   TSplit Split(std::span<const std::uint8_t> In) override;
   TBytes Handle(std::span<const std::uint8_t> Request, double NowMs) override;
-  std::optional<std::string> Command(const std::vector<std::string>& Words) override;
-  std::vector<std::string> CommandHelp() const override;
+  TSimCommands Commands() override;
   std::string StateLine() const override;
 
   bool Emission() const { return FEmission; }

@@ -160,43 +160,34 @@ TBytes TSPIModel::Handle(std::span<const std::uint8_t> Request, double /*NowMs*/
   return Packet(Code, {}, false);
 }
 
-std::optional<std::string> TSPIModel::Command(const std::vector<std::string>& Words) {
-  if (Words.empty()) {
-    return std::nullopt;
-  }
-  const std::string& C = Words[0];
-  if (C == "alarm") {
-    SetAlarmBits(static_cast<std::uint8_t>(
-        ParseSimBounded(Words.size() == 2 ? Words[1] : std::string(), 0xFF, "alarm BITS")));
-    return FAlarmBits != 0 ? "alarm raised" : "alarm cleared";
-  }
-  if (C == "emission") {
-    FEmission = ParseSimOnOff(Words);
-    return "";
-  }
-  if (C == "maxpower") {
-    FMaxPower = static_cast<double>(
-        ParseSimBounded(Words.size() == 2 ? Words[1] : std::string(), 6000, "maxpower WATTS"));
-    return "";
-  }
-  if (C == "badsum") {
-    FBadSum = ParseSimOnOff(Words);
-    return "";
-  }
-  if (C == "shortstatus") {
-    FShort = ParseSimOnOff(Words);
-    return "";
-  }
-  return std::nullopt;
-}
-
-std::vector<std::string> TSPIModel::CommandHelp() const {
+TSimCommands TSPIModel::Commands() {
+  using TWords = const std::vector<std::string>&;
   return {
-      "alarm BITS           report alarm bits (0 clears)",
-      "emission on|off      set the emission the laser reports",
-      "maxpower WATTS       full power at 100 % (actual power of the 1000 layout)",
-      "badsum on|off        answers carry a wrong sum",
-      "shortstatus on|off   status answers lose half their data",
+      {"alarm", "BITS", "report alarm bits (0 clears)",
+       [this](TWords W) {
+         SetAlarmBits(static_cast<std::uint8_t>(ParseSimBounded(W[1], 0xFF, "alarm BITS")));
+         return std::string(FAlarmBits != 0 ? "alarm raised" : "alarm cleared");
+       }},
+      {"emission", OnOffArgs, "set the emission the laser reports",
+       [this](TWords W) {
+         FEmission = OnOffArg(W, 1);
+         return std::string();
+       }},
+      {"maxpower", "WATTS", "full power at 100 % (actual power of the 1000 layout)",
+       [this](TWords W) {
+         FMaxPower = static_cast<double>(ParseSimBounded(W[1], 6000, "maxpower WATTS"));
+         return std::string();
+       }},
+      {"badsum", OnOffArgs, "answers carry a wrong sum",
+       [this](TWords W) {
+         FBadSum = OnOffArg(W, 1);
+         return std::string();
+       }},
+      {"shortstatus", OnOffArgs, "status answers lose half their data",
+       [this](TWords W) {
+         FShort = OnOffArg(W, 1);
+         return std::string();
+       }},
   };
 }
 

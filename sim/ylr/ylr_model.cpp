@@ -1,11 +1,12 @@
 #include "sim/ylr/ylr_model.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <stdexcept>
 
 #include "host/format1033.h"
+#include "params/textbuf.h"
 #include "protocols/ylr.h"
+#include "sim/table.h"
 
 namespace nclaser::sim {
 
@@ -17,6 +18,30 @@ void SplitCmd(const std::string& Cmd, std::string& Mnemonic, std::string& Arg) {
   Mnemonic = Cmd.substr(0, Sp);
   Arg = Sp == std::string::npos ? std::string() : Cmd.substr(Sp + 1);
 }
+
+const bool GRegistered =
+    RegisterSimFamily({"ylr",
+                       "IPG YLR ASCII protocol",
+                       true,
+                       "127.0.0.1",
+                       TYLRModel::Port,
+                       [](const TSimOptions& Options) -> std::unique_ptr<TSimModel> {
+                         if (!Options.empty()) {
+                           throw std::invalid_argument("the ylr simulator takes no options");
+                         }
+                         return std::make_unique<TYLRModel>();
+                       },
+                       "",
+                       {{"ylr", "TIPG500Laser", eltIPG, {}, [](TLaserParams& P, const TRigLink& L) {
+                           auto& Y = P.CfgIPG.YLR;
+                           P.CfgIPG.IPGType = L.Tcp ? ltYLRNet : ltYLRComm;
+                           if (L.Tcp) {
+                             (void)Utf8ToTextBuf(L.TcpHost, Y.Net.TcpHost);
+                             Y.Net.TcpPort = L.TcpPort;
+                           } else {
+                             Y.Comm.CommPort = L.CommPort;
+                           }
+                         }}}});
 
 } // namespace
 
@@ -34,34 +59,25 @@ std::string TYLRModel::Describe(std::span<const std::uint8_t> Request) const {
   return ToText(Request.first(Request.empty() ? 0 : Request.size() - 1));
 }
 
-std::vector<std::string> TYLRModel::CommandHelp() const {
-  return {"fault BIT on|off     set or clear status bit BIT (1 overheat, 3 back reflection,",
-          "                     9 pulse too short, 19 power supply, 31 average power)",
-          "error MNEMONIC TEXT  answer MNEMONIC with \"ERR: TEXT\" (no TEXT: normal again)"};
-}
-
-std::optional<std::string> TYLRModel::Command(const std::vector<std::string>& W) {
-  if (W[0] == "fault") {
-    int Bit = -1;
-    if (W.size() < 2 || (Bit = std::atoi(W[1].c_str())) < 0 || Bit > 31 ||
-        W[1].find_first_not_of("0123456789") != std::string::npos) {
-      throw std::invalid_argument("fault: give a status bit 0..31");
-    }
-    SetFaultBits(1U << Bit, W.size() < 3 || W[2] != "off");
-    return "status " + std::to_string(Status());
-  }
-  if (W[0] == "error") {
-    if (W.size() < 2) {
-      throw std::invalid_argument("error: give a mnemonic");
-    }
-    std::string Text;
-    for (std::size_t I = 2; I < W.size(); ++I) {
-      Text += (I > 2 ? " " : "") + W[I];
-    }
-    SetErrorReply(W[1], Text);
-    return std::string();
-  }
-  return std::nullopt;
+TSimCommands TYLRModel::Commands() {
+  return {{"fault", "BIT [on|off]",
+           "set or clear status bit BIT (1 overheat, 3 back reflection, 9 pulse too short, 19 "
+           "power supply, 31 average power)",
+           [this](const std::vector<std::string>& W) {
+             const auto Bit = ParseSimBounded(W[1], 31, "fault BIT", 10);
+             SetFaultBits(1U << Bit, OnOffArg(W, 2));
+             return "status " + std::to_string(Status());
+           }},
+          {"error", "MNEMONIC [TEXT...]",
+           "answer MNEMONIC with \"ERR: TEXT\" (no TEXT: normal again)",
+           [this](const std::vector<std::string>& W) {
+             std::string Text;
+             for (std::size_t I = 2; I < W.size(); ++I) {
+               Text += (I > 2 ? " " : "") + W[I];
+             }
+             SetErrorReply(W[1], Text);
+             return std::string();
+           }}};
 }
 
 std::string TYLRModel::StateLine() const {

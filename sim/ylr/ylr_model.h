@@ -15,6 +15,7 @@ namespace nclaser::sim {
 
 class TYLRModel : public TSimModel {
 public:
+  static constexpr int Port = 10001; // the laser's TCP port
   // Status bits the model keeps itself.
   static constexpr std::uint32_t BitEmission = 1U << 2;
   static constexpr std::uint32_t BitAiming = 1U << 8;
@@ -30,8 +31,7 @@ public:
   TSplit Split(std::span<const std::uint8_t> In) override;
   TBytes Handle(std::span<const std::uint8_t> Request, double NowMs) override;
   std::string Describe(std::span<const std::uint8_t> Request) const override;
-  std::optional<std::string> Command(const std::vector<std::string>& Words) override;
-  std::vector<std::string> CommandHelp() const override;
+  TSimCommands Commands() override;
   std::string StateLine() const override;
 
   // The reply to one command (without its CR).

@@ -254,66 +254,44 @@ std::string TYLSModel::Describe(std::span<const std::uint8_t> Request) const {
   return std::to_string(Get16(Request, 0)) + " (" + Name + "): " + HexText(Request);
 }
 
-std::optional<std::string> TYLSModel::Command(const std::vector<std::string>& Words) {
-  if (Words.empty()) {
-    return std::nullopt;
-  }
-  const std::string& W = Words[0];
-  if (W == "alarm" || W == "alarm2" || W == "warning") {
-    if (Words.size() != 2) {
-      throw std::invalid_argument("usage: " + W + " BITS");
-    }
-    const int Word = W == "alarm"    ? yls::lsAlarms1
-                     : W == "alarm2" ? yls::lsAlarms2
-                                     : yls::lsWarnings1;
-    SetAlarmWord(Word,
-                 static_cast<std::uint32_t>(ParseSimBounded(Words[1], 0xFFFFFFFFUL, W + " BITS")));
-    return std::string();
-  }
-  if (W == "clear") {
-    FAlarms1 = FAlarms2 = FWarnings1 = 0;
-    return std::string();
-  }
-  if (W == "fffa") {
-    RequireAccessLevel();
-    return std::string();
-  }
-  if (W == "badcrc") {
-    if (Words.size() != 2) {
-      throw std::invalid_argument("usage: badcrc COUNT");
-    }
-    CorruptCrc(static_cast<int>(ParseSimBounded(Words[1], 1000000, "badcrc COUNT")));
-    return std::string();
-  }
-  if (W == "statussize" || W == "idsize") {
-    if (Words.size() != 2) {
-      throw std::invalid_argument("usage: " + W + " BYTES");
-    }
-    (W == "statussize" ? FStatusSize : FIDSize) = ParseSimBounded(Words[1], 1000, W + " BYTES");
-    return std::string();
-  }
-  if (W == "robot") {
-    SetRobotMode(ParseSimOnOff(Words));
-    return std::string();
-  }
-  if (W == "ready") {
-    SetReady(ParseSimOnOff(Words));
-    return std::string();
-  }
-  return std::nullopt;
-}
-
-std::vector<std::string> TYLSModel::CommandHelp() const {
-  return {"alarm BITS       set Alarms1 (0 clears; 0x2 is overheating)",
-          "alarm2 BITS      set Alarms2",
-          "warning BITS     set Warnings1",
-          "clear            clear every alarm and warning bit",
-          "fffa             answer 0xFFFA until the access level is set again",
-          "badcrc COUNT     corrupt the CRC of the next COUNT answers",
-          "statussize BYTES status answers of 166, 176, 184 (or a wrong) size",
-          "idsize BYTES     identification answers of 100 (or a wrong) size",
-          "robot on|off     robot mode (emission start refuses)",
-          "ready on|off     the laser-ready bit"};
+TSimCommands TYLSModel::Commands() {
+  using TWords = const std::vector<std::string>&;
+  const auto Done = [](auto Fn) {
+    return [Fn](TWords W) {
+      Fn(W);
+      return std::string();
+    };
+  };
+  const auto AlarmWord = [this, Done](int Word) {
+    return Done([this, Word](TWords W) {
+      SetAlarmWord(Word,
+                   static_cast<std::uint32_t>(ParseSimBounded(W[1], 0xFFFFFFFFUL, W[0] + " BITS")));
+    });
+  };
+  const auto Size = [this, Done](void (TYLSModel::*Set)(std::size_t)) {
+    return Done(
+        [this, Set](TWords W) { (this->*Set)(ParseSimBounded(W[1], 1000, W[0] + " BYTES")); });
+  };
+  return {
+      {"alarm", "BITS", "set Alarms1 (0 clears; 0x2 is overheating)", AlarmWord(yls::lsAlarms1)},
+      {"alarm2", "BITS", "set Alarms2", AlarmWord(yls::lsAlarms2)},
+      {"warning", "BITS", "set Warnings1", AlarmWord(yls::lsWarnings1)},
+      {"clear", "", "clear every alarm and warning bit",
+       Done([this](TWords) { FAlarms1 = FAlarms2 = FWarnings1 = 0; })},
+      {"fffa", "", "answer 0xFFFA until the access level is set again",
+       Done([this](TWords) { RequireAccessLevel(); })},
+      {"badcrc", "COUNT", "corrupt the CRC of the next COUNT answers", Done([this](TWords W) {
+         CorruptCrc(static_cast<int>(ParseSimBounded(W[1], 1000000, "badcrc COUNT")));
+       })},
+      {"statussize", "BYTES", "status answers of 166, 176, 184 (or a wrong) size",
+       Size(&TYLSModel::SetStatusSize)},
+      {"idsize", "BYTES", "identification answers of 100 (or a wrong) size",
+       Size(&TYLSModel::SetIDSize)},
+      {"robot", OnOffArgs, "robot mode (emission start refuses)",
+       Done([this](TWords W) { SetRobotMode(OnOffArg(W, 1)); })},
+      {"ready", OnOffArgs, "the laser-ready bit",
+       Done([this](TWords W) { SetReady(OnOffArg(W, 1)); })},
+  };
 }
 
 std::string TYLSModel::StateLine() const {

@@ -7,7 +7,7 @@
 
 #include "lasers/jk.h"
 #include "protocols/jk.h"
-#include "sim/jk_sim.h"
+#include "sim/jk/jk_sim.h"
 #include "tests/support/sim_link_test.h"
 
 namespace nclaser {

@@ -27,7 +27,7 @@
 #include "lasers/factory.h"
 #include "lasers/ipg500.h"
 #include "params/textbuf.h"
-#include "sim/ylr_sim.h"
+#include "sim/ylr/ylr_sim.h"
 #include "strings/messages.h"
 #include "tests/lasers/io_laser_support.h"
 #include "tests/support/sim_link_test.h"

@@ -11,11 +11,14 @@
 #include <algorithm>
 #include <filesystem>
 #include <functional>
+#include <map>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 
 #include "host/clock.h"
 #include "sim/endpoint.h"
+#include "sim/table.h"
 #include "tests/support/fd_io.h"
 
 namespace nclaser {
@@ -41,10 +44,9 @@ public:
   TBytes Handle(std::span<const std::uint8_t> R, double /*NowMs*/) override {
     return sim::ToBytes("ok:" + sim::ToText(R));
   }
-  std::optional<std::string> Command(const std::vector<std::string>& W) override {
-    return W[0] == "ping" ? std::optional<std::string>("pong") : std::nullopt;
+  sim::TSimCommands Commands() override {
+    return {{"ping", "", "answers pong", [](const std::vector<std::string>&) { return "pong"; }}};
   }
-  std::vector<std::string> CommandHelp() const override { return {"ping   answers pong"}; }
 };
 
 int OpenPty(const std::string& Path) {
@@ -178,12 +180,74 @@ TEST(SimEndpoint, CommandLineOfTheStandaloneSimulator) {
   EXPECT_EQ(Sim.Command("ping"), "pong");
   EXPECT_EQ(Sim.Command("short 2"), "ok");
   EXPECT_EQ(Exchange(Fd, "x\n", 3, 300), "ok");
-  EXPECT_NE(Sim.Command("help").find("ping   answers pong"), std::string::npos);
+  EXPECT_NE(Sim.Command("help").find("ping                 answers pong"), std::string::npos);
   EXPECT_NE(Sim.Command("state").find("link up, 1 requests"), std::string::npos);
-  for (const char* Bad : {"bogus", "short -1", "raw zz", "silence maybe", "drop soon"}) {
+  for (const char* Bad : {"bogus", "short -1", "raw zz", "drop soon"}) {
     EXPECT_THROW(Sim.Command(Bad), std::invalid_argument) << Bad;
   }
   ::close(Fd);
+}
+
+// Every simulator's help, row by row: each command runs with a valid argument of its
+// synopsis and refuses a line short of its required words, and every on/off argument takes
+// the same words with the same effect.
+TEST(SimEndpoint, EveryHelpRowIsDispatchedAndOnOffWordsAreAlike) {
+  // A valid word for each synopsis word the tables use.
+  const std::map<std::string, std::string> Sample = {
+      {"N", "3"},       {"MS", "20"},     {"HEX...", "41 0D"}, {"CODE", "0102"},   {"BIT", "1"},
+      {"BITS", "0x2"},  {"WATTS", "8"},   {"M", "0"},          {"I", "11"},        {"V", "1"},
+      {"TEXT", "x"},    {"TEXT...", "x"}, {"MNEMONIC", "STA"}, {"101|102", "101"}, {"COUNT", "2"},
+      {"BYTES", "166"}, {"on|off", "on"}};
+  for (const auto& Family : sim::SimFamilies()) {
+    sim::TSimEndpoint Sim(Family.MakeModel({}));
+    std::istringstream Help(Sim.Command("help"));
+    std::vector<std::string> Lines;
+    for (std::string L; std::getline(Help, L);) {
+      Lines.push_back(L);
+    }
+    ASSERT_GT(Lines.size(), 15U) << Family.Name;
+    EXPECT_EQ(Lines.back(), sim::OnOffWords);
+    Lines.pop_back();
+    for (const auto& Line : Lines) {
+      const std::string Synopsis = Line.substr(0, Line.find("  "));
+      std::vector<std::string> Words = sim::SplitWords(Synopsis);
+      std::size_t OnOffAt = 0;
+      bool Required = false;
+      for (std::size_t I = 1; I < Words.size(); ++I) {
+        const bool Optional = Words[I][0] == '[';
+        const std::string W = Optional ? Words[I].substr(1, Words[I].size() - 2) : Words[I];
+        Required = Required || !Optional;
+        OnOffAt = W == "on|off" ? I : OnOffAt;
+        ASSERT_TRUE(Sample.contains(W)) << Family.Name << ": no sample for " << W;
+        Words[I] = Sample.at(W);
+      }
+      const auto Run = [&] {
+        std::string L;
+        for (const auto& X : Words) {
+          L += X + " ";
+        }
+        return Sim.Command(L);
+      };
+      EXPECT_NO_THROW(Run()) << Family.Name << ": " << Line;
+      if (Required) {
+        EXPECT_THROW(Sim.Command(Words[0]), std::invalid_argument) << Family.Name << ": " << Line;
+      }
+      if (OnOffAt == 0) {
+        continue;
+      }
+      for (const auto& Same :
+           {std::vector<std::string>{"on", "1", "true"}, {"off", "0", "false"}}) {
+        Words[OnOffAt] = Same[0];
+        const std::string Reply = Run();
+        for (const auto& Word : Same) {
+          Words[OnOffAt] = Word;
+          EXPECT_EQ(Run(), Reply) << Family.Name << ": " << Line;
+        }
+      }
+      Words[OnOffAt] = "maybe";
+      EXPECT_THROW(Run(), std::invalid_argument) << Family.Name << ": " << Line;
+    }
+  }
 }
 
 } // namespace

@@ -1,4 +1,4 @@
-#include "sim/jk_sim.h"
+#include "sim/jk/jk_sim.h"
 
 #include <algorithm>
 #include <stdexcept>

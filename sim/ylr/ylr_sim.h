@@ -18,7 +18,7 @@ namespace nclaser::sim {
 
 class TYLRSim : public TSim<TYLRModel> {
 public:
-  static constexpr int Port = 10001;
+  static constexpr int Port = TYLRModel::Port;
   static constexpr std::uint32_t BitEmission = TYLRModel::BitEmission;
   static constexpr std::uint32_t BitAiming = TYLRModel::BitAiming;
   static constexpr std::uint32_t BitOverheat = TYLRModel::BitOverheat;
