@@ -15,6 +15,7 @@
 #include "hostkit/host.h"
 #include "lasers/factory.h"
 #include "params/schema.h"
+#include "params/textbuf.h"
 
 namespace nclaser::hostkit {
 
@@ -285,7 +286,9 @@ void* LockMemoryAt(void* H) {
 
 struct THostKey {
   TFieldInfo Field;
-  TOtherRead Read; // for TFieldType::Other
+  TOtherRead Read;     // for TFieldType::Other
+  const char* Type;    // for TFieldType::Other: what the key takes, for the reference
+  const char* Default; // for TFieldType::Other
 };
 
 constexpr TFieldInfo HostField(std::string_view Name, TFieldType Type,
@@ -298,13 +301,15 @@ constexpr TFieldInfo Other(std::string_view Name) {
 }
 
 const THostKey KHostKeys[] = {
-    {HostField("PwmPort", TFieldType::Bool, &HostAt<&THostConfig::PwmPort>), nullptr},
-    {Other("PingProbePort"), &ReadPingProbePort},
-    {Other("RealTime"), &ReadRealTime},
-    {HostField("LockMemory", TFieldType::Bool, &LockMemoryAt), nullptr},
-    {Other("Outputs"), &ReadOutputs},
-    {Other("Inputs"), &ReadInputs},
-    {Other("SerialPorts"), &ReadSerialPorts},
+    {HostField("PwmPort", TFieldType::Bool, &HostAt<&THostConfig::PwmPort>), nullptr, "", ""},
+    {Other("PingProbePort"), &ReadPingProbePort, "integer, 0 to 65535 (0: the laser's own port)",
+     "0"},
+    {Other("RealTime"), &ReadRealTime, "\"auto\", \"off\" or a SCHED_FIFO priority, 1 to 99",
+     "\"auto\""},
+    {HostField("LockMemory", TFieldType::Bool, &LockMemoryAt), nullptr, "", ""},
+    {Other("Outputs"), &ReadOutputs, "array of port numbers, 0 to 255", "every port"},
+    {Other("Inputs"), &ReadInputs, "array of port numbers, 0 to 255", "every port"},
+    {Other("SerialPorts"), &ReadSerialPorts, "table: serial port number = device path", "none"},
 };
 
 class TLoader {
@@ -541,6 +546,145 @@ std::vector<std::pair<int, std::string>> MissingSerialDevices(const THostConfig&
     }
   }
   return Missing;
+}
+
+namespace {
+
+// --- The reference page. ---
+
+std::string TypeText(const TFieldInfo& F) {
+  switch (F.Type) {
+  case TFieldType::Bool:
+    return "boolean";
+  case TFieldType::Integer:
+    return "integer, " + std::to_string(F.Min()) + " to " + std::to_string(F.Max());
+  case TFieldType::Enum:
+    return "one of " + F.Enum->List();
+  case TFieldType::Double:
+    return "number";
+  case TFieldType::Text:
+  case TFieldType::ShortText:
+    return "text, at most " + std::to_string(F.Size - 1) + " characters";
+  case TFieldType::String:
+    return "text";
+  default:
+    return "";
+  }
+}
+
+template <class T> std::int64_t Load(const void* Field) {
+  T V{};
+  std::memcpy(&V, Field, sizeof(V));
+  return static_cast<std::int64_t>(V);
+}
+
+std::string ValueText(const TFieldInfo& F, void* Field) {
+  switch (F.Type) {
+  case TFieldType::Bool:
+    return *static_cast<bool*>(Field) ? "true" : "false";
+  case TFieldType::Integer: {
+    const std::int64_t V = F.Signed ? (F.Bits == 8    ? Load<std::int8_t>(Field)
+                                       : F.Bits == 16 ? Load<std::int16_t>(Field)
+                                       : F.Bits == 32 ? Load<std::int32_t>(Field)
+                                                      : Load<std::int64_t>(Field))
+                                    : (F.Bits == 8    ? Load<std::uint8_t>(Field)
+                                       : F.Bits == 16 ? Load<std::uint16_t>(Field)
+                                                      : Load<std::uint32_t>(Field));
+    return std::to_string(V);
+  }
+  case TFieldType::Enum:
+    return std::string(F.Enum->Name(*static_cast<const std::uint8_t*>(Field)));
+  case TFieldType::Double: {
+    char Buf[64];
+    const auto R = std::to_chars(Buf, Buf + sizeof(Buf), *static_cast<const double*>(Field));
+    return std::string(Buf, R.ptr);
+  }
+  case TFieldType::Text:
+    return "\"" + TextBufToUtf8(static_cast<const char16_t*>(Field), F.Size) + "\"";
+  case TFieldType::String:
+    return "\"" + *static_cast<const std::string*>(Field) + "\"";
+  case TFieldType::ShortText: {
+    const auto* B = static_cast<const unsigned char*>(Field);
+    return "\"" +
+           std::string(reinterpret_cast<const char*>(B + 1),
+                       std::min<std::size_t>(B[0], F.Size - 1)) +
+           "\"";
+  }
+  default:
+    return "";
+  }
+}
+
+void RecordRows(std::string& Out, const std::string& Prefix, const TRecordInfo& R, void* Record) {
+  for (const TFieldInfo& F : R.Fields) {
+    const std::string Key = Prefix + "." + std::string(F.Name);
+    if (F.Type == TFieldType::Record) {
+      RecordRows(Out, Key, *F.Record, F.Get(Record));
+    } else {
+      Out += "| `" + Key + "` | " + TypeText(F) + " | " + ValueText(F, F.Get(Record)) + " |\n";
+    }
+  }
+}
+
+const char* const KTableHead = "| key | type | default |\n|---|---|---|\n";
+
+} // namespace
+
+std::string ConfigReference() {
+  std::string Out =
+      "# Configuration keys\n\n"
+      "Every key of a configuration file, its type and the default the host gives it before\n"
+      "the file is applied. Generated by `nclaser classes --reference`; do not edit.\n\n"
+      "## Top level\n\n";
+  Out += KTableHead;
+  Out += "| `Class` | text: a laser class (`nclaser classes`) | the default class of "
+         "`LaserType` and its sub-type |\n";
+  Out += "| `LaserType` | one of " + LaserTypeEnum().List() +
+         " | the `LaserType` of `Class`, else eltNone |\n";
+  TLaserParams P;
+  InitializeHostDefaults(P, eltNone);
+  const auto Classes = LaserClasses();
+  std::string Only;
+  for (const auto& C : Classes) {
+    if (C.ReadsDefParamsOnly()) {
+      Only += std::string(Only.empty() ? "" : ", ") + C.Name;
+    }
+  }
+  Out += "\n## DefParams (every class; all that " + Only + " read)\n\n";
+  Out += KTableHead;
+  for (const TFieldInfo& F : LaserParamsInfo().Fields) {
+    if (F.Type == TFieldType::Record) {
+      RecordRows(Out, std::string(F.Name), *F.Record, F.Get(&P));
+    }
+  }
+  for (const TMemberInfo& M : Members()) {
+    if (M.Record->Fields.empty()) {
+      continue;
+    }
+    std::string Readers;
+    for (const auto& C : Classes) {
+      if (C.ConfigMember() == M.Name) {
+        Readers += std::string(Readers.empty() ? "" : ", ") + C.Name;
+      }
+    }
+    Out += "\n## " + std::string(M.Name) + " (LaserType " +
+           std::string(LaserTypeName(M.LaserType)) +
+           (Readers.empty() ? std::string("; read by no class") : "; read by " + Readers) + ")\n\n";
+    Out += KTableHead;
+    InitializeHostDefaults(P, M.LaserType);
+    RecordRows(Out, M.Name, *M.Record, M.Get(P));
+  }
+  Out += "\n## Host (the stand-in host, not part of the laser's record)\n\n";
+  Out += KTableHead;
+  THostConfig H;
+  for (const THostKey& HK : KHostKeys) {
+    const std::string Key = "Host." + std::string(HK.Field.Name);
+    Out += "| `" + Key + "` | " + (HK.Read != nullptr ? std::string(HK.Type) : TypeText(HK.Field)) +
+           " | " +
+           (HK.Read != nullptr ? std::string(HK.Default) : ValueText(HK.Field, HK.Field.Get(&H))) +
+           " |\n";
+  }
+  return Out;
 }
 
 std::unique_ptr<THost> MakeHost(const THostConfig& Config) {

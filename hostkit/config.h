@@ -76,6 +76,12 @@ std::optional<std::string> DefaultClass(const TLaserParams& Params, std::string*
 // The serial ports whose device does not exist (port number, device), in port order.
 std::vector<std::pair<int, std::string>> MissingSerialDevices(const THostConfig& Config);
 
+// Every key a configuration file may hold, with its type and the default the host gives it,
+// as a Markdown page: the top level, DefParams, each member of the variant part with the
+// classes that read it, and [Host]. Written from the record schema and the [Host] table,
+// so it cannot drift from what the loader takes.
+std::string ConfigReference();
+
 // A host built the way the [Host] section says (not yet installed).
 std::unique_ptr<THost> MakeHost(const THostConfig& Config);
 

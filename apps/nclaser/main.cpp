@@ -679,6 +679,9 @@ int main(int argc, char** argv) {
   auto* Ports = App.add_subcommand("ports", "list the serial ports of this machine");
   auto* Classes = App.add_subcommand("classes", "list the laser classes and what each reads");
   Classes->add_option("--plugin", Plugin, "list what this plug-in (PATH.so) holds");
+  bool Reference = false;
+  Classes->add_flag("--reference", Reference,
+                    "print every configuration key with its type and default (Markdown)");
 
   try {
     App.parse(argc, argv);
@@ -711,6 +714,10 @@ int main(int argc, char** argv) {
     return CmdPorts(Out);
   }
   if (Classes->parsed()) {
+    if (Reference) {
+      std::cout << hostkit::ConfigReference();
+      return 0;
+    }
     return CmdClasses(Out, Plugin);
   }
   return 2;
