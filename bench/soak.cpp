@@ -587,6 +587,10 @@ TOptions ParseOptions(int Argc, char** Argv) {
   TOptions O;
   for (int I = 1; I < Argc; ++I) {
     const std::string A = Argv[I];
+    if (A == "--help" || A == "-h") {
+      std::printf("usage: soak [--minutes M] [--seed S] [--only NAME]\n");
+      std::exit(0);
+    }
     if (I + 1 >= Argc) {
       Usage(("missing value after " + A).c_str());
     }
