@@ -29,6 +29,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <random>
 #include <string>
 #include <thread>
@@ -134,6 +135,27 @@ double Elapsed() {
   return ElapsedMs(GStart) / 1000.0;
 }
 
+// The faults a simulator is given.
+enum class TFault {
+  Silence,
+  Garbage,
+  Truncate,
+  Split,
+  Join,
+  Delay,
+  Drop,
+  PullCable,
+  Unplug,
+  Alarm,    // the make's own alarm, through the simulator's commands
+  BadCheck, // answers with a wrong checksum, or lines of junk for text makes
+  Count
+};
+const char* FaultName(TFault F) {
+  static const char* Names[] = {"silence", "garbage", "short",  "split", "join",    "delay",
+                                "drop",    "pull",    "unplug", "alarm", "badcheck"};
+  return Names[static_cast<int>(F)];
+}
+
 // One rig: its simulator, its laser and what the checks need to know about it.
 struct TRigSlot {
   const sim::TSimRig* Rig = nullptr;
@@ -156,6 +178,7 @@ struct TRigSlot {
   int EmissionOnSeen = 0;
   int Violations = 0;
   std::string FaultNow; // the fault the simulator shows now, empty when none
+  TFault FaultKind{};
   double FaultUntil = 0;
 
   void Note(const std::string& E) {
@@ -407,24 +430,43 @@ void Perform(TOp Op, TRigSlot& R, TCallSlot& W, std::mt19937& Rng) {
 
 // ---- Faults ------------------------------------------------------------------------------
 
-enum class TFault {
-  Silence,
-  Garbage,
-  Truncate,
-  Split,
-  Join,
-  Delay,
-  Drop,
-  PullCable,
-  Unplug,
-  Count
-};
-const char* FaultName(TFault F) {
-  static const char* Names[] = {"silence", "garbage", "short", "split", "join",
-                                "delay",   "drop",    "pull",  "unplug"};
-  return Names[static_cast<int>(F)];
-}
 std::atomic<long> GFaults[static_cast<int>(TFault::Count)] = {};
+
+// The make-specific faults: simulator command lines that raise and clear them, per rig.
+struct TMakeFault {
+  const char* Raise;
+  const char* Clear;
+};
+struct TMakeFaults {
+  std::optional<TMakeFault> Alarm;
+  std::optional<TMakeFault> BadCheck;
+};
+const TMakeFaults& MakeFaults(const std::string& Rig) {
+  static const std::map<std::string, TMakeFaults> Table = {
+      {"jk", {TMakeFault{"alarm 0102", "alarm 0"}, std::nullopt}},
+      {"mars", {TMakeFault{"alarm 27 on", "clear"}, TMakeFault{"garble on", "garble off"}}},
+      {"nlight", {std::nullopt, TMakeFault{"garble on", "garble off"}}},
+      {"cas", {std::nullopt, TMakeFault{"garble on", "garble off"}}},
+      {"raycus-qcw",
+       {TMakeFault{"fault 0 1 1", "clear"}, TMakeFault{"badcheck on", "badcheck off"}}},
+      {"spi", {TMakeFault{"alarm 1", "alarm 0"}, TMakeFault{"badsum on", "badsum off"}}},
+      {"spi1000", {TMakeFault{"alarm 1", "alarm 0"}, TMakeFault{"badsum on", "badsum off"}}},
+      {"ylr", {TMakeFault{"fault 1 on", "fault 1 off"}, std::nullopt}},
+      {"yls", {TMakeFault{"alarm 0x2", "clear"}, TMakeFault{"badcrc 5", "badcrc 0"}}},
+  };
+  static const TMakeFaults None;
+  const auto It = Table.find(Rig);
+  return It == Table.end() ? None : It->second;
+}
+
+// Runs a simulator command line; a refusal is the soak's own mistake, so it is said.
+void SimCommand(TRigSlot& R, const char* Line) {
+  try {
+    (void)R.Sim->Command(Line);
+  } catch (const std::exception& E) {
+    std::printf("soak: %s simulator refused \"%s\": %s\n", R.Rig->Name.c_str(), Line, E.what());
+  }
+}
 
 // Shows fault F on R's simulator for DurationMs (the fault thread clears it).
 void Inject(TRigSlot& R, TFault F, int DurationMs, std::mt19937& Rng) {
@@ -457,18 +499,36 @@ void Inject(TRigSlot& R, TFault F, int DurationMs, std::mt19937& Rng) {
   case TFault::Unplug:
     S.Unplug();
     break;
+  case TFault::Alarm:
+    SimCommand(R, MakeFaults(R.Rig->Name).Alarm->Raise);
+    break;
+  case TFault::BadCheck:
+    SimCommand(R, MakeFaults(R.Rig->Name).BadCheck->Raise);
+    break;
   case TFault::Count:
     break;
   }
   ++GFaults[static_cast<int>(F)];
   std::lock_guard<std::mutex> L(R.Lock);
   R.FaultNow = FaultName(F);
+  R.FaultKind = F;
   R.FaultUntil = NowMs() + DurationMs;
   R.Note(std::string("fault ") + FaultName(F) + " for " + std::to_string(DurationMs) + " ms");
 }
 
 void ClearFault(TRigSlot& R) {
   sim::TSimEndpoint& S = *R.Sim;
+  const TMakeFaults& Make = MakeFaults(R.Rig->Name);
+  TFault Kind{};
+  {
+    std::lock_guard<std::mutex> L(R.Lock);
+    Kind = R.FaultKind;
+  }
+  if (Kind == TFault::Alarm) {
+    SimCommand(R, Make.Alarm->Clear);
+  } else if (Kind == TFault::BadCheck) {
+    SimCommand(R, Make.BadCheck->Clear);
+  }
   S.SetSilent(false);
   S.SetGarbage(false);
   S.SetTruncate(0);
@@ -713,7 +773,10 @@ int main(int Argc, char** Argv) {
       if (!Busy && std::uniform_int_distribution<int>(0, 3)(Rng) == 0) {
         auto F = static_cast<TFault>(
             std::uniform_int_distribution<int>(0, static_cast<int>(TFault::Count) - 1)(Rng));
-        if (F == TFault::Unplug && R.Sim->IsTcp()) {
+        // Faults the rig cannot show become a dropped link.
+        const TMakeFaults& Make = MakeFaults(R.Rig->Name);
+        if ((F == TFault::Unplug && R.Sim->IsTcp()) || (F == TFault::Alarm && !Make.Alarm) ||
+            (F == TFault::BadCheck && !Make.BadCheck)) {
           F = TFault::Drop;
         }
         Inject(R, F, std::uniform_int_distribution<int>(100, 3000)(Rng), Rng);
