@@ -173,7 +173,7 @@ struct TRigSlot {
     std::string Why;
   };
   std::vector<TWindow> Windows;
-  int OnCallsInFlight = 0;
+  double LastOnStart = 0;         // when the last call that may switch emission on started
   std::deque<std::string> Events; // the last host calls and wire requests
   int EmissionOnSeen = 0;
   int Violations = 0;
@@ -323,23 +323,21 @@ TCounters GCounters;
 // of which switch it on) close the emission windows when they start.
 void OnCallBegins(TRigSlot& R, const char* Op) {
   std::lock_guard<std::mutex> L(R.Lock);
-  ++R.OnCallsInFlight;
   const double Now = NowMs();
+  R.LastOnStart = Now;
   for (auto& W : R.Windows) {
     W.To = std::min(W.To, Now);
   }
   R.Note(std::string("host ") + Op);
 }
-void OnCallEnds(TRigSlot& R) {
-  std::lock_guard<std::mutex> L(R.Lock);
-  --R.OnCallsInFlight;
-}
-// A stop returned at Returned: opens a window, unless a call that may switch emission on is
-// still running (overlapping calls have no order) or a window is open already.
-void StopReturned(TRigSlot& R, const char* Op, double Returned) {
+// A stop that began at Began returned at Returned: opens a window, unless a call that may
+// switch emission on began while the stop ran (overlapping calls have no order, so that
+// call may rightly come after the stop) or a window is open already. A call that began
+// before the stop and still runs is no excuse: the stop must cut it short.
+void StopReturned(TRigSlot& R, const char* Op, double Began, double Returned) {
   std::lock_guard<std::mutex> L(R.Lock);
   R.Note(std::string("host ") + Op + " returned");
-  if (R.OnCallsInFlight > 0) {
+  if (R.LastOnStart >= Began) {
     return;
   }
   for (const auto& W : R.Windows) {
@@ -355,13 +353,13 @@ void Perform(TOp Op, TRigSlot& R, TCallSlot& W, std::mt19937& Rng) {
   auto Pick = [&Rng](int Lo, int Hi) { return std::uniform_int_distribution<int>(Lo, Hi)(Rng); };
   const char* Name = OpName(Op);
   auto Stop = [&](const char* N, auto&& Fn) {
+    const double Began = NowMs();
     Call(W, R, N, Fn);
-    StopReturned(R, N, NowMs());
+    StopReturned(R, N, Began, NowMs());
   };
   auto On = [&](const char* N, auto&& Fn) {
     OnCallBegins(R, N);
     Call(W, R, N, Fn);
-    OnCallEnds(R);
   };
   switch (Op) {
   case TOp::LaserOn:
@@ -411,11 +409,10 @@ void Perform(TOp Op, TRigSlot& R, TCallSlot& W, std::mt19937& Rng) {
   case TOp::Stop: {
     // EmissionOff from this thread while a helper thread is inside a power-on call.
     const bool ViaLaserOn = Pick(0, 1) == 1;
-    const int AfterMs = Pick(0, 300);
+    const int AfterMs = Pick(1, 300);
     std::thread T([&R, &L, ViaLaserOn] {
       OnCallBegins(R, ViaLaserOn ? "LaserOn (stopped)" : "EmissionOn (stopped)");
       ViaLaserOn ? L.LaserOn() : L.EmissionOn();
-      OnCallEnds(R);
     });
     Sleep(AfterMs);
     Stop("EmissionOff (stop)", [&] { L.EmissionOff(); });
@@ -829,7 +826,7 @@ int main(int Argc, char** Argv) {
       std::lock_guard<std::mutex> L(S->Lock);
       Violation(*S, "Destroy took " + std::to_string(DestroyMs.back()) + " ms");
     }
-    StopReturned(*S, "Destroy", NowMs());
+    StopReturned(*S, "Destroy", T0, NowMs());
   }
   Sleep(500);
   for (auto& S : Slots) {
