@@ -142,30 +142,43 @@ bool TJKLaser::GetIsEmissionOn() {
 }
 
 void TJKLaser::EmissionOn() {
-  if (FCommThread != nullptr) {
-    if (FLaserStatus <= 1) {
-      for (const auto& Data : jk::EmissionOnSequence()) {
-        LockAddCmd(Data);
+  const std::uint32_t Seen = SwitchOffs();
+  IfNoSwitchOffSince(Seen, [this] {
+    if (FCommThread != nullptr) {
+      if (FLaserStatus <= 1) {
+        for (const auto& Data : jk::EmissionOnSequence()) {
+          LockAddCmd(Data);
+        }
+      } else {
+        const std::uint8_t D[] = {jk::fcEmission};
+        LockAddCmd(D);
       }
-    } else {
-      const std::uint8_t D[] = {jk::fcEmission};
-      LockAddCmd(D);
+      LockAddCmd(ParamsQuery);
     }
-    LockAddCmd(ParamsQuery);
-  }
-  FLaserStatus = 1;
+    FLaserStatus = 1;
+  });
   TFiberLaser::EmissionOn();
 }
 
-void TJKLaser::EmissionOff() {
+void TJKLaser::WithdrawEmission() {
   // An emission frame still waiting for the laser to get ready would switch emission on
-  // after this call returned: it is withdrawn first.
+  // after the switch-off returned.
+  NoteSwitchOff();
   if (FCommThread != nullptr) {
     FCommThread->LockRemoveIf(
         [](const TCommCmd& C) { return C.CmdSize > 2 && C.CmdBuf[2] == jk::fcEmission; });
   }
+}
+
+void TJKLaser::EmissionOff() {
+  WithdrawEmission();
   TNcLaser::EmissionOff();
   Standby();
+}
+
+void TJKLaser::LaserOff() {
+  WithdrawEmission();
+  TFiberLaser::LaserOff();
 }
 
 void TJKLaser::PowerOn() {

@@ -44,6 +44,8 @@ public:
   bool GetIsEmissionOn() override;
   void EmissionOn() override;
   void EmissionOff() override;
+  // The fiber base's LaserOff, after the emission frames still queued are taken back.
+  void LaserOff() override;
   void PowerOn() override;
   void SetAimingOn(bool On) override;
   void UpdateAlarms() override;
@@ -63,6 +65,8 @@ public:
   bool HasCommThread() const { return FCommThread != nullptr; }
 
 private:
+  void WithdrawEmission();
+
   TThreadPtr<TCommThread> FCommThread;
   std::atomic<std::int32_t> FLaserActiveParamSet{0};
   std::atomic<std::int32_t> FLaserAlarm{0};

@@ -239,6 +239,25 @@ Byte TNcLaser::GetCurrentDAPort() const {
   return PortByte(FCfgLaserDef.DA.DAPort);
 }
 
+std::uint32_t TNcLaser::SwitchOffs() {
+  std::lock_guard<std::mutex> L(FSwitchLock);
+  return FSwitchOffs;
+}
+
+bool TNcLaser::IfNoSwitchOffSince(std::uint32_t Seen, const std::function<void()>& Step) {
+  std::lock_guard<std::mutex> L(FSwitchLock);
+  if (FSwitchOffs != Seen) {
+    return false;
+  }
+  Step();
+  return true;
+}
+
+void TNcLaser::NoteSwitchOff() {
+  std::lock_guard<std::mutex> L(FSwitchLock);
+  ++FSwitchOffs;
+}
+
 std::int32_t RoundHalfEven(double Value) {
   if (std::isnan(Value)) {
     return 0;

@@ -5,7 +5,9 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "host/device.h"
@@ -80,7 +82,18 @@ protected:
   std::atomic<double> FPwmRatio;
   TLaserParamsDef FCfgLaserDef;
 
+  // A switch-on that takes a while (its own steps, or a command queued for the port) must
+  // not go out once a switch-off has returned. The switch-on takes SwitchOffs() when it
+  // begins and sends its step through IfNoSwitchOffSince; the switch-off calls
+  // NoteSwitchOff before it takes back what is still queued. A step in progress finishes
+  // first, so the switch-off always sees it.
+  std::uint32_t SwitchOffs();
+  bool IfNoSwitchOffSince(std::uint32_t Seen, const std::function<void()>& Step);
+  void NoteSwitchOff();
+
 private:
+  std::mutex FSwitchLock;
+  std::uint32_t FSwitchOffs = 0;
   // Shared with this laser's alarm object, so the alarm never reaches a destroyed laser.
   std::shared_ptr<TLaserAlarmLink> FAlarmLink;
   bool FAlarmRaised = false;

@@ -168,14 +168,18 @@ bool TMarsLaser::GetIsEmissionOn() {
 }
 
 void TMarsLaser::EmissionOn() {
+  const std::uint32_t Seen = SwitchOffs();
   TFiberLaser::EmissionOn();
-  if (FCommPort > 0 && FCommThread != nullptr) {
-    FCommThread->LockAddCmd(mars::EmissionOnCmd());
-  }
-  FIsEmissionOn = true;
+  IfNoSwitchOffSince(Seen, [this] {
+    if (FCommPort > 0 && FCommThread != nullptr) {
+      FCommThread->LockAddCmd(mars::EmissionOnCmd());
+    }
+    FIsEmissionOn = true;
+  });
 }
 
 void TMarsLaser::EmissionOff() {
+  NoteSwitchOff();
   TNcLaser::EmissionOff();
   if (FCommPort > 0 && FCommThread != nullptr) {
     // An emission-on still waiting for the port must not follow this call.
