@@ -152,14 +152,17 @@ bool TQingHuaLaser::GetIsLaserOn() {
 }
 
 void TQingHuaLaser::LaserOn() {
-  if (HasLink()) {
-    FCommThread->LockAddCmd(qinghua::chLaser, "1");
-  }
-  FIsLaserOn = true;
+  IfNoSwitchOffSince(SwitchOffs(), [this] {
+    if (HasLink()) {
+      FCommThread->LockAddCmd(qinghua::chLaser, "1");
+    }
+    FIsLaserOn = true;
+  });
   TFiberLaser::LaserOn();
 }
 
 void TQingHuaLaser::LaserOff() {
+  NoteSwitchOff();
   TFiberLaser::LaserOff();
   if (HasLink()) {
     // A laser-on still waiting for the port must not follow this call.
@@ -167,6 +170,14 @@ void TQingHuaLaser::LaserOff() {
     FCommThread->LockAddCmd(qinghua::chLaser, "0");
   }
   FIsLaserOn = false;
+}
+
+void TQingHuaLaser::EmissionOff() {
+  NoteSwitchOff();
+  if (HasLink() && FCommThread->LockRemoveBytes(qinghua::Frame(qinghua::chLaser, "1")) > 0) {
+    FIsLaserOn = false;
+  }
+  TFiberLaser::EmissionOff();
 }
 
 void TQingHuaLaser::PowerOn() {

@@ -79,6 +79,9 @@ public:
   bool GetIsLaserOn() override;
   void LaserOn() override;
   void LaserOff() override;
+  // This make's emission is its laser-on: a laser-on still waiting for the port is taken
+  // back, so nothing switches on after this call returned.
+  void EmissionOff() override;
   void PowerOn() override;
   void Create(TComponent* AOwner, const TLaserParams& AParams) override;
   bool SetDiodeCustom(double Value) override;
