@@ -178,15 +178,28 @@ void TMarsLaser::EmissionOn() {
   });
 }
 
-void TMarsLaser::EmissionOff() {
+void TMarsLaser::WithdrawEmissionOn() {
   NoteSwitchOff();
+  if (FCommPort > 0 && FCommThread != nullptr &&
+      FCommThread->LockRemoveIf([](const std::string& C) { return C == mars::EmissionOnCmd(); }) >
+          0) {
+    FIsEmissionOn = false; // it never reached the laser
+  }
+}
+
+void TMarsLaser::EmissionOff() {
   TNcLaser::EmissionOff();
+  // An emission-on still waiting for the port must not follow this call.
+  WithdrawEmissionOn();
   if (FCommPort > 0 && FCommThread != nullptr) {
-    // An emission-on still waiting for the port must not follow this call.
-    FCommThread->LockRemoveIf([](const std::string& C) { return C == mars::EmissionOnCmd(); });
     FCommThread->LockAddCmd(mars::EmissionOffCmd());
   }
   FIsEmissionOn = false;
+}
+
+void TMarsLaser::LaserOff() {
+  WithdrawEmissionOn();
+  TFiberLaser::LaserOff();
 }
 
 void TMarsLaser::PowerOn() {

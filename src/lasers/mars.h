@@ -47,6 +47,8 @@ public:
   bool GetIsEmissionOn() override;
   void EmissionOn() override;
   void EmissionOff() override;
+  // The fiber base's LaserOff, after an emission-on still queued is taken back.
+  void LaserOff() override;
   void PowerOn() override;
   void SetAimingOn(bool On) override;
   void UpdateAlarms() override;
@@ -69,6 +71,8 @@ public:
   bool Connected() const { return FCommThread != nullptr && FCommThread->OnceTaken(); }
 
 private:
+  void WithdrawEmissionOn();
+
   std::map<int, std::string> FAlarmDicVer101;
   std::map<int, std::string> FAlarmDicVer102;
   std::atomic<TVersion> FVersion{TVersion::VerN};

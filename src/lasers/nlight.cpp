@@ -76,40 +76,28 @@ bool TNLightLaser::GetIsEmissionOn() {
 
 void TNLightLaser::EmissionOn() {
   if (HasLink()) {
-    std::uint32_t Offs = 0;
-    {
-      std::lock_guard<std::mutex> L(FEmissionLock);
-      Offs = FEmissionOffs;
-      FCommThread->LockAddCmd(nlight::SysOnCmd(true));
+    const std::uint32_t Seen = SwitchOffs();
+    if (!IfNoSwitchOffSince(Seen, [this] { FCommThread->LockAddCmd(nlight::SysOnCmd(true)); })) {
+      return;
     }
     // The laser needs the system powered before it takes the enable.
     const auto Wait = [&](int Ms) {
       const double T0 = NowMs();
       for (;;) {
         const double Left = Ms - ElapsedMs(T0);
-        if (Left <= 0) {
+        if (Left <= 0 || SwitchOffs() != Seen) {
           return;
-        }
-        {
-          std::lock_guard<std::mutex> L(FEmissionLock);
-          if (FEmissionOffs != Offs) {
-            return;
-          }
         }
         Sleep(std::min(10, static_cast<int>(Left + 0.999)));
       }
     };
     Wait(3000);
-    {
-      std::lock_guard<std::mutex> L(FEmissionLock);
-      if (FEmissionOffs != Offs) {
-        return; // switched off meanwhile: the enable must not follow
-      }
-      FCommThread->LockAddCmd(nlight::EnableCmd(true));
+    // Switched off meanwhile: the enable must not follow.
+    if (!IfNoSwitchOffSince(Seen, [this] { FCommThread->LockAddCmd(nlight::EnableCmd(true)); })) {
+      return;
     }
     Wait(500);
-    std::lock_guard<std::mutex> L(FEmissionLock);
-    if (FEmissionOffs != Offs) {
+    if (SwitchOffs() != Seen) {
       return;
     }
   }
@@ -117,22 +105,30 @@ void TNLightLaser::EmissionOn() {
   TFiberLaser::EmissionOn();
 }
 
-void TNLightLaser::EmissionOff() {
-  TNcLaser::EmissionOff();
-  {
-    std::lock_guard<std::mutex> L(FEmissionLock);
-    ++FEmissionOffs;
-  }
+void TNLightLaser::WithdrawSwitchOns() {
+  NoteSwitchOff();
   if (HasLink()) {
-    // Switch-ons still waiting for the port must not follow this call.
+    // Switch-ons still waiting for the port must not follow the switch-off.
     FCommThread->LockRemoveIf([](const std::string& C) {
       return C == nlight::EnableCmd(true) || C == nlight::SysOnCmd(true);
     });
+  }
+}
+
+void TNLightLaser::EmissionOff() {
+  TNcLaser::EmissionOff();
+  WithdrawSwitchOns();
+  if (HasLink()) {
     FCommThread->LockAddCmd(nlight::EnableCmd(false));
     Sleep(200);
     FCommThread->LockAddCmd(nlight::SysOnCmd(false));
   }
   FIsEmissionOn = false;
+}
+
+void TNLightLaser::LaserOff() {
+  WithdrawSwitchOns();
+  TFiberLaser::LaserOff();
 }
 
 void TNLightLaser::SetAimingOn(bool On) {

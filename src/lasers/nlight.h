@@ -6,7 +6,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <mutex>
 #include <string>
 
 #include "lasers/fiber.h"
@@ -39,6 +38,8 @@ public:
   bool GetIsEmissionOn() override;
   void EmissionOn() override;
   void EmissionOff() override;
+  // The fiber base's LaserOff, after the switch-ons still queued are taken back.
+  void LaserOff() override;
   void SetAimingOn(bool On) override;
   void Create(TComponent* AOwner, const TLaserParams& AParams) override;
   bool SetDiodeCustom(double Value) override;
@@ -50,6 +51,8 @@ public:
   bool Connected() const { return FCommThread != nullptr && FCommThread->OnceTaken(); }
 
 private:
+  void WithdrawSwitchOns();
+
   bool HasLink() const { return FCommPort > 0 && FCommThread != nullptr; }
 
   TThreadPtr<TCommThread> FCommThread;
@@ -58,9 +61,6 @@ private:
   std::atomic<double> FMaxPower{0.0};
   std::int32_t FCommPort = 0;
   TLaserCommParam FCfgNLight{};
-  // EmissionOff during EmissionOn's waits: the enable that would follow is not sent.
-  std::mutex FEmissionLock;
-  std::uint32_t FEmissionOffs = 0;
 };
 
 } // namespace nclaser
