@@ -1,6 +1,7 @@
 #include "lasers/ipg500.h"
 
 #include <algorithm>
+#include <functional>
 
 #include "host/appsys.h"
 #include "host/sametext.h"
@@ -134,6 +135,7 @@ void TIPG500Laser::LaserOn() {
 }
 
 void TIPG500Laser::LaserOff() {
+  NoteSwitchOff(); // an EmissionOn in progress sends no further switch-on step
   TFiberLaser::LaserOff();
   if (GetIsUseOutputLaserOn()) {
     SetCtrlPortIfExists(false);
@@ -149,25 +151,12 @@ bool TIPG500Laser::GetIsLaserOn() {
   return TFiberLaser::GetIsLaserOn();
 }
 
-bool TIPG500Laser::IfNoEmissionOffSince(std::uint32_t Offs, const std::function<void()>& Step) {
-  std::lock_guard<std::mutex> L(FEmissionLock);
-  if (FEmissionOffs != Offs) {
-    return false;
-  }
-  Step();
-  return true;
-}
-
 void TIPG500Laser::EmissionOn() {
-  std::uint32_t Offs = 0;
-  {
-    std::lock_guard<std::mutex> L(FEmissionLock);
-    Offs = FEmissionOffs;
-  }
+  const std::uint32_t Offs = SwitchOffs();
   // Each exchange below may take a while: an EmissionOff meanwhile cancels every switch-on
   // step that has not gone out yet.
   const auto Live = [&](const std::function<void()>& Step) {
-    return IfNoEmissionOffSince(Offs, Step);
+    return IfNoSwitchOffSince(Offs, Step);
   };
   if (ioport::OutputExists(FCfgIPG.PowerCtrlPort) && !Live([this] { PowerOn(); })) {
     return;
@@ -219,11 +208,8 @@ void TIPG500Laser::EmissionOn() {
 }
 
 void TIPG500Laser::EmissionOff() {
-  {
-    // Waits for a switch-on step on the wire; EmissionOn sends no further one.
-    std::lock_guard<std::mutex> L(FEmissionLock);
-    ++FEmissionOffs;
-  }
+  // Waits for a switch-on step on the wire; EmissionOn sends no further one.
+  NoteSwitchOff();
   TFiberLaser::EmissionOff();
   // Nothing of a power-on in progress may follow the EMOFF below.
   StopPowerOnThread();

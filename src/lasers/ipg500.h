@@ -4,7 +4,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -77,11 +76,6 @@ private:
   bool FIgnoreCommResult = false;
   TIPGLaserParams FCfgIPG{};
   std::mutex FPowerOnLock;
-  // EmissionOff during EmissionOn's exchanges: the switch-on steps still to come are not
-  // sent. Held across one such step.
-  std::mutex FEmissionLock;
-  std::uint32_t FEmissionOffs = 0;
-  bool IfNoEmissionOffSince(std::uint32_t Offs, const std::function<void()>& Step);
 };
 
 } // namespace nclaser
