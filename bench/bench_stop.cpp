@@ -20,6 +20,7 @@
 #include "hostkit/oprunner.h"
 #include "lasers/factory.h"
 #include "params/textbuf.h"
+#include "plugin/select.h"
 #include "sim/table.h"
 
 using namespace nclaser;
@@ -33,15 +34,6 @@ std::mt19937 GRandom(12345);
 
 int Between(int Lo, int Hi) {
   return std::uniform_int_distribution<int>(Lo, Hi)(GRandom);
-}
-
-TLaserParams Defaults(TEnumLaserType Type) {
-  TLaserParams P;
-  P.Initialize();
-  P.DefParams.PWM.Initialize();
-  P.DefParams.DA.Initialize();
-  P.LaserType = Type;
-  return P;
 }
 
 // The first request at or after T0 that is Want; -1 when none came within 2 s.
@@ -94,35 +86,32 @@ void Measure(const char* Name, const char* Class, const TLaserParams& P, int Run
 }
 
 void NLight(int Runs) {
-  auto Sim = sim::StartSim(*sim::FindSimFamily("nlight"), false, "", {});
+  const sim::TSimRig& Rig = *sim::FindRig("nlight");
+  auto Sim = sim::StartRig(Rig, false, "");
   hostkit::THost Host;
   Host.Install();
   Host.SerialPorts->Set(1, Sim->DevicePath());
-  TLaserParams P = Defaults(CfgNLight);
-  P.CfgNLight.Initialize();
-  P.CfgNLight.Comm.CommPort = 1;
+  TLaserParams P = sim::RigParams(Rig, sim::LinkTo(*Sim));
   (void)Utf8ToTextBuf("9600,n,8,1", P.CfgNLight.Comm.CommSettings);
   const std::string Off = "set enable 0\r";
   const double TransferMs = static_cast<double>(Off.size()) * 10.0 * 1000.0 / 9600.0;
-  Measure("nlight_9600", "TNLightLaser", P, Runs, 300, 2800, 500, TransferMs,
+  Measure("nlight_9600", Rig.Class.c_str(), P, Runs, 300, 2800, 500, TransferMs,
           [&](double T0) { return Arrival(*Sim, Off, T0); });
   Sim->Stop();
 }
 
 void YlrPowerOn(int Runs) {
-  auto Sim = sim::StartSim(*sim::FindSimFamily("ylr"), true, "127.0.51.1", {});
+  const sim::TSimRig& Rig = *sim::FindRig("ylr");
+  auto Sim = sim::StartRig(Rig, true, sim::LoopbackAddress(51));
   hostkit::THost Host;
   Host.Install();
-  TLaserParams P = Defaults(eltIPG);
+  TLaserParams P = sim::RigParams(Rig, sim::LinkTo(*Sim));
   P.DefParams.CtrlPort = 3;
-  P.CfgIPG.Initialize();
   P.CfgIPG.PowerCtrlPort = 4;
-  P.CfgIPG.IPGType = ltYLRNet;
-  (void)Utf8ToTextBuf("127.0.51.1", P.CfgIPG.YLR.Net.TcpHost);
   // EmissionOn's own exchanges end within 300 ms; the power-on thread waits 1.2 s, then
   // sends its commands and the aiming beam until about 2.2 s. A stop that meets an exchange
   // with a reply time-out (the diode current: 100 ms of silence) waits for it.
-  Measure("ylr_poweron", "TIPG500Laser", P, Runs, 300, 2100, 300, 0.0,
+  Measure("ylr_poweron", Rig.Class.c_str(), P, Runs, 300, 2100, 300, 0.0,
           [&](double T0) { return Arrival(*Sim, "EMOFF\r", T0); });
   Sim->Stop();
 }
@@ -130,8 +119,8 @@ void YlrPowerOn(int Runs) {
 void RofinSequence(int Runs) {
   hostkit::THost Host;
   Host.Install();
-  TLaserParams P = Defaults(eltRofin);
-  P.CfgRofin.Initialize();
+  TLaserParams P;
+  InitializeHostDefaults(P, eltRofin);
   P.CfgRofin.MainsOn = 30;
   P.CfgRofin.FaultReset = 31;
   P.CfgRofin.StandbyOn = 32;
@@ -139,7 +128,7 @@ void RofinSequence(int Runs) {
   P.CfgRofin.DelayAfterMainsOn = 200;
   P.CfgRofin.DelayAfterReset = 100;
   P.CfgRofin.DelayAfterStandby = 150;
-  Measure("rofin_seq", "TRofinLaser", P, Runs, 5, 520, 50, 0.0, [&](double T0) {
+  Measure("rofin_seq", DefaultClassName(P), P, Runs, 5, 520, 50, 0.0, [&](double T0) {
     for (const auto& E : Host.IO.Timeline()) {
       if (E.TimeMs >= T0 && E.Kind == hostkit::TIoKind::Output && E.Port == 30 && E.Value == 0.0) {
         return E.TimeMs;
