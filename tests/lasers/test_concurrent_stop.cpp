@@ -220,6 +220,7 @@ TEST_F(ConcurrentStop, EveryClassTakesAStopDuringItsLongestOperation) {
     Op.join();
     EXPECT_LT(OpEnd - std::max(StopStart, OpStart.load()), R.OpBoundMs + testing::KLateMs);
     EXPECT_LT(Stopped - StopStart, 1000.0) << "the stop itself waited";
+    EXPECT_FALSE(L->GetIsEmissionOn()) << "the stopped laser still reports emission";
     Sleep(R.Sim != nullptr ? 1500 : 700); // long enough for a cut sequence to show
     int Seen = 0; // the laser was live: it wrote or sent something since the operation began
     if (Sim) {
