@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "host/format1033.h"
 #include "protocols/ylr.h"
+#include "runtime/format1033.h"
 
 using namespace nclaser;
 

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <stdexcept>
 
-#include "host/format1033.h"
 #include "params/textbuf.h"
 #include "protocols/ylr.h"
+#include "runtime/format1033.h"
 #include "sim/table.h"
 
 namespace nclaser::sim {

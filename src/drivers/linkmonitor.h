@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <string>
 
-#include "host/thread.h"
 #include "params/params.h"
+#include "runtime/thread.h"
 
 namespace nclaser {
 

@@ -6,9 +6,7 @@
 #pragma once
 
 #include <string>
-#include <utility>
 
-#include "host/format1033.h"
 #include "host/types.h"
 
 namespace nclaser {
@@ -39,11 +37,6 @@ public:
   virtual TKdLocaleResource* GetLocale() = 0;
   // The stand-in for the debugger output (OutputDebugStringW).
   virtual void OutputDebugString(const std::string& Text) = 0;
-
-  // Formats with the invariant formatter and logs the line in colour 0.
-  template <class... A> void ShowMsgFmt(std::string_view Format, A&&... Args) {
-    ShowMsg(Format1033(Format, std::forward<A>(Args)...), clBlack);
-  }
 };
 
 extern TAppSystem* AppSys;

@@ -6,9 +6,9 @@
 #include "host/appsys.h"
 #include "host/clock.h"
 #include "host/errors.h"
-#include "host/format1033.h"
 #include "params/textbuf.h"
 #include "protocols/ylr.h"
+#include "runtime/format1033.h"
 #include "strings/messages.h"
 
 namespace nclaser {
@@ -193,7 +193,7 @@ void TIPGYLRDriver::IcmpTimeout(TIcmpClient* /*Sender*/) {
 void TIPGYLRDriver::UpdateStatusMsg(const std::string& Line) {
   const std::string P = ylr::ExtractParam(Line);
   if (FDebugMode && AppSys != nullptr) {
-    AppSys->ShowMsgFmt("IPG>>\"%s\", param=\"%s\"", Line, P);
+    AppSys->ShowMsg(Format1033("IPG>>\"%s\", param=\"%s\"", Line, P), clBlack);
   }
   const std::optional<std::uint32_t> Status = ylr::ParseStatus(P);
   if (!Status) {
@@ -201,8 +201,9 @@ void TIPGYLRDriver::UpdateStatusMsg(const std::string& Line) {
   }
   FDevStatus = *Status;
   if (FDebugMode && AppSys != nullptr) {
-    AppSys->ShowMsgFmt("IPG QCWMode=%d, AlarmBits=%8x, Status=%8x, HasAlarm=%d", FQCWMode.load(),
-                       FAlarmBits.load(), *Status, HasAlarm());
+    AppSys->ShowMsg(Format1033("IPG QCWMode=%d, AlarmBits=%8x, Status=%8x, HasAlarm=%d",
+                               FQCWMode.load(), FAlarmBits.load(), *Status, HasAlarm()),
+                    clBlack);
   }
 }
 

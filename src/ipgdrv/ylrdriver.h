@@ -18,10 +18,10 @@
 #include "drivers/linkmonitor.h"
 #include "host/comm.h"
 #include "host/sync.h"
-#include "host/thread.h"
 #include "host/types.h"
 #include "ipgdrv/ipglink.h"
 #include "params/params.h"
+#include "runtime/thread.h"
 
 namespace nclaser {
 

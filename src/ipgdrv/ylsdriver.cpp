@@ -5,9 +5,9 @@
 #include "host/appsys.h"
 #include "host/clock.h"
 #include "host/errors.h"
-#include "host/format1033.h"
 #include "params/textbuf.h"
 #include "protocols/hexdump.h"
+#include "runtime/format1033.h"
 #include "strings/messages.h"
 
 namespace nclaser {

@@ -19,11 +19,11 @@
 
 #include "drivers/linkmonitor.h"
 #include "host/sync.h"
-#include "host/thread.h"
 #include "host/types.h"
 #include "ipgdrv/ipglink.h"
 #include "params/params.h"
 #include "protocols/yls.h"
+#include "runtime/thread.h"
 
 namespace nclaser {
 

@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "host/sync.h"
-#include "host/thread.h"
 #include "lasers/fiber.h"
 #include "lasers/iothread.h"
+#include "runtime/thread.h"
 
 namespace nclaser {
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "host/sync.h"
-#include "host/thread.h"
+#include "runtime/thread.h"
 
 namespace nclaser {
 

@@ -2,9 +2,9 @@
 
 #include "host/appsys.h"
 #include "host/clock.h"
-#include "host/sametext.h"
 #include "lasers/factory.h"
 #include "lasers/ioports.h"
+#include "runtime/sametext.h"
 
 namespace nclaser {
 

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <mutex>
 
-#include "host/thread.h"
 #include "lasers/fiber.h"
+#include "runtime/thread.h"
 
 namespace nclaser {
 

@@ -4,11 +4,11 @@
 #include <functional>
 
 #include "host/appsys.h"
-#include "host/sametext.h"
 #include "lasers/factory.h"
 #include "lasers/ioports.h"
 #include "params/textbuf.h"
 #include "protocols/ylr.h"
+#include "runtime/sametext.h"
 
 namespace nclaser {
 

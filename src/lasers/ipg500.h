@@ -7,9 +7,9 @@
 #include <memory>
 #include <mutex>
 
-#include "host/thread.h"
 #include "ipgdrv/ylrdriver.h"
 #include "lasers/fiber.h"
+#include "runtime/thread.h"
 
 namespace nclaser {
 

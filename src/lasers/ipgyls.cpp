@@ -6,11 +6,11 @@
 #include "host/appsys.h"
 #include "host/clock.h"
 #include "host/errors.h"
-#include "host/format1033.h"
-#include "host/sametext.h"
 #include "lasers/factory.h"
 #include "lasers/ioports.h"
 #include "params/textbuf.h"
+#include "runtime/format1033.h"
+#include "runtime/sametext.h"
 #include "strings/messages.h"
 
 namespace nclaser {

@@ -1,9 +1,9 @@
 #include "lasers/mars.h"
 
 #include "host/appsys.h"
-#include "host/format1033.h"
 #include "lasers/factory.h"
 #include "protocols/hexdump.h"
+#include "runtime/format1033.h"
 #include "strings/messages.h"
 
 namespace nclaser {

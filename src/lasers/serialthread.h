@@ -22,8 +22,8 @@
 #include "host/clock.h"
 #include "host/comm.h"
 #include "host/sync.h"
-#include "host/thread.h"
 #include "params/params.h"
+#include "runtime/thread.h"
 
 namespace nclaser {
 

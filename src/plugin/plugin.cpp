@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "host/threadreap.h"
 #include "lasers/factory.h"
 #include "plugin/select.h"
+#include "runtime/threadreap.h"
 #include "strings/messages.h"
 
 #ifndef NCLASER_VERSION

@@ -1,6 +1,6 @@
 #include "protocols/nlight.h"
 
-#include "host/format1033.h"
+#include "runtime/format1033.h"
 
 namespace nclaser::nlight {
 

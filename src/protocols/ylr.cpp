@@ -6,7 +6,7 @@
 #include <limits>
 #include <type_traits>
 
-#include "host/format1033.h"
+#include "runtime/format1033.h"
 #include "strings/messages.h"
 
 namespace nclaser::ylr {

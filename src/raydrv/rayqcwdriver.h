@@ -22,10 +22,10 @@
 #include "drivers/linkmonitor.h"
 #include "host/comm.h"
 #include "host/sync.h"
-#include "host/thread.h"
 #include "host/types.h"
 #include "params/params.h"
 #include "protocols/raycus.h"
+#include "runtime/thread.h"
 
 namespace nclaser {
 

@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "host/sync.h"
-#include "host/thread.h"
 #include "hostkit/host.h"
 #include "lasers/iothread.h"
+#include "runtime/thread.h"
 
 namespace nclaser {
 namespace {

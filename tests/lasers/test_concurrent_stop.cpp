@@ -13,6 +13,7 @@
 #include <numeric>
 #include <set>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -107,7 +108,7 @@ TLaserParams ParamsOf(const std::string& Class, const char* Rig, const sim::TRig
     P.CfgCO2.ShutterDelay = 600;
   } else if (Class == "TSPI1000Laser") {
     P.DefParams.Model = "SPI-1000";
-  } else if (Info->ConfigMember() == "CfgIPG") {
+  } else if (std::string_view(Info->ConfigMember()) == "CfgIPG") {
     P.CfgIPG.IPGType = Class == "TIPG500Laser"    ? ltYLRNet
                        : Class == "TIPGYLSLaser"  ? ltYLSGemNet
                        : Class == "TIPG1000Laser" ? ltYLSGemHW

@@ -7,10 +7,10 @@
 #include <thread>
 #include <vector>
 
-#include "host/format1033.h"
 #include "host/sync.h"
-#include "host/thread.h"
 #include "lasers/fiber.h"
+#include "runtime/format1033.h"
+#include "runtime/thread.h"
 #include "tests/lasers/io_laser_support.h"
 
 namespace nclaser {

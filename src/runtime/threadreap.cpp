@@ -1,4 +1,4 @@
-#include "host/threadreap.h"
+#include "runtime/threadreap.h"
 
 #include <chrono>
 #include <condition_variable>

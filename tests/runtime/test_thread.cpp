@@ -6,8 +6,8 @@
 #include <thread>
 
 #include "host/clock.h"
-#include "host/thread.h"
-#include "host/threadreap.h"
+#include "runtime/thread.h"
+#include "runtime/threadreap.h"
 #include "tests/support/host_fixture.h"
 
 namespace nclaser {

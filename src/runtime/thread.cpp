@@ -1,11 +1,11 @@
-#include "host/thread.h"
+#include "runtime/thread.h"
 
 #include <chrono>
 
 #include "host/appsys.h"
 #include "host/clock.h"
 #include "host/sched.h"
-#include "host/threadreap.h"
+#include "runtime/threadreap.h"
 
 namespace nclaser {
 

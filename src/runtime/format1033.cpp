@@ -1,4 +1,4 @@
-#include "host/format1033.h"
+#include "runtime/format1033.h"
 
 #include <algorithm>
 #include <charconv>

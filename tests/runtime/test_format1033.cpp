@@ -6,8 +6,8 @@
 #include <string>
 #include <tuple>
 
-#include "host/format1033.h"
-#include "host/sametext.h"
+#include "runtime/format1033.h"
+#include "runtime/sametext.h"
 
 namespace nclaser {
 namespace {
