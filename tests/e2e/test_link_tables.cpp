@@ -239,9 +239,13 @@ using LinkPace = LinkTable<TPace>;
 
 TEST_P(LinkPace, TriesAndPollsKeepTheirPeriod) {
   const TPace& R = GetParam();
-  const TLaserParams P = Up(R.Rig, R.Tcp);
-  if (R.State != TLinkState::Up) {
-    R.State == TLinkState::Refused ? Sim->DropLink(0) : Sim->PullCable(0);
+  TLaserParams P = Up(R.Rig, R.Tcp);
+  if (R.State == TLinkState::Silent) {
+    Sim->PullCable(0);
+  } else if (R.State == TLinkState::Refused) {
+    // The simulator answers the pings; nothing listens where the laser connects.
+    (void)Utf8ToTextBuf(sim::LoopbackAddress(49), P.CfgIPG.YLR.Net.TcpHost);
+    (void)Utf8ToTextBuf(sim::LoopbackAddress(49), P.CfgIPG.YLS.Net.TcpHost);
   }
   Adopt(NewRigLaser(P));
   const auto Counted = [&] {
