@@ -187,24 +187,6 @@ TEST_F(JKEndToEnd, EmissionOffSendsTheStandbyFrameAndDestructionTheClosingFrames
   EXPECT_EQ(Sim->State(), 0);
 }
 
-// A cycle is at least one 20 ms read pause and the 5 ms sleep when the laser answers, and
-// five read pauses when it is silent: the poll never runs faster than that.
-TEST_F(JKEndToEnd, StatusPollRateHasItsUpperBound) {
-  Make();
-  ASSERT_TRUE(WaitConnected());
-  for (const bool Silent : {false, true}) {
-    Sim->SetFault(Silent ? sim::TJKFault::Silence : sim::TJKFault::None);
-    Sleep(150);
-    const int Before = Sim->CountFunction(jk::fcStatus);
-    const double T0 = NowMs();
-    Sleep(1000);
-    const double Polls = Sim->CountFunction(jk::fcStatus) - Before;
-    const double Ms = ElapsedMs(T0);
-    EXPECT_LE(Polls, Ms / (Silent ? 105.0 : 25.0) + 2) << (Silent ? "silent" : "answering");
-    EXPECT_GE(Polls, 3) << (Silent ? "silent" : "answering");
-  }
-}
-
 // Only the first frame of a read is decoded: two answers in one read still give the state,
 // and so does an answer whose first piece already holds the state byte (the 3-byte tail
 // that follows is too short to be decoded).

@@ -171,8 +171,6 @@ TEST_F(YlsEndToEnd, HostOperationsBecomeTheirCommands) {
   };
   TVariant V;
   const TRow Rows[] = {
-      {"diode current above 100", [&] { EXPECT_TRUE(Yls->SetDiodeCustom(120)); },
-       yls::Word16(10000), yls::cmdSetPumpCurrent},
       {"aiming on", [&] { Yls->SetAimingOn(true); }, yls::StructureA(0, 1), yls::cmdGuideLaser},
       {"aiming off", [&] { Yls->SetAimingOn(false); }, yls::StructureA(0, 0), yls::cmdGuideLaser},
       {"reset errors", [&] { Yls->ExecCmd("rESETeRRORS", V); }, {}, yls::cmdResetNoCritError},
@@ -232,16 +230,13 @@ TEST_F(YlsEndToEnd, EmissionOffDuringTheSequenceLeavesEmissionOff) {
   }
 }
 
-TEST_F(YlsEndToEnd, PollsStatusThenTimeCountersAboutEvery160Ms) {
+TEST_F(YlsEndToEnd, PollsTimeCountersAfterTheStatusAndItsPause) {
   Up();
   Sleep(1600);
   const auto Status = TimesOf(yls::cmdGetLaserStatus);
   const auto Time = TimesOf(yls::cmdGetTimeData);
   ASSERT_GE(Status.size(), 5U);
   ASSERT_GE(Time.size(), 4U);
-  const double Mean = (Status.back() - Status.front()) / static_cast<double>(Status.size() - 1);
-  EXPECT_GT(Mean, 115.0);
-  EXPECT_LT(Mean, 260.0);
   // Each time-counter request follows its status request after the 100 ms pause.
   for (const double T : Time) {
     const auto Before = std::upper_bound(Status.begin(), Status.end(), T);

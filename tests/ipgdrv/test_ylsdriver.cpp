@@ -8,6 +8,7 @@
 #include "host/errors.h"
 #include "ipgdrv/ylsdriver.h"
 #include "strings/messages.h"
+#include "tests/support/check_words.h"
 #include "tests/support/host_fixture.h"
 
 namespace nclaser {
@@ -133,6 +134,22 @@ TEST_F(YlsDriver, AnswersUpdateOnlyWhatTheyCarry) {
   // A failed execution is not decoded.
   Drv->AnalyzeResponse(yls::BuildAnswer(Crc, yls::cmdGetTimeData, 0x0003, TBytes(40, 0xFF)));
   EXPECT_EQ(Drv->GetWorkTimeToday(), 77U);
+}
+
+// The CRC (ARC, low byte first) of a frame built here: only the exact one is taken, not
+// one off by one either way, big-endian or complemented.
+TEST_F(YlsDriver, OnlyAnAnswerWithItsExactCrcIsTaken) {
+  Make();
+  const TBytes Good = testing::YlsFrame(yls::cmdGetTimeData, 0, TBytes(40, 0xFF));
+  const unsigned Crc = Good[48] | (Good[49] << 8U);
+  for (const unsigned C : {Crc, Crc + 1, Crc - 1, (Crc >> 8U) | (Crc << 8U), ~Crc}) {
+    TBytes F = Good;
+    F[48] = static_cast<std::uint8_t>(C);
+    F[49] = static_cast<std::uint8_t>(C >> 8U);
+    Drv->AnalyzeResponse(testing::YlsFrame(yls::cmdPowerSupply, 0, {}));
+    Drv->AnalyzeResponse(F);
+    EXPECT_EQ(Drv->GetCmdCode() == yls::cmdGetTimeData, C == Crc) << C;
+  }
 }
 
 TEST_F(YlsDriver, DebugModeLogsSizesAndErrors) {

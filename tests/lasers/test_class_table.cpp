@@ -5,6 +5,7 @@
 #include <map>
 #include <string>
 
+#include "host/io.h"
 #include "hostkit/config.h"
 #include "lasers/factory.h"
 #include "params/schema.h"
@@ -13,7 +14,30 @@
 namespace nclaser {
 namespace {
 
-class ClassTable : public testing::HostTest {};
+class ClassTable : public testing::HostTest {
+protected:
+  // The host's PWM frequency command takes the nearest integer, halves to even, on every
+  // class (Meiman carries it as a thousandth of a volt per hertz); a diode current that goes
+  // to the analog output is scaled, never rounded, and held to the maximum voltage.
+  void ExpectSetPointRules(const std::string& Class, TNcLaser& L, const TLaserParams& P) {
+    for (const auto& [Param, Want] :
+         {std::pair{2500.5, 2500.0}, {2501.5, 2502.0}, {2500.7, 2501.0}}) {
+      L.ExecuteCmd(14, Param);
+      EXPECT_NEAR(Class == "TMeimanLaser" ? Host->IO.GetDA(P.CfgMeiMan.FreqDAPort) * 1000.0
+                                          : GLaserPwmPort->GetFrequency(1),
+                  Want, 1e-9)
+          << Param;
+    }
+    // Those with no analog path: another set point, the I/O bits or the YLR driver.
+    if (Class != "TCO2Laser" && Class != "TYAGLaser" && Class != "TMeimanLaser" &&
+        Class != "TIPGYLPLaser" && Class != "TIPG500Laser") {
+      for (const auto& [Percent, Volts] : {std::pair{50.5, 4.04}, {62.7, 5.016}, {120.0, 8.0}}) {
+        L.ExecuteCmd(21, Percent);
+        EXPECT_NEAR(Host->IO.GetDA(2), Volts, 1e-9) << Percent;
+      }
+    }
+  }
+};
 
 // The host's defaults for Type with the given sub-type, and no link that could open: serial
 // port 0, TCP to a loopback address nothing listens on.
@@ -100,7 +124,9 @@ TEST_F(ClassTable, EveryClassBuildsForItsSubTypesOrRefusesWithItsText) {
         M != nullptr && M->SubType != nullptr ? M->SubType->Enum->Names.size() : 1;
     for (unsigned S = 0; S < Subs; ++S) {
       SCOPED_TRACE(C.Name + " sub-type " + std::to_string(S));
-      const TLaserParams P = Record(C.LaserType, S);
+      TLaserParams P = Record(C.LaserType, S);
+      P.DefParams.DA.DAPort = 2;
+      P.DefParams.DA.MaxVoltage = 8.0;
       const bool Default = (C.DefaultFor & SubTypeOf(P)) != 0;
       const TLaserClassInfo* D = DefaultLaserClass(P);
       EXPECT_EQ(D != nullptr && D->Name == C.Name, Default);
@@ -108,6 +134,9 @@ TEST_F(ClassTable, EveryClassBuildsForItsSubTypesOrRefusesWithItsText) {
         auto L = C.Factory(nullptr, P);
         L->RegisterAlarms();
         EXPECT_NE(L->GetAlarmID(), 0);
+        if (Default || Subs == 1) {
+          ExpectSetPointRules(C.Name, *L, P);
+        }
       } catch (const std::exception& E) {
         EXPECT_FALSE(Default) << E.what();
         EXPECT_EQ(E.what(), Refusals.count(C.Name) != 0 ? Refusals.at(C.Name) : "(builds)");

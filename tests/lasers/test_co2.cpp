@@ -172,9 +172,12 @@ TEST_F(CO2LaserTest, MissingShutterOutputIsSkippedButCtrlPortIsNot) {
 
 TEST_F(CO2LaserTest, ModeOutputsFollowTheTableWhenBothExist) {
   auto& L = Make(Params());
-  L.ExecuteCmd(17, 1);
+  // The host's command takes the nearest mode, halves to even: 0.7 is 1, 2.5 is 2.
+  L.ExecuteCmd(17, 0.7);
   EXPECT_TRUE(Host->IO.GetOutput(KMode0));
   EXPECT_FALSE(Host->IO.GetOutput(KMode1));
+  L.ExecuteCmd(17, 2.5);
+  EXPECT_EQ(L.GetLaserMode(), 2);
   L.SetLaserMode(0);
   EXPECT_FALSE(Host->IO.GetOutput(KMode0));
   EXPECT_FALSE(Host->IO.GetOutput(KMode1));

@@ -45,8 +45,6 @@ TEST_F(JKLaserTest, WithoutAPortNothingIsQueuedAndTheAnalogPathIsUsed) {
   EXPECT_EQ(Line->PortsAlive(), 0);
   EXPECT_DOUBLE_EQ(Host->IO.GetDA(0), 4.0); // 40 % of 10 V
   EXPECT_FALSE(L.SetDiodeCustom(55.5));
-  L.SetDiodeCurrent(70.0);
-  EXPECT_DOUBLE_EQ(Host->IO.GetDA(0), 7.0);
   EXPECT_EQ(L.ExecuteCmd(0x1001, 0), 0);
   EXPECT_EQ(L.ExecuteCmd(2102, 0), 100); // the base's dispatch
   L.Standby();

@@ -67,10 +67,11 @@ TEST_F(YLPLaserTest, DiodeCurrentIsWrittenAsTheHighFourBitsWithALatchPulseNotAnA
     double Value;
     Strs Bits;
   } Rows[] = {
-      {3, {"out18=0", "out17=0", "out16=0", "out15=1"}},   // below 6.3 %: 6.3 %, 17 = 0001 0001
-      {100, {"out18=1", "out17=1", "out16=1", "out15=1"}}, // 255
-      {60, {"out18=1", "out17=0", "out16=0", "out15=1"}},  // 153 = 1001 1001
-      {40, {"out18=0", "out17=1", "out16=1", "out15=0"}},  // 102 = 0110 0110
+      {3, {"out18=0", "out17=0", "out16=0", "out15=1"}},     // below 6.3 %: 6.3 %, 17 = 0001 0001
+      {100, {"out18=1", "out17=1", "out16=1", "out15=1"}},   // 255
+      {60, {"out18=1", "out17=0", "out16=0", "out15=1"}},    // 153 = 1001 1001
+      {49.88, {"out18=1", "out17=0", "out16=0", "out15=0"}}, // 127.2 rounded up to 128
+      {40, {"out18=0", "out17=1", "out16=1", "out15=0"}},    // 102 = 0110 0110
   };
   for (const auto& R : Rows) {
     Strs Want = R.Bits;

@@ -81,8 +81,6 @@ TEST(MarsCodec, TextsAndAnswers) {
               {mars::PowerCmd(1000.0, 50.0), "OUT=138800000000\r\n"},
               {mars::PowerCmd(10.0, 100.0), "OUT=006400000000\r\n"},
               {mars::PowerCmd(1000.0, 0.5), "OUT=003200000000\r\n"},
-              {mars::PowerCmd(10.0, 2.5), "OUT=000200000000\r\n"},
-              {mars::PowerCmd(10.0, 3.5), "OUT=000400000000\r\n"},
               {mars::PowerCmd(100.0, 0.05), "OUT=000000000000\r\n"},
               {mars::PowerCmd(6553.5, 100.0), "OUT=FFFF00000000\r\n"},
               {mars::PowerCmd(1000.0, 120.0), "OUT=2EE000000000\r\n"},

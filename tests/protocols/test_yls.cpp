@@ -34,9 +34,6 @@ TEST(YLSCodec, ByteExamples) {
       {"emission on data", yls::Word16(yls::EmissionOnValue), {0x55, 0x01}},
       {"pump current 45.678", yls::Word16(*yls::PumpCurrentValue(45.678)), {0xd8, 0x11}},
       {"pump current 100", yls::Word16(*yls::PumpCurrentValue(100.0)), {0x10, 0x27}},
-      // Hundredths, halves to even: 12.5 -> 12, 37.5 -> 38.
-      {"pump current 0.125", yls::Word16(*yls::PumpCurrentValue(0.125)), {12, 0}},
-      {"pump current 0.375", yls::Word16(*yls::PumpCurrentValue(0.375)), {38, 0}},
       {"guide laser on", yls::StructureA(0, 1), {0x00, 0x00, 0x01, 0x00}},
       {"guide laser off", yls::StructureA(0, 0), {0x00, 0x00, 0x00, 0x00}},
       {"output power", yls::Word32(0x01020304), {0x04, 0x03, 0x02, 0x01}},

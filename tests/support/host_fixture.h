@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 
@@ -22,6 +23,19 @@ inline bool Until(const std::function<bool()>& Pred, int TimeoutMs = 2000) {
     Sleep(5);
   }
   return true;
+}
+
+// Counts Counted() over a while after a settling pause: it grows no faster than once per
+// PeriodMs (sleeps end late, never early), and not four times slower (a loaded machine).
+inline void ExpectPace(const std::function<int()>& Counted, double PeriodMs, int SettleMs = 250) {
+  Sleep(SettleMs);
+  const int Before = Counted();
+  const double T0 = NowMs();
+  Sleep(static_cast<int>(std::max(1000.0, 10 * PeriodMs)));
+  const double Ms = ElapsedMs(T0);
+  const int N = Counted() - Before;
+  EXPECT_LE(N, Ms / PeriodMs + 2) << "faster than every " << PeriodMs << " ms";
+  EXPECT_GE(N, Ms / (4 * PeriodMs) - 1) << "slower than every " << 4 * PeriodMs << " ms";
 }
 
 class HostTest : public ::testing::Test {
