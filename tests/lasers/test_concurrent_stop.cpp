@@ -152,6 +152,7 @@ const std::vector<TRow>& Rows() {
       {"TIPGYLPLaser", nullptr, EmissionOn, 0, Emission, 100, {}},
       // The serial makes: commands queued for their thread, NLight's waits in EmissionOn.
       {"TNLightLaser", "nlight", EmissionOn, 1400, Emission, 100, Starts({"set enable 1", "set syson 1"})},
+      {"TNLightLaser", "nlight", EmissionOn, 3250, Emission, 100, Starts({"set enable 1"})}, // its last wait
       {"TCASLaser", "cas", EmissionOn, 0, Emission, 100, Starts({"EMIS:1"})},
       {"TQingHuaLaser", "qinghua", LaserOn, 0, Laser, 100, Starts({"w60 1"})},
       {"TMarsLaser", "mars", EmissionOn, 0, Emission, 100, Starts({"ENABLE=1FF"})},
@@ -274,15 +275,16 @@ TEST_F(ConcurrentStop, EveryClassTakesAStopDuringItsLongestOperation) {
 // ---- The emission flag: on after the switch-on, off after the switch-off, and a laser
 // switched off and on again sends what a fresh one's LaserOn sends, no emission with it.
 
-// How a class's emission shows. ByLaserOn: the make's emission is LaserOn's (switched with
-// LaserOn and LaserOff). Reports: GetIsEmissionOn follows it (some makes never report it).
-// FromStatus: the flag is the laser's answer, so it may lag the switch by a poll. Port: the
-// output that switches it; 0: the wire, as the concurrent-stop row's On tells. The optical
-// valley laser's emission and laser-on share the control output: it counts as switched by
-// LaserOn.
+// How a class's emission shows. By: what switches it: EmissionOn (and LaserOn does not),
+// LaserOn (and LaserOff off), or both (LaserOn switches it on as well). Reports: GetIsEmissionOn
+// follows it (some makes never report it). FromStatus: the flag is the laser's answer, so it may
+// lag the switch by a poll. Port: the output that switches it; 0: the wire, as the concurrent-stop
+// row's On tells. The optical valley laser's emission and laser-on share the control output: it
+// counts as switched by LaserOn.
+enum TBy { ByEmission, ByLaser, ByBoth };
 struct TFlagRow {
   const char* Class;
-  bool ByLaserOn;
+  TBy By;
   bool Reports;
   bool FromStatus;
   int Port;
@@ -293,17 +295,17 @@ void PrintTo(const TFlagRow& F, std::ostream* Os) {
 
 // clang-format off
 const std::vector<TFlagRow> KFlagRows = {
-    {"TDefaultLaser", false, true, false, 3},   {"TRofinLaser", false, true, false, 32},
-    {"TIPG1000Laser", false, true, false, 8},   {"TCO2Laser", false, true, false, 10},
-    {"TYAGLaser", true, false, false, 3},       {"TMaxLaser", false, true, false, 3},
-    {"TLPINGLaser", true, false, false, 3},     {"TOpticalValleyLaser", true, false, false, 3},
-    {"TMeimanLaser", true, true, false, 3},     {"TIPGYLPLaser", false, true, false, 12},
-    {"TNLightLaser", false, true, false, 0},    {"TCASLaser", false, true, false, 0},
-    {"TQingHuaLaser", true, false, false, 0},   {"TMarsLaser", false, true, false, 0},
-    {"TJKLaser", false, true, true, 0},         {"TRaycusLaser", false, true, false, 0},
-    {"TRayQCWLaser", false, true, false, 3},    {"TSPILaser", false, true, false, 0},
-    {"TSPI1000Laser", false, true, false, 0},   {"TIPG500Laser", false, true, false, 0},
-    {"TIPGYLSLaser", false, true, true, 0},
+    {"TDefaultLaser", ByEmission, true, false, 3},     {"TRofinLaser", ByEmission, true, false, 32},
+    {"TIPG1000Laser", ByEmission, true, false, 8},     {"TCO2Laser", ByEmission, true, false, 10},
+    {"TYAGLaser", ByLaser, false, false, 3},           {"TMaxLaser", ByEmission, true, false, 3},
+    {"TLPINGLaser", ByLaser, false, false, 3},         {"TOpticalValleyLaser", ByLaser, false, false, 3},
+    {"TMeimanLaser", ByLaser, true, false, 3},         {"TIPGYLPLaser", ByEmission, true, false, 12},
+    {"TNLightLaser", ByEmission, true, false, 0},      {"TCASLaser", ByBoth, true, false, 0},
+    {"TQingHuaLaser", ByLaser, false, false, 0},       {"TMarsLaser", ByEmission, true, false, 0},
+    {"TJKLaser", ByEmission, true, true, 0},           {"TRaycusLaser", ByEmission, true, false, 0},
+    {"TRayQCWLaser", ByEmission, true, false, 3},      {"TSPILaser", ByEmission, true, false, 0},
+    {"TSPI1000Laser", ByEmission, true, false, 0},     {"TIPG500Laser", ByEmission, true, false, 0},
+    {"TIPGYLSLaser", ByEmission, true, true, 0},
 };
 // clang-format on
 
@@ -349,7 +351,7 @@ TEST_P(EmissionFlag, FollowsTheSwitchAndTheNextLaserOnSendsNoEmission) {
   TNcLaserPtr L = Start(R, sim::LoopbackAddress(34));
   const TSent First = LaserOn(*L, R);
   double T1 = NowMs();
-  if (!F.ByLaserOn) {
+  if (F.By != ByLaser) {
     L->EmissionOn();
   } else {
     T1 -= 1000.0; // the LaserOn above was the switch-on
@@ -364,7 +366,7 @@ TEST_P(EmissionFlag, FollowsTheSwitchAndTheNextLaserOnSendsNoEmission) {
   } else {
     EXPECT_FALSE(L->GetIsEmissionOn());
   }
-  F.ByLaserOn ? L->LaserOff() : L->EmissionOff();
+  F.By == ByLaser ? L->LaserOff() : L->EmissionOff();
   if (F.FromStatus) {
     EXPECT_TRUE(testing::Until([&] { return !L->GetIsEmissionOn(); }, 2000));
   } else {
@@ -373,7 +375,7 @@ TEST_P(EmissionFlag, FollowsTheSwitchAndTheNextLaserOnSendsNoEmission) {
   L->LaserOff();
   Sleep(Sim ? 300 : 50);
   const TSent Again = LaserOn(*L, R);
-  if (!F.ByLaserOn && !First.Flag) { // a LaserOn from off is no emission switch-on here
+  if (F.By == ByEmission) { // a LaserOn from off is no emission switch-on here
     const std::string Up = "out" + std::to_string(F.Port) + "=1";
     EXPECT_EQ(
         F.Port == 0 ? First.SwitchOns : std::count(First.Raised.begin(), First.Raised.end(), Up), 0)
