@@ -321,6 +321,7 @@ struct TSent {
   std::vector<std::string> Raised;
   int SwitchOns = 0;
   bool Flag = false; // GetIsEmissionOn afterwards
+  double At = 0.0;   // when it was called
 };
 
 class EmissionFlag : public RigLaserTest, public ::testing::WithParamInterface<TFlagRow> {
@@ -330,6 +331,7 @@ protected:
     L.LaserOn();
     Sleep(Sim ? 1000 : 100); // QingHua pauses 200 ms after each command
     TSent Out;
+    Out.At = T0;
     for (const auto& E : Host->IO.Timeline()) {
       if (E.Kind == hostkit::TIoKind::Output && E.Changed && E.Value != 0.0 && E.TimeMs >= T0) {
         Out.Raised.push_back(hostkit::ToString(E));
@@ -352,11 +354,9 @@ TEST_P(EmissionFlag, FollowsTheSwitchAndTheNextLaserOnSendsNoEmission) {
   const TRow& R = RowOf(F.Class);
   TNcLaserPtr L = Start(R, sim::LoopbackAddress(34));
   const TSent First = LaserOn(*L, R);
-  double T1 = NowMs();
+  const double T1 = F.By == ByLaser ? First.At : NowMs(); // since the switch-on
   if (F.By != ByLaser) {
     L->EmissionOn();
-  } else {
-    T1 -= 1000.0; // the LaserOn above was the switch-on
   }
   if (F.Port != 0) {
     ASSERT_TRUE(Host->IO.WaitOutput(F.Port, true, 3000)) << "out" << F.Port << " never rose";
