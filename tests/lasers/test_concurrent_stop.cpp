@@ -329,7 +329,10 @@ protected:
   TSent LaserOn(TNcLaser& L, const TRow& R) {
     const double T0 = NowMs();
     L.LaserOn();
-    Sleep(Sim ? 1000 : 100); // QingHua pauses 200 ms after each command
+    Sleep(Sim ? 600 : 100);
+    if (Sim) { // a loaded machine or QingHua's 200 ms pace per command may hold it back
+      testing::Until([&] { return SwitchOnsSince(R, T0) > 0; }, 1500);
+    }
     TSent Out;
     Out.At = T0;
     for (const auto& E : Host->IO.Timeline()) {
