@@ -708,11 +708,15 @@ TEST_P(IPG500CutTest, NothingOfThePowerOnFollowsTheCallAndItWorksAgain) {
     EXPECT_TRUE(std::all_of(After.begin(), After.end(), [](const auto& X) { return X == "STA"; }))
         << "sent after the call: " << ::testing::PrintToString(After);
   }
+  if (C.By == 'E') { // LaserOff leaves the emission the laser reports as it is
+    EXPECT_FALSE(Laser->GetIsEmissionOn());
+  }
   if (C.By == 'D') {
     Build();
   }
   Laser->EmissionOn();
   EXPECT_TRUE(PowerOnRuns(*Sim));
+  EXPECT_TRUE(Until([&] { return Laser->GetIsEmissionOn(); }, 2000));
 }
 
 INSTANTIATE_TEST_SUITE_P(Cuts, IPG500CutTest,
@@ -725,7 +729,9 @@ INSTANTIATE_TEST_SUITE_P(Cuts, IPG500CutTest,
                                            TYlrCut{"DestroyInPulse", "", 0, 600, 'D'},
                                            TYlrCut{"DestroyInSwitchOn", "DEABC", 1, 0, 'D'},
                                            TYlrCut{"LaserOffInPulse", "", 0, 600, 'L'},
-                                           TYlrCut{"LaserOffBeforeAiming", "EMON", 2, 100, 'L'}),
+                                           TYlrCut{"LaserOffBeforeAiming", "EMON", 2, 100, 'L'},
+                                           TYlrCut{"LaserOffBeforeCurrent", "ABN", 1, 100, 'L'},
+                                           TYlrCut{"DestroyBeforeCurrent", "ABN", 1, 100, 'D'}),
                          [](const auto& I) { return std::string(I.param.Name); });
 
 // A laser that answers pings but whose port drops every handshake: each connect attempt

@@ -217,18 +217,55 @@ TEST_F(YlsEndToEnd, RobotModeRefusesEmission) {
   EXPECT_TRUE(Yls->GetEmissionOnFlag());
 }
 
-TEST_F(YlsEndToEnd, EmissionOffDuringTheSequenceLeavesEmissionOff) {
+// Where a call cuts the emission sequence short: after which request of it reached the
+// laser, and how much later. The sequence: power supply, 1000 ms; modulation control,
+// 100 ms; emission, 100 ms (its last pause); the pump current.
+struct TYlsCut {
+  const char* Name;
+  std::uint16_t After;
+  int ThenMs;
+  char By; // 'E' EmissionOff, 'L' LaserOff, 'D' Destroy
+};
+void PrintTo(const TYlsCut& C, std::ostream* Os) {
+  *Os << C.Name;
+}
+
+class YlsCutTest : public YlsEndToEnd, public ::testing::WithParamInterface<TYlsCut> {};
+
+TEST_P(YlsCutTest, NothingOfTheSequenceFollowsTheCallAndEmissionWorksAgain) {
+  const TYlsCut& C = GetParam();
   Up();
   std::thread On([&] { Yls->EmissionOn(); });
-  Sleep(300); // inside the power-supply pause
-  Yls->EmissionOff();
+  EXPECT_TRUE(WaitCode(C.After, 2000));
+  Sleep(C.ThenMs);
+  const double TCall = NowMs();
+  C.By == 'D' ? Laser.reset() : C.By == 'L' ? Yls->LaserOff() : Yls->EmissionOff();
+  const double TBack = NowMs();
   On.join();
-  Sleep(200);
-  EXPECT_FALSE(Model([](TYLSModel& M) { return M.Emission(); }));
-  for (const auto& F : Actions()) {
-    EXPECT_FALSE(CodeOf(F) == yls::cmdEmission && Value16(F) != 0);
+  EXPECT_LT(TBack - TCall, 300.0); // its own emission-off exchange
+  Sleep(400);
+  for (const auto& R : CommandRequests(Sim->Requests())) { // the polls go on, nothing else
+    const bool Off = CodeOf(R.Bytes) == yls::cmdEmission && Value16(R.Bytes) == 0;
+    EXPECT_TRUE(R.TimeMs < TBack || Off) << sim::HexText(R.Bytes) << " " << R.TimeMs - TBack;
   }
+  EXPECT_FALSE(Model([](TYLSModel& M) { return M.Emission(); }));
+  if (C.By == 'D') {
+    Build();
+  }
+  EXPECT_FALSE(Yls->GetIsEmissionOn());
+  Yls->EmissionOn();
+  EXPECT_TRUE(Until([&] { return Yls->GetIsEmissionOn(); }, 2000));
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Cuts, YlsCutTest,
+    ::testing::Values(TYlsCut{"InPowerSupplyPause", yls::cmdPowerSupply, 300, 'E'},
+                      TYlsCut{"InControlPause", yls::cmdModulationCtrl, 30, 'E'},
+                      TYlsCut{"InEmissionPause", yls::cmdEmission, 30, 'E'},
+                      TYlsCut{"LaserOffInPowerSupplyPause", yls::cmdPowerSupply, 300, 'L'},
+                      TYlsCut{"DestroyInControlPause", yls::cmdModulationCtrl, 30, 'D'},
+                      TYlsCut{"DestroyInEmissionPause", yls::cmdEmission, 30, 'D'}),
+    [](const auto& I) { return std::string(I.param.Name); });
 
 TEST_F(YlsEndToEnd, PollsTimeCountersAfterTheStatusAndItsPause) {
   Up();

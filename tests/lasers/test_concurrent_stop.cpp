@@ -13,7 +13,6 @@
 #include <numeric>
 #include <set>
 #include <string>
-#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -108,14 +107,14 @@ TLaserParams ParamsOf(const std::string& Class, const char* Rig, const sim::TRig
     P.CfgCO2.ShutterDelay = 600;
   } else if (Class == "TSPI1000Laser") {
     P.DefParams.Model = "SPI-1000";
-  } else if (std::string_view(Info->ConfigMember()) == "CfgIPG") {
+  } else if (std::string(Info->ConfigMember()) == "CfgIPG") {
     P.CfgIPG.IPGType = Class == "TIPG500Laser"    ? ltYLRNet
                        : Class == "TIPGYLSLaser"  ? ltYLSGemNet
                        : Class == "TIPG1000Laser" ? ltYLSGemHW
                                                   : ltYLP;
     P.CfgIPG.PowerCtrlPort = 4; // the YLR's EmissionOn starts its power-on thread
     P.CfgIPG.MaxCurrent = 100.0;
-    P.CfgIPG.YLS.Wire = {.EmissionStatusPort = 5,
+    P.CfgIPG.YLS.Wire = {.EmissionStatusPort = KNoInput, // the program start is the emission
                          .LaserOnPort = 6,
                          .LaserRequestPort = 7,
                          .ProgramStartPort = 8,
@@ -153,6 +152,7 @@ const std::vector<TRow>& Rows() {
       {"TIPGYLPLaser", nullptr, EmissionOn, 0, Emission, 100, {}},
       // The serial makes: commands queued for their thread, NLight's waits in EmissionOn.
       {"TNLightLaser", "nlight", EmissionOn, 1400, Emission, 100, Starts({"set enable 1", "set syson 1"})},
+      {"TNLightLaser", "nlight", EmissionOn, 3250, Emission, 100, Starts({"set enable 1"})}, // its last wait
       {"TCASLaser", "cas", EmissionOn, 0, Emission, 100, Starts({"EMIS:1"})},
       {"TQingHuaLaser", "qinghua", LaserOn, 0, Laser, 100, Starts({"w60 1"})},
       {"TMarsLaser", "mars", EmissionOn, 0, Emission, 100, Starts({"ENABLE=1FF"})},
@@ -170,25 +170,19 @@ const std::vector<TRow>& Rows() {
 }
 // clang-format on
 
-class ConcurrentStop : public testing::HostTest {};
-
-TEST_F(ConcurrentStop, EveryClassTakesAStopDuringItsLongestOperation) {
-  std::vector<int> Inputs(KNoInput);
-  std::iota(Inputs.begin(), Inputs.end(), 0);
-  Host->IO.SetInputsExist(Inputs);
-  std::set<std::string> Covered;
-  for (const TRow& R : Rows()) {
-    SCOPED_TRACE(R.Class);
-    const TLaserClassInfo* Info = FindLaserClass(R.Class);
-    ASSERT_NE(Info, nullptr);
-    Covered.insert(R.Class);
-    std::unique_ptr<sim::TSimEndpoint> Sim;
+// Row R's laser on a fresh host: against its rig's simulator (on a pty, or over TCP at
+// Address) or on the machine I/O, every input but one present.
+class RigLaserTest : public testing::HostTest {
+protected:
+  TNcLaserPtr Start(const TRow& R, const std::string& Address) {
+    std::vector<int> Inputs(KNoInput);
+    std::iota(Inputs.begin(), Inputs.end(), 0);
+    Host->IO.SetInputsExist(Inputs);
     sim::TRigLink Link;
     const sim::TSimRig* Rig = R.Sim != nullptr ? sim::FindRig(R.Sim) : nullptr;
     const bool Tcp = Rig != nullptr && !sim::RigFamily(*Rig).TcpAddress.empty(); // ylr, yls
     if (Rig != nullptr) {
-      Sim = sim::StartRig(*Rig, Tcp,
-                          Tcp ? sim::LoopbackAddress(33, static_cast<int>(Covered.size())) : "");
+      Sim = sim::StartRig(*Rig, Tcp, Tcp ? Address : "");
       Link = sim::LinkTo(*Sim);
       if (!Tcp) {
         Host->SerialPorts->Set(1, Sim->DevicePath());
@@ -197,10 +191,39 @@ TEST_F(ConcurrentStop, EveryClassTakesAStopDuringItsLongestOperation) {
                                                               [S = Sim.get()] { return S; });
       CommFactory = Host->Comm.get();
     }
-    TNcLaserPtr L = Info->Factory(nullptr, ParamsOf(R.Class, R.Sim, Link));
+    TNcLaserPtr L = FindLaserClass(R.Class)->Factory(nullptr, ParamsOf(R.Class, R.Sim, Link));
     if (Sim) {
-      // The link is up and the start-up traffic is over before the operation begins.
-      Sleep(Tcp ? 1000 : 600);
+      Sleep(Tcp ? 1000 : 600); // the link is up and the start-up traffic is over
+    }
+    return L;
+  }
+  void TearDown() override {
+    if (Sim) {
+      Sim->Stop();
+    }
+    testing::HostTest::TearDown();
+  }
+  std::unique_ptr<sim::TSimEndpoint> Sim;
+};
+
+std::set<std::string> AllClasses() {
+  std::set<std::string> All;
+  for (const auto& C : LaserClasses()) {
+    All.insert(C.Name);
+  }
+  return All;
+}
+
+class ConcurrentStop : public RigLaserTest {};
+
+TEST_F(ConcurrentStop, EveryClassTakesAStopDuringItsLongestOperation) {
+  std::set<std::string> Covered;
+  for (const TRow& R : Rows()) {
+    SCOPED_TRACE(R.Class);
+    ASSERT_NE(FindLaserClass(R.Class), nullptr);
+    Covered.insert(R.Class);
+    TNcLaserPtr L = Start(R, sim::LoopbackAddress(33)); // of this process: runs never meet
+    if (Sim) {
       Sim->SetDelay(R.SimDelayMs);
     }
     std::atomic<double> OpStart{0.0};
@@ -242,14 +265,142 @@ TEST_F(ConcurrentStop, EveryClassTakesAStopDuringItsLongestOperation) {
     L.reset();
     if (Sim) {
       Sim->Stop();
+      Sim.reset();
     }
     Host->IO.ClearTimeline();
   }
-  std::set<std::string> All;
-  for (const auto& C : LaserClasses()) {
-    All.insert(C.Name);
+  EXPECT_EQ(Covered, AllClasses());
+}
+
+// ---- The emission flag: on after the switch-on, off after the switch-off, and a laser
+// switched off and on again sends what a fresh one's LaserOn sends, no emission with it.
+
+// How a class's emission shows. By: what switches it: EmissionOn (and LaserOn does not),
+// LaserOn (and LaserOff off), or both (LaserOn switches it on as well). Reports:
+// GetIsEmissionOn follows it (some makes never report it). FromStatus: the flag is the
+// laser's answer, so it may lag the switch by a poll (the standard SPI laser's EmissionOff
+// sends nothing: while the laser still emits, its next status brings the flag back). Port:
+// the output that switches it; 0: the wire, as the concurrent-stop row's On tells. The
+// optical valley laser's emission and laser-on share the control output: it counts as
+// switched by LaserOn.
+enum TBy { ByEmission, ByLaser, ByBoth };
+struct TFlagRow {
+  const char* Class;
+  TBy By;
+  bool Reports;
+  bool FromStatus;
+  int Port;
+};
+void PrintTo(const TFlagRow& F, std::ostream* Os) {
+  *Os << F.Class;
+}
+
+// clang-format off
+const std::vector<TFlagRow> KFlagRows = {
+    {"TDefaultLaser", ByEmission, true, false, 3},     {"TRofinLaser", ByEmission, true, false, 32},
+    {"TIPG1000Laser", ByEmission, true, false, 8},     {"TCO2Laser", ByEmission, true, false, 10},
+    {"TYAGLaser", ByLaser, false, false, 3},           {"TMaxLaser", ByEmission, true, false, 3},
+    {"TLPINGLaser", ByLaser, false, false, 3},         {"TOpticalValleyLaser", ByLaser, false, false, 3},
+    {"TMeimanLaser", ByLaser, true, false, 3},         {"TIPGYLPLaser", ByEmission, true, false, 12},
+    {"TNLightLaser", ByEmission, true, false, 0},      {"TCASLaser", ByBoth, true, false, 0},
+    {"TQingHuaLaser", ByLaser, false, false, 0},       {"TMarsLaser", ByEmission, true, false, 0},
+    {"TJKLaser", ByEmission, true, true, 0},           {"TRaycusLaser", ByEmission, true, false, 0},
+    {"TRayQCWLaser", ByEmission, true, false, 3},      {"TSPILaser", ByEmission, true, true, 0},  
+    {"TSPI1000Laser", ByEmission, true, false, 0},     {"TIPG500Laser", ByEmission, true, false, 0},
+    {"TIPGYLSLaser", ByEmission, true, true, 0},
+};
+// clang-format on
+
+const TRow& RowOf(const std::string& Class) {
+  return *std::find_if(Rows().begin(), Rows().end(),
+                       [&](const TRow& R) { return R.Class == Class; });
+}
+
+// What a LaserOn sent: the outputs it raised and its switch-on requests on the wire.
+struct TSent {
+  std::vector<std::string> Raised;
+  int SwitchOns = 0;
+  bool Flag = false; // GetIsEmissionOn afterwards
+  double At = 0.0;   // when it was called
+};
+
+class EmissionFlag : public RigLaserTest, public ::testing::WithParamInterface<TFlagRow> {
+protected:
+  TSent LaserOn(TNcLaser& L, const TRow& R) {
+    const double T0 = NowMs();
+    L.LaserOn();
+    Sleep(Sim ? 600 : 100);
+    if (Sim) { // a loaded machine or QingHua's 200 ms pace per command may hold it back
+      testing::Until([&] { return SwitchOnsSince(R, T0) > 0; }, 1500);
+    }
+    TSent Out;
+    Out.At = T0;
+    for (const auto& E : Host->IO.Timeline()) {
+      if (E.Kind == hostkit::TIoKind::Output && E.Changed && E.Value != 0.0 && E.TimeMs >= T0) {
+        Out.Raised.push_back(hostkit::ToString(E));
+      }
+    }
+    Out.SwitchOns = Sim ? SwitchOnsSince(R, T0) : 0;
+    Out.Flag = L.GetIsEmissionOn();
+    return Out;
   }
-  EXPECT_EQ(Covered, All);
+  int SwitchOnsSince(const TRow& R, double T0) const {
+    const auto Q = Sim->Requests();
+    return static_cast<int>(std::count_if(Q.begin(), Q.end(), [&](const sim::TSimRequest& X) {
+      return X.TimeMs >= T0 && R.On(std::string(X.Bytes.begin(), X.Bytes.end()));
+    }));
+  }
+};
+
+TEST_P(EmissionFlag, FollowsTheSwitchAndTheNextLaserOnSendsNoEmission) {
+  const TFlagRow& F = GetParam();
+  const TRow& R = RowOf(F.Class);
+  TNcLaserPtr L = Start(R, sim::LoopbackAddress(34));
+  const TSent First = LaserOn(*L, R);
+  const double T1 = F.By == ByLaser ? First.At : NowMs(); // since the switch-on
+  if (F.By != ByLaser) {
+    L->EmissionOn();
+  }
+  if (F.Port != 0) {
+    ASSERT_TRUE(Host->IO.WaitOutput(F.Port, true, 3000)) << "out" << F.Port << " never rose";
+  } else {
+    ASSERT_TRUE(testing::Until([&] { return SwitchOnsSince(R, T1) > 0; }, 3000)) << "not sent";
+  }
+  if (F.Reports) {
+    EXPECT_TRUE(testing::Until([&] { return L->GetIsEmissionOn(); }, 3000));
+  } else {
+    EXPECT_FALSE(L->GetIsEmissionOn());
+  }
+  F.By == ByLaser ? L->LaserOff() : L->EmissionOff();
+  if (F.FromStatus) {
+    EXPECT_TRUE(testing::Until([&] { return !L->GetIsEmissionOn(); }, 2000));
+  } else {
+    EXPECT_FALSE(L->GetIsEmissionOn()) << "still reported after the switch-off returned";
+  }
+  L->LaserOff();
+  Sleep(Sim ? 500 : 50);
+  const TSent Again = LaserOn(*L, R);
+  if (F.By == ByEmission) { // a LaserOn from off is no emission switch-on here
+    const std::string Up = "out" + std::to_string(F.Port) + "=1";
+    EXPECT_EQ(
+        F.Port == 0 ? First.SwitchOns : std::count(First.Raised.begin(), First.Raised.end(), Up), 0)
+        << "LaserOn switched on";
+  }
+  EXPECT_EQ(Again.Raised, First.Raised);
+  EXPECT_EQ(Again.SwitchOns, First.SwitchOns) << "switch-on requests of the LaserOn";
+  EXPECT_TRUE(F.FromStatus || Again.Flag == First.Flag) << "the emission flag after LaserOn";
+}
+
+INSTANTIATE_TEST_SUITE_P(Classes, EmissionFlag, ::testing::ValuesIn(KFlagRows),
+                         [](const auto& I) { return std::string(I.param.Class); });
+
+TEST(EmissionFlagTable, EveryClassHasARow) {
+  std::set<std::string> Covered;
+  for (const TFlagRow& F : KFlagRows) {
+    Covered.insert(F.Class);
+  }
+  EXPECT_EQ(Covered, AllClasses());
+  EXPECT_EQ(Covered.size(), KFlagRows.size());
 }
 
 } // namespace

@@ -165,6 +165,7 @@ class IPG1000CutTest : public IPG1000LaserTest, public ::testing::WithParamInter
 
 TEST_P(IPG1000CutTest, NothingOfThePowerOnFollowsTheCallAndItWorksAgain) {
   const TYlsCut& C = GetParam();
+  Host->IO.SetInputsExist({}); // no status input: the program start is the emission
   auto L = NewLaser<TIPG1000Laser>(nullptr, Params(C.Wiring));
   const double T0 = NowMs();
   L->EmissionOn(); // the laser request is low: the power-on thread runs
@@ -199,8 +200,10 @@ TEST_P(IPG1000CutTest, NothingOfThePowerOnFollowsTheCallAndItWorksAgain) {
   if (!L) {
     L = NewLaser<TIPG1000Laser>(nullptr, Params(C.Wiring));
   }
+  EXPECT_FALSE(L->GetIsEmissionOn());
   L->PowerOn();
   EXPECT_TRUE(Host->IO.WaitOutput(KStart, true, 3000));
+  EXPECT_TRUE(L->GetIsEmissionOn());
 }
 
 INSTANTIATE_TEST_SUITE_P(
