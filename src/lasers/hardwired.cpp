@@ -300,6 +300,10 @@ void TRofinLaser::Destroy() {
 }
 
 void TRofinLaser::LaserOn() {
+  {
+    std::lock_guard<std::mutex> L(FEmissionLock);
+    FSwitchedOff = false;
+  }
   TFiberLaser::LaserOn();
   ioport::SetOutput(FCfgRofin.GatePort, true);
 }
@@ -309,6 +313,7 @@ void TRofinLaser::LaserOff() {
     // A laser switched off takes no further step of its sequence.
     std::lock_guard<std::mutex> L(FEmissionLock);
     FSequence.Halt();
+    FSwitchedOff = true;
   }
   TFiberLaser::LaserOff();
   ioport::SetOutput(FCfgRofin.GatePort, false);
@@ -316,6 +321,7 @@ void TRofinLaser::LaserOff() {
 
 void TRofinLaser::EmissionOn() {
   std::lock_guard<std::mutex> L(FEmissionLock);
+  FSwitchedOff = false;
   TFiberLaser::EmissionOn();
   const TRofinLaserParam Cfg = FCfgRofin;
   FSequence.Start(FPowerOnThreadLock, FPowerOnSemaphore, [&](TNcIOThread& T) {
@@ -363,7 +369,8 @@ void TRofinLaser::UpdateAlarms() {
     // Not while EmissionOn or EmissionOff runs: EmissionOff drops standby before it takes
     // the completion signal, and must not see it raised again. The next poll catches up.
     std::unique_lock<std::mutex> L(FEmissionLock, std::try_to_lock);
-    if (L.owns_lock() && GetIsEmissionOn() && !ioport::GetOutput(FCfgRofin.StandbyOn)) {
+    if (L.owns_lock() && !FSwitchedOff && GetIsEmissionOn() &&
+        !ioport::GetOutput(FCfgRofin.StandbyOn)) {
       ioport::SetOutput(FCfgRofin.StandbyOn, true);
     }
   }

@@ -126,6 +126,9 @@ private:
   // Serialises EmissionOn, EmissionOff and UpdateAlarms' return to standby.
   std::mutex FEmissionLock;
   TPowerOnSequence FSequence;
+  // LaserOff came after the last LaserOn or EmissionOn: standby does not come back by
+  // itself when an alarm clears. Guarded by FEmissionLock.
+  bool FSwitchedOff = false;
 };
 
 } // namespace nclaser
