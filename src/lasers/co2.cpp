@@ -54,6 +54,7 @@ void TCO2Laser::SetPwmRatio(double Ratio) {
 }
 
 void TCO2Laser::LaserOn() {
+  const auto Switch = SwitchCall();
   if (GLaserPwmPort != nullptr) {
     GLaserPwmPort->SetPwmOn(1, true);
   }
@@ -66,6 +67,7 @@ void TCO2Laser::LaserOff() {
   if (!FConstructed) {
     return;
   }
+  const auto Switch = SwitchCall();
   ioport::SetOutput(FCfgLaserDef.CtrlPort, false);
   // The PWM keeps running; the laser idles at the minimum ratio.
   if (GLaserPwmPort != nullptr) {
@@ -75,6 +77,7 @@ void TCO2Laser::LaserOff() {
 }
 
 void TCO2Laser::EmissionOn() {
+  const auto Switch = SwitchCall();
   TNcLaser::EmissionOn();
   if (ioport::OutputExists(FCfgCO2.ShutterPort)) {
     ioport::SetOutput(FCfgCO2.ShutterPort, true);
@@ -86,6 +89,7 @@ void TCO2Laser::EmissionOn() {
 }
 
 void TCO2Laser::EmissionOff() {
+  const auto Switch = SwitchCall();
   TNcLaser::EmissionOff();
   if (ioport::OutputExists(FCfgCO2.ShutterPort)) {
     ioport::SetOutput(FCfgCO2.ShutterPort, false);
@@ -149,12 +153,14 @@ int TCO2Laser::GetLaserMode() {
 // ---- TYAGLaser ----
 
 void TYAGLaser::LaserOn() {
+  const auto Switch = SwitchCall();
   if (!FPrepareOnly) {
     ioport::SetOutput(FCfgLaserDef.CtrlPort, true);
   }
 }
 
 void TYAGLaser::LaserOff() {
+  const auto Switch = SwitchCall();
   ioport::SetOutput(FCfgLaserDef.CtrlPort, false);
 }
 

@@ -135,7 +135,13 @@ bool TDefaultLaser::GetIsEmissionOn() {
   return ioport::GetOutput(FCfgLaserDef.CtrlPort);
 }
 
+void TDefaultLaser::LaserOn() {
+  const auto Switch = SwitchCall();
+  TFiberLaser::LaserOn();
+}
+
 void TDefaultLaser::EmissionOn() {
+  const auto Switch = SwitchCall();
   std::lock_guard<std::mutex> L(FEmissionLock);
   TFiberLaser::EmissionOn();
   const std::int32_t Ready = FCfgOther.ShutterReady;
@@ -149,6 +155,7 @@ void TDefaultLaser::EmissionOn() {
 }
 
 void TDefaultLaser::LaserOff() {
+  const auto Switch = SwitchCall();
   {
     // A laser switched off takes no further step of its sequence.
     std::lock_guard<std::mutex> L(FEmissionLock);
@@ -158,6 +165,7 @@ void TDefaultLaser::LaserOff() {
 }
 
 void TDefaultLaser::EmissionOff() {
+  const auto Switch = SwitchCall();
   std::lock_guard<std::mutex> L(FEmissionLock);
   TNcLaser::EmissionOff();
   // A sequence of ours still running must not switch anything on after this; the outputs
@@ -177,12 +185,24 @@ bool TMaxLaser::GetIsEmissionOn() {
   return ioport::GetOutput(FCfgLaserDef.CtrlPort);
 }
 
+void TMaxLaser::LaserOn() {
+  const auto Switch = SwitchCall();
+  TFiberLaser::LaserOn();
+}
+
+void TMaxLaser::LaserOff() {
+  const auto Switch = SwitchCall();
+  TFiberLaser::LaserOff();
+}
+
 void TMaxLaser::EmissionOn() {
+  const auto Switch = SwitchCall();
   TFiberLaser::EmissionOn();
   SetCtrlPortIfExists(true);
 }
 
 void TMaxLaser::EmissionOff() {
+  const auto Switch = SwitchCall();
   TNcLaser::EmissionOff();
   SetCtrlPortIfExists(false);
 }
@@ -190,11 +210,13 @@ void TMaxLaser::EmissionOff() {
 // ---- TLPINGLaser ----
 
 void TLPINGLaser::LaserOn() {
+  const auto Switch = SwitchCall();
   TFiberLaser::LaserOn();
   SetCtrlPortIfExists(true);
 }
 
 void TLPINGLaser::LaserOff() {
+  const auto Switch = SwitchCall();
   TFiberLaser::LaserOff();
   SetCtrlPortIfExists(false);
 }
@@ -206,21 +228,25 @@ bool TOpticalValleyLaser::GetIsEmissionOn() {
 }
 
 void TOpticalValleyLaser::EmissionOn() {
+  const auto Switch = SwitchCall();
   TFiberLaser::EmissionOn();
   SetCtrlPortIfExists(true);
 }
 
 void TOpticalValleyLaser::EmissionOff() {
+  const auto Switch = SwitchCall();
   TNcLaser::EmissionOff();
   SetCtrlPortIfExists(false);
 }
 
 void TOpticalValleyLaser::LaserOn() {
+  const auto Switch = SwitchCall();
   TFiberLaser::LaserOn();
   SetCtrlPortIfExists(true);
 }
 
 void TOpticalValleyLaser::LaserOff() {
+  const auto Switch = SwitchCall();
   TFiberLaser::LaserOff();
   SetCtrlPortIfExists(false);
 }
@@ -249,11 +275,13 @@ bool TMeimanLaser::GetIsEmissionOn() {
 }
 
 void TMeimanLaser::LaserOn() {
+  const auto Switch = SwitchCall();
   TFiberLaser::LaserOn();
   ioport::SetOutput(FCfgLaserDef.CtrlPort, true);
 }
 
 void TMeimanLaser::LaserOff() {
+  const auto Switch = SwitchCall();
   TFiberLaser::LaserOff();
   ioport::SetOutput(FCfgLaserDef.CtrlPort, false);
 }
@@ -300,6 +328,7 @@ void TRofinLaser::Destroy() {
 }
 
 void TRofinLaser::LaserOn() {
+  const auto Switch = SwitchCall();
   {
     std::lock_guard<std::mutex> L(FEmissionLock);
     FSwitchedOff = false;
@@ -309,6 +338,7 @@ void TRofinLaser::LaserOn() {
 }
 
 void TRofinLaser::LaserOff() {
+  const auto Switch = SwitchCall();
   {
     // A laser switched off takes no further step of its sequence.
     std::lock_guard<std::mutex> L(FEmissionLock);
@@ -320,6 +350,7 @@ void TRofinLaser::LaserOff() {
 }
 
 void TRofinLaser::EmissionOn() {
+  const auto Switch = SwitchCall();
   std::lock_guard<std::mutex> L(FEmissionLock);
   FSwitchedOff = false;
   TFiberLaser::EmissionOn();
@@ -337,6 +368,7 @@ void TRofinLaser::EmissionOn() {
 }
 
 void TRofinLaser::EmissionOff() {
+  const auto Switch = SwitchCall();
   std::lock_guard<std::mutex> L(FEmissionLock);
   TNcLaser::EmissionOff();
   // A sequence of ours still running must not switch anything on after this; the outputs

@@ -44,6 +44,7 @@ private:
 class TDefaultLaser : public TFiberLaser {
 public:
   bool GetIsEmissionOn() override;
+  void LaserOn() override;
   void EmissionOn() override;
   void EmissionOff() override;
   void LaserOff() override;
@@ -65,6 +66,8 @@ private:
 class TMaxLaser : public TFiberLaser {
 public:
   bool GetIsEmissionOn() override;
+  void LaserOn() override;
+  void LaserOff() override;
   void EmissionOn() override;
   void EmissionOff() override;
 };

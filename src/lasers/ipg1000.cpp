@@ -166,7 +166,13 @@ void TIPG1000Laser::PowerOff() {
   ioport::SetOutput(W.LaserOnPort, false);
 }
 
+void TIPG1000Laser::LaserOn() {
+  const auto Switch = SwitchCall();
+  TFiberLaser::LaserOn();
+}
+
 void TIPG1000Laser::EmissionOn() {
+  const auto Switch = SwitchCall();
   const TIPGYLSHardWire& W = FCfgIPG.YLS.Wire;
   if (!ioport::GetOutput(W.LaserRequestPort)) {
     PowerOn(); // the power-on thread finishes the start-up
@@ -178,6 +184,7 @@ void TIPG1000Laser::EmissionOn() {
 }
 
 void TIPG1000Laser::EmissionOff() {
+  const auto Switch = SwitchCall();
   TFiberLaser::EmissionOff();
   // A power-on in progress must not raise the program start after this.
   StopPowerOnThread();
@@ -185,6 +192,7 @@ void TIPG1000Laser::EmissionOff() {
 }
 
 void TIPG1000Laser::LaserOff() {
+  const auto Switch = SwitchCall();
   TFiberLaser::LaserOff();
   // A laser switched off takes no further power-on step.
   StopPowerOnThread();

@@ -90,10 +90,18 @@ protected:
   std::uint32_t SwitchOffs();
   bool IfNoSwitchOffSince(std::uint32_t Seen, const std::function<void()>& Step);
   void NoteSwitchOff();
+  // The I/O makes switch their outputs on the caller's thread. Their switch-ons and
+  // switch-offs hold this for their whole call, so a switch-off that overlaps a switch-on
+  // of another host thread waits for its writes: none of them lands after the switch-off
+  // has returned.
+  std::unique_lock<std::recursive_mutex> SwitchCall() {
+    return std::unique_lock<std::recursive_mutex>(FSwitchCallLock);
+  }
 
 private:
   std::mutex FSwitchLock;
   std::uint32_t FSwitchOffs = 0;
+  std::recursive_mutex FSwitchCallLock;
   // Shared with this laser's alarm object, so the alarm never reaches a destroyed laser.
   std::shared_ptr<TLaserAlarmLink> FAlarmLink;
   bool FAlarmRaised = false;

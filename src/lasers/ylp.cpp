@@ -27,6 +27,7 @@ void TIPGYLPLaser::Create(TComponent* AOwner, const TLaserParams& AParams) {
 }
 
 void TIPGYLPLaser::LaserOn() {
+  const auto Switch = SwitchCall();
   const TIPGYLPLaserParam& P = FCfgIPG.YLP;
   if (!P.YLPIndependentEmsOn) {
     if (ioport::OutputExists(P.YLPMO)) {
@@ -38,6 +39,7 @@ void TIPGYLPLaser::LaserOn() {
 }
 
 void TIPGYLPLaser::LaserOff() {
+  const auto Switch = SwitchCall();
   TFiberLaser::LaserOff();
   const TIPGYLPLaserParam& P = FCfgIPG.YLP;
   if (!P.YLPIndependentEmsOn && ioport::OutputExists(P.YLPMO)) {
@@ -46,6 +48,7 @@ void TIPGYLPLaser::LaserOff() {
 }
 
 void TIPGYLPLaser::EmissionOn() {
+  const auto Switch = SwitchCall();
   TFiberLaser::EmissionOn();
   const TIPGYLPLaserParam& P = FCfgIPG.YLP;
   if (P.YLPIndependentEmsOn && ioport::OutputExists(P.YLPMO)) {
@@ -54,6 +57,7 @@ void TIPGYLPLaser::EmissionOn() {
 }
 
 void TIPGYLPLaser::EmissionOff() {
+  const auto Switch = SwitchCall();
   TFiberLaser::EmissionOff();
   const TIPGYLPLaserParam& P = FCfgIPG.YLP;
   if (P.YLPIndependentEmsOn && ioport::OutputExists(P.YLPMO)) {
