@@ -136,12 +136,18 @@ bool TDefaultLaser::GetIsEmissionOn() {
 }
 
 void TDefaultLaser::LaserOn() {
-  const auto Switch = SwitchCall();
+  const auto Switch = SwitchOnCall();
+  if (!Switch.owns_lock()) {
+    return; // a switch-off came first
+  }
   TFiberLaser::LaserOn();
 }
 
 void TDefaultLaser::EmissionOn() {
-  const auto Switch = SwitchCall();
+  const auto Switch = SwitchOnCall();
+  if (!Switch.owns_lock()) {
+    return; // a switch-off came first
+  }
   std::lock_guard<std::mutex> L(FEmissionLock);
   TFiberLaser::EmissionOn();
   const std::int32_t Ready = FCfgOther.ShutterReady;
@@ -155,7 +161,7 @@ void TDefaultLaser::EmissionOn() {
 }
 
 void TDefaultLaser::LaserOff() {
-  const auto Switch = SwitchCall();
+  const auto Switch = SwitchOffCall();
   {
     // A laser switched off takes no further step of its sequence.
     std::lock_guard<std::mutex> L(FEmissionLock);
@@ -165,7 +171,7 @@ void TDefaultLaser::LaserOff() {
 }
 
 void TDefaultLaser::EmissionOff() {
-  const auto Switch = SwitchCall();
+  const auto Switch = SwitchOffCall();
   std::lock_guard<std::mutex> L(FEmissionLock);
   TNcLaser::EmissionOff();
   // A sequence of ours still running must not switch anything on after this; the outputs
@@ -186,23 +192,29 @@ bool TMaxLaser::GetIsEmissionOn() {
 }
 
 void TMaxLaser::LaserOn() {
-  const auto Switch = SwitchCall();
+  const auto Switch = SwitchOnCall();
+  if (!Switch.owns_lock()) {
+    return; // a switch-off came first
+  }
   TFiberLaser::LaserOn();
 }
 
 void TMaxLaser::LaserOff() {
-  const auto Switch = SwitchCall();
+  const auto Switch = SwitchOffCall();
   TFiberLaser::LaserOff();
 }
 
 void TMaxLaser::EmissionOn() {
-  const auto Switch = SwitchCall();
+  const auto Switch = SwitchOnCall();
+  if (!Switch.owns_lock()) {
+    return; // a switch-off came first
+  }
   TFiberLaser::EmissionOn();
   SetCtrlPortIfExists(true);
 }
 
 void TMaxLaser::EmissionOff() {
-  const auto Switch = SwitchCall();
+  const auto Switch = SwitchOffCall();
   TNcLaser::EmissionOff();
   SetCtrlPortIfExists(false);
 }
@@ -210,13 +222,16 @@ void TMaxLaser::EmissionOff() {
 // ---- TLPINGLaser ----
 
 void TLPINGLaser::LaserOn() {
-  const auto Switch = SwitchCall();
+  const auto Switch = SwitchOnCall();
+  if (!Switch.owns_lock()) {
+    return; // a switch-off came first
+  }
   TFiberLaser::LaserOn();
   SetCtrlPortIfExists(true);
 }
 
 void TLPINGLaser::LaserOff() {
-  const auto Switch = SwitchCall();
+  const auto Switch = SwitchOffCall();
   TFiberLaser::LaserOff();
   SetCtrlPortIfExists(false);
 }
@@ -228,25 +243,31 @@ bool TOpticalValleyLaser::GetIsEmissionOn() {
 }
 
 void TOpticalValleyLaser::EmissionOn() {
-  const auto Switch = SwitchCall();
+  const auto Switch = SwitchOnCall();
+  if (!Switch.owns_lock()) {
+    return; // a switch-off came first
+  }
   TFiberLaser::EmissionOn();
   SetCtrlPortIfExists(true);
 }
 
 void TOpticalValleyLaser::EmissionOff() {
-  const auto Switch = SwitchCall();
+  const auto Switch = SwitchOffCall();
   TNcLaser::EmissionOff();
   SetCtrlPortIfExists(false);
 }
 
 void TOpticalValleyLaser::LaserOn() {
-  const auto Switch = SwitchCall();
+  const auto Switch = SwitchOnCall();
+  if (!Switch.owns_lock()) {
+    return; // a switch-off came first
+  }
   TFiberLaser::LaserOn();
   SetCtrlPortIfExists(true);
 }
 
 void TOpticalValleyLaser::LaserOff() {
-  const auto Switch = SwitchCall();
+  const auto Switch = SwitchOffCall();
   TFiberLaser::LaserOff();
   SetCtrlPortIfExists(false);
 }
@@ -275,13 +296,16 @@ bool TMeimanLaser::GetIsEmissionOn() {
 }
 
 void TMeimanLaser::LaserOn() {
-  const auto Switch = SwitchCall();
+  const auto Switch = SwitchOnCall();
+  if (!Switch.owns_lock()) {
+    return; // a switch-off came first
+  }
   TFiberLaser::LaserOn();
   ioport::SetOutput(FCfgLaserDef.CtrlPort, true);
 }
 
 void TMeimanLaser::LaserOff() {
-  const auto Switch = SwitchCall();
+  const auto Switch = SwitchOffCall();
   TFiberLaser::LaserOff();
   ioport::SetOutput(FCfgLaserDef.CtrlPort, false);
 }
@@ -328,7 +352,10 @@ void TRofinLaser::Destroy() {
 }
 
 void TRofinLaser::LaserOn() {
-  const auto Switch = SwitchCall();
+  const auto Switch = SwitchOnCall();
+  if (!Switch.owns_lock()) {
+    return; // a switch-off came first
+  }
   {
     std::lock_guard<std::mutex> L(FEmissionLock);
     FSwitchedOff = false;
@@ -338,7 +365,7 @@ void TRofinLaser::LaserOn() {
 }
 
 void TRofinLaser::LaserOff() {
-  const auto Switch = SwitchCall();
+  const auto Switch = SwitchOffCall();
   {
     // A laser switched off takes no further step of its sequence.
     std::lock_guard<std::mutex> L(FEmissionLock);
@@ -350,7 +377,10 @@ void TRofinLaser::LaserOff() {
 }
 
 void TRofinLaser::EmissionOn() {
-  const auto Switch = SwitchCall();
+  const auto Switch = SwitchOnCall();
+  if (!Switch.owns_lock()) {
+    return; // a switch-off came first
+  }
   std::lock_guard<std::mutex> L(FEmissionLock);
   FSwitchedOff = false;
   TFiberLaser::EmissionOn();
@@ -368,7 +398,7 @@ void TRofinLaser::EmissionOn() {
 }
 
 void TRofinLaser::EmissionOff() {
-  const auto Switch = SwitchCall();
+  const auto Switch = SwitchOffCall();
   std::lock_guard<std::mutex> L(FEmissionLock);
   TNcLaser::EmissionOff();
   // A sequence of ours still running must not switch anything on after this; the outputs

@@ -167,12 +167,18 @@ void TIPG1000Laser::PowerOff() {
 }
 
 void TIPG1000Laser::LaserOn() {
-  const auto Switch = SwitchCall();
+  const auto Switch = SwitchOnCall();
+  if (!Switch.owns_lock()) {
+    return; // a switch-off came first
+  }
   TFiberLaser::LaserOn();
 }
 
 void TIPG1000Laser::EmissionOn() {
-  const auto Switch = SwitchCall();
+  const auto Switch = SwitchOnCall();
+  if (!Switch.owns_lock()) {
+    return; // a switch-off came first
+  }
   const TIPGYLSHardWire& W = FCfgIPG.YLS.Wire;
   if (!ioport::GetOutput(W.LaserRequestPort)) {
     PowerOn(); // the power-on thread finishes the start-up
@@ -184,7 +190,7 @@ void TIPG1000Laser::EmissionOn() {
 }
 
 void TIPG1000Laser::EmissionOff() {
-  const auto Switch = SwitchCall();
+  const auto Switch = SwitchOffCall();
   TFiberLaser::EmissionOff();
   // A power-on in progress must not raise the program start after this.
   StopPowerOnThread();
@@ -192,7 +198,7 @@ void TIPG1000Laser::EmissionOff() {
 }
 
 void TIPG1000Laser::LaserOff() {
-  const auto Switch = SwitchCall();
+  const auto Switch = SwitchOffCall();
   TFiberLaser::LaserOff();
   // A laser switched off takes no further power-on step.
   StopPowerOnThread();

@@ -90,11 +90,22 @@ protected:
   std::uint32_t SwitchOffs();
   bool IfNoSwitchOffSince(std::uint32_t Seen, const std::function<void()>& Step);
   void NoteSwitchOff();
-  // The I/O makes switch their outputs on the caller's thread. Their switch-ons and
-  // switch-offs hold this for their whole call, so a switch-off that overlaps a switch-on
-  // of another host thread waits for its writes: none of them lands after the switch-off
-  // has returned.
-  std::unique_lock<std::recursive_mutex> SwitchCall() {
+  // The I/O makes switch their outputs on the caller's thread. A switch-off holds
+  // SwitchOffCall for its whole call and counts as a switch-off first; a switch-on holds
+  // SwitchOnCall and writes nothing when it does not own it. So a switch-off waits for the
+  // writes of a switch-on already under way, and a switch-on that began before the
+  // switch-off but had not yet written is cut: none of its writes lands after the
+  // switch-off returned.
+  std::unique_lock<std::recursive_mutex> SwitchOnCall() {
+    const std::uint32_t Seen = SwitchOffs();
+    std::unique_lock<std::recursive_mutex> L(FSwitchCallLock);
+    if (SwitchOffs() != Seen) {
+      L.unlock();
+    }
+    return L;
+  }
+  std::unique_lock<std::recursive_mutex> SwitchOffCall() {
+    NoteSwitchOff();
     return std::unique_lock<std::recursive_mutex>(FSwitchCallLock);
   }
 
