@@ -576,16 +576,17 @@ TCounters GCounters;
 // of which switch it on) close the emission windows when they start.
 void OnCallBegins(TRigSlot& R, const char* Op) {
   std::lock_guard<std::mutex> L(R.Lock);
+  R.Note(std::string("host ") + Op);
+  // A switch-on re-applies the present diode current, so the set point may go out again.
+  for (auto& P : R.Pending) {
+    ++P.Resends;
+  }
+  // The time last, as near the call as the soak can take it.
   const double Now = NowMs();
   R.LastOnStart = Now;
   for (auto& W : R.Windows) {
     W.To = std::min(W.To, Now);
   }
-  // A switch-on re-applies the present diode current, so the set point may go out again.
-  for (auto& P : R.Pending) {
-    ++P.Resends;
-  }
-  R.Note(std::string("host ") + Op);
 }
 
 // Picks a whole percentage for R's next set point whose requests cannot be mistaken for
@@ -1117,8 +1118,10 @@ bool AddSimLasers(const TOptions& Opt, hostkit::THost& Host,
       Extra["maxpower"] = std::to_string(MarsMaxPowerW);
     }
     try {
+      // An address of this process's own (from its id) on a network per rig: soaks and
+      // tests running side by side never meet on a protocol's fixed port.
       S->Sim =
-          sim::StartRig(*Rig, Tcp, Tcp ? sim::LoopbackAddress(51, Port) : std::string(), Extra);
+          sim::StartRig(*Rig, Tcp, Tcp ? sim::LoopbackAddress(50 + Port) : std::string(), Extra);
     } catch (const std::exception& E) {
       std::printf("soak: %s: %s\n", Rig->Name.c_str(), E.what());
       return false;
