@@ -1433,6 +1433,17 @@ int main(int Argc, char** Argv) {
   std::printf(
       "after warm-up (%zu samples): rss %+.1f KiB/min, fds %+.2f /min, threads %+.2f /min\n",
       Steady.size(), RssSlope, FdSlope, ThreadSlope);
+  // A slope that halves in the second half of the run is warm-up still ending; one that
+  // holds is a leak.
+  if (!Steady.empty()) {
+    std::vector<TSample> Late;
+    const double Half = (Steady.front().Minutes + Steady.back().Minutes) / 2.0;
+    std::copy_if(Steady.begin(), Steady.end(), std::back_inserter(Late),
+                 [Half](const TSample& X) { return X.Minutes >= Half; });
+    std::printf("rss: %.0f KiB after warm-up, %.0f KiB at the end; second half of it: %+.1f "
+                "KiB/min\n",
+                Steady.front().RssKiB, Steady.back().RssKiB, Slope(Late, &TSample::RssKiB));
+  }
   std::printf("stops: %ld, violations: %d\n", GCounters.Ops[static_cast<int>(TOp::Stop)].load(),
               GViolations.Count.load());
   bench::Json("soak", "operations", static_cast<double>(TotalOps), "count");
