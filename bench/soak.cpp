@@ -461,13 +461,19 @@ void Violation(TRigSlot& Slot, const std::string& What) {
 
 // ---- Pings and links: the simulators answer for their own reachability ----------------
 
+// The lasers' threads ping while later lasers are still being added.
+std::mutex GSlotsLock;
+
 class TSoakProber : public hostkit::TPingProber {
 public:
   explicit TSoakProber(const std::vector<std::unique_ptr<TRigSlot>>& Slots) : FSlots(Slots) {}
   hostkit::TPingResult Probe(const std::string& Host, int TimeoutMs) const override {
-    for (const auto& S : FSlots) {
-      if (S->TcpHost == Host && S->Sim && S->Sim->Running() && !S->Sim->Unreachable()) {
-        return hostkit::TPingResult::Answered;
+    {
+      std::lock_guard<std::mutex> L(GSlotsLock);
+      for (const auto& S : FSlots) {
+        if (S->TcpHost == Host && S->Sim && S->Sim->Running() && !S->Sim->Unreachable()) {
+          return hostkit::TPingResult::Answered;
+        }
       }
     }
     Sleep(std::min(TimeoutMs, 100));
@@ -1182,6 +1188,7 @@ bool AddSimLasers(const TOptions& Opt, hostkit::THost& Host,
     S->Laser->RegisterAlarms();
     std::printf("soak: %-13s %-20s on %s\n", Rig->Name.c_str(), Rig->Class.c_str(),
                 S->Sim->Where().c_str());
+    std::lock_guard<std::mutex> L(GSlotsLock);
     Slots.push_back(std::move(S));
   }
   return true;
@@ -1226,6 +1233,7 @@ void AddIoLasers(const TOptions& Opt, hostkit::THost& Host,
       Inputs.push_back(Base + I.Offset);
       Host.IO.SetInput(Base + I.Offset, I.Idle);
     }
+    std::lock_guard<std::mutex> L(GSlotsLock);
     Slots.push_back(std::move(S));
   }
   Host.IO.SetOutputsExist(Outputs);
