@@ -1001,9 +1001,11 @@ void CheckSlot(TRigSlot& R, bool Final = false) {
   std::erase_if(R.Windows, [Now](const auto& W) { return W.To < Now - 10000.0; });
 }
 
-// After the host's alarm poll of R: is the laser's alarm in the host's list, and was it
-// due to show or to leave?
-void CheckAlarm(TRigSlot& R, bool Shown) {
+// After the host's alarm poll of R that began at PollMs: is the laser's alarm in the host's
+// list, and was it due to show or to leave? The deadlines are held against the poll's
+// start, so a poll that came late (another laser's UpdateAlarms took long) is not the
+// laser's fault.
+void CheckAlarm(TRigSlot& R, bool Shown, double PollMs) {
   std::lock_guard<std::mutex> L(R.Lock);
   const double Now = NowMs();
   if (Shown != R.AlarmShown) {
@@ -1015,7 +1017,7 @@ void CheckAlarm(TRigSlot& R, bool Shown) {
     ++R.AlarmsChecked;
     R.MaxShowMs = std::max(R.MaxShowMs, Now - R.ShowFrom);
     R.ShowBy = 0;
-  } else if (R.ShowBy > 0 && Now > R.ShowBy) {
+  } else if (R.ShowBy > 0 && PollMs > R.ShowBy) {
     char B[200];
     std::snprintf(B, sizeof B, "the alarm of fault \"%s\" did not show within %.0f ms",
                   R.AlarmCause.c_str(), R.AlarmBudgetMs);
@@ -1027,7 +1029,7 @@ void CheckAlarm(TRigSlot& R, bool Shown) {
     ++R.ClearsChecked;
     R.MaxClearMs = std::max(R.MaxClearMs, Now - R.ClearFrom);
     R.ClearBy = 0;
-  } else if (R.ClearBy > 0 && Now > R.ClearBy) {
+  } else if (R.ClearBy > 0 && PollMs > R.ClearBy) {
     char B[200];
     std::snprintf(B, sizeof B, "the alarm of fault \"%s\" was still shown %.0f ms after it ended",
                   R.AlarmCause.c_str(), Now - R.ClearFrom);
@@ -1320,8 +1322,9 @@ int main(int Argc, char** Argv) {
       while (!Done) {
         const double T0 = NowMs();
         for (auto& S : Slots) {
+          const double PollMs = NowMs();
           Call(W, *S, "UpdateAlarms (alarm poll)", [&] { S->Laser->UpdateAlarms(); });
-          CheckAlarm(*S, Host.Alarms.IsActive(S->Laser->GetAlarmID()));
+          CheckAlarm(*S, Host.Alarms.IsActive(S->Laser->GetAlarmID()), PollMs);
         }
         Sleep(static_cast<int>(std::max(1.0, AlarmPollMs - ElapsedMs(T0))));
       }
