@@ -580,12 +580,17 @@ TCounters GCounters;
 
 // Calls that may switch emission on (ExecuteCmd runs make-specific numbered commands, some
 // of which switch it on) close the emission windows when they start.
-void OnCallBegins(TRigSlot& R, const char* Op) {
+// Reapplies: the call may re-apply the present diode current (EmissionOn, and LaserOn,
+// which on some makes runs EmissionOn), so the present set point may go out once more.
+void OnCallBegins(TRigSlot& R, const char* Op, bool Reapplies) {
   std::lock_guard<std::mutex> L(R.Lock);
   R.Note(std::string("host ") + Op);
-  // A switch-on re-applies the present diode current, so the set point may go out again.
+  // The present set point is the open one, or one closed by a set point call that may
+  // still be running beside it.
   for (auto& P : R.Pending) {
-    ++P.Resends;
+    if (Reapplies && P.Close > NowMs() - 100.0) {
+      ++P.Resends;
+    }
   }
   // The time last, as near the call as the soak can take it.
   const double Now = NowMs();
@@ -651,22 +656,24 @@ void Perform(TOp Op, TRigSlot& R, TCallSlot& W, std::mt19937& Rng) {
     Call(W, R, N, Fn);
     StopReturned(R, N, Began, NowMs());
   };
-  auto On = [&](const char* N, auto&& Fn) {
-    OnCallBegins(R, N);
+  auto On = [&](const char* N, bool Reapplies, auto&& Fn) {
+    OnCallBegins(R, N, Reapplies);
     Call(W, R, N, Fn);
   };
   switch (Op) {
   case TOp::LaserOn:
-    On(Name, [&] { L.LaserOn(); });
+    On(Name, true, [&] { L.LaserOn(); });
     break;
   case TOp::EmissionOn:
-    On(Name, [&] { L.EmissionOn(); });
+    On(Name, true, [&] { L.EmissionOn(); });
     break;
   case TOp::ExecuteCmd: {
     // 20 to 23 set the diode current: those go through the followed set points below.
     const int Cmd = Pick(0, 19);
     const double Param = Pick(0, 100);
-    On(Name, [&] { L.ExecuteCmd(Cmd, Param); });
+    // 1 LaserOn, 5 EmissionOn, 6 emission off and on, 25 PowerOn (EmissionOn on some).
+    const bool Reapplies = Cmd == 1 || Cmd == 5 || Cmd == 6 || Cmd == 25;
+    On(Name, Reapplies, [&] { L.ExecuteCmd(Cmd, Param); });
     break;
   }
   case TOp::LaserOff:
@@ -713,7 +720,7 @@ void Perform(TOp Op, TRigSlot& R, TCallSlot& W, std::mt19937& Rng) {
     const bool ViaLaserOn = Pick(0, 1) == 1;
     const int AfterMs = Pick(1, 300);
     std::thread T([&R, &L, ViaLaserOn] {
-      OnCallBegins(R, ViaLaserOn ? "LaserOn (stopped)" : "EmissionOn (stopped)");
+      OnCallBegins(R, ViaLaserOn ? "LaserOn (stopped)" : "EmissionOn (stopped)", true);
       ViaLaserOn ? L.LaserOn() : L.EmissionOn();
     });
     Sleep(AfterMs);
