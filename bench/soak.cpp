@@ -1,21 +1,31 @@
-// The soak: every laser of the simulator table at once on one stand-in host, driven for a
-// while from several host threads with random operations while the simulators show random
-// link faults, with the safety and liveness invariants checked all the time.
+// The soak: every laser class at once on one stand-in host -- the makes with a link against
+// the simulator table's rigs, the I/O-only makes on the host's virtual machine I/O with
+// ports of their own -- driven for a while from several host threads with random
+// operations while the simulators show random link faults and scripted inputs change, with
+// the safety and liveness invariants checked all the time.
 //
 // Usage: soak [--minutes M] [--seed S] [--only NAME]
 //   --minutes M  how long to drive the lasers (fractions allowed; default 1)
 //   --seed S     the seed of every random choice (default: a random one; always printed)
-//   --only NAME  one rig of the simulator table ("jk", "spi1000", ...)
+//   --only NAME  one laser: a rig of the simulator table ("jk", "spi1000", ...) or an I/O
+//                laser of this file's table ("rofin", "ylp", ...)
 //
 // Checked continuously (each violation is printed with the seed, the time, the laser and its
-// last host calls and wire events; the exit status is 1 when any was seen):
-//   - emission: no request that switches emission on reaches the simulator after
-//     EmissionOff, LaserOff or Destroy returned, until the host next asks for emission on;
+// last host calls, wire requests and I/O events; the exit status is 1 when any was seen):
+//   - emission: no request that switches emission on reaches the simulator, and no output
+//     that switches emission or a power-on step on rises, after EmissionOff, LaserOff or
+//     Destroy returned, until the host next asks for a switch-on;
 //   - hangs: every host call returns within CallBoundMs (a watchdog names the call);
+//   - alarms: an alarm raised by a fault (the make's alarm bits, an alarm input) shows in
+//     the host's alarm list within the class's polling budget and leaves it within the same
+//     budget after the fault is gone;
+//   - set points: on the makes whose thread queues commands, every set point the host asked
+//     for reaches the wire exactly once (a fault on the link excuses it);
 //   - resources: resident memory, open descriptors and threads are sampled; their slopes
 //     after warm-up are printed at the end.
 // The same seed replays the same choices; the threads' interleaving is not replayed.
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -31,6 +41,7 @@
 #include <mutex>
 #include <optional>
 #include <random>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -43,6 +54,7 @@
 #include "hostkit/host.h"
 #include "hostkit/icmp_client.h"
 #include "lasers/factory.h"
+#include "params/schema.h"
 #include "protocols/castext.h"
 #include "protocols/jk.h"
 #include "protocols/mars.h"
@@ -68,6 +80,25 @@ constexpr double CallBoundMs = 10000.0;
 constexpr double StampSlackMs = 100.0;
 constexpr int HostThreads = 3;
 constexpr double SampleEveryMs = 2000.0;
+// The host's alarm poll: UpdateAlarms on every laser this often.
+constexpr double AlarmPollMs = 200.0;
+// What a loaded shared machine adds to any budget below; sanitizer builds run several
+// times slower.
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+constexpr double SchedulingSlackMs = 4000.0;
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer) || __has_feature(address_sanitizer)
+constexpr double SchedulingSlackMs = 4000.0;
+#else
+constexpr double SchedulingSlackMs = 1500.0;
+#endif
+#else
+constexpr double SchedulingSlackMs = 1500.0;
+#endif
+// A set point still queued this long after the host's next set point has not been sent.
+constexpr double SetPointDrainMs = 2000.0;
+// The Mars simulator's maximum power; the laser uses 10 W until it has read it.
+constexpr double MarsMaxPowerW = 500.0;
 constexpr double Inf = std::numeric_limits<double>::infinity();
 
 // ---- Which requests switch emission on, per rig --------------------------------------
@@ -120,6 +151,192 @@ const std::map<std::string, TEmissionOn>& EmissionOnTable() {
   return Table;
 }
 
+// What a set point of V percent is on the wire, for the makes whose thread queues every
+// command it is given (the others keep the latest value, or send on the caller's thread
+// and retry): the keys any of its requests may have. A text make's key is its line.
+struct TSetPointRow {
+  bool Text;
+  std::function<std::vector<std::string>(double V)> Keys;
+};
+std::string Key(const std::vector<std::uint8_t>& B) {
+  return std::string(B.begin(), B.end());
+}
+const std::map<std::string, TSetPointRow>& SetPointTable() {
+  static const std::map<std::string, TSetPointRow> Table = {
+      {"jk",
+       {false,
+        [](double V) {
+          // The rig's record has address 1.
+          return std::vector<std::string>{Key(jk::BuildFrame(1, jk::DiodeSetPointData(V)))};
+        }}},
+      {"spi",
+       {false,
+        [](double V) {
+          return std::vector<std::string>{
+              Key(spi::BuildPacket(spi::cmdDiodeCurrent, spi::DiodeCurrentData(V)))};
+        }}},
+      {"spi1000",
+       {false,
+        [](double V) {
+          return std::vector<std::string>{
+              Key(spi::BuildPacket(spi::cmd1000DiodeCurrent, spi::DiodeCurrentData(V)))};
+        }}},
+      {"cas", {true, [](double V) { return std::vector<std::string>{Line(cas::CurrentCmd(V))}; }}},
+      {"qinghua",
+       {true,
+        [](double V) {
+          const auto F = qinghua::Frame(qinghua::chPower, qinghua::PowerDigits(V));
+          return std::vector<std::string>{Line(std::string(F.begin(), F.end()))};
+        }}},
+      {"mars",
+       {true,
+        [](double V) {
+          return std::vector<std::string>{Line(mars::PowerCmd(10.0, V)),
+                                          Line(mars::PowerCmd(MarsMaxPowerW, V))};
+        }}},
+  };
+  return Table;
+}
+
+// How often each make with alarms refreshes the status its alarm is read from (its poll
+// cycle, or one command thread cycle with its pause for the queued makes), in ms. An alarm
+// raised by a fault must show within this plus the host's alarm poll plus the machine's
+// slack, and leave within the same after the fault is gone.
+const std::map<std::string, double>& StatusRefreshTable() {
+  static const std::map<std::string, double> Table = {
+      {"ylr", 120}, {"yls", 160},  {"raycus-qcw", 100}, {"spi", 200}, {"spi1000", 200},
+      {"jk", 200},  {"mars", 200}, {"rofin", 0},        {"ylp", 0},
+  };
+  return Table;
+}
+
+// ---- The I/O lasers --------------------------------------------------------------------
+
+// Each I/O laser owns a block of 16 outputs, inputs and analog channels from its base
+// port: CtrlPort at +0, aiming at +1, the fiber enable outputs at +2 and +3, the make's own
+// from +4.
+constexpr int IoBlock = 16;
+
+// An input the script moves off its idle level now and then.
+struct TScriptInput {
+  int Offset;
+  bool Idle;
+  bool Alarm; // the make turns it into its alarm
+  const char* What;
+};
+struct TIoRig {
+  const char* Name;
+  const char* Class;
+  std::function<void(TLaserParams&, int Base)> Configure;
+  std::vector<int> SwitchOn; // outputs that switch emission or a power-on step on
+  std::vector<TScriptInput> Inputs;
+};
+
+const std::vector<TIoRig>& IoRigs() {
+  static const std::vector<TIoRig> Rigs = {
+      {"co2",
+       "TCO2Laser",
+       [](TLaserParams& P, int B) {
+         P.CfgCO2.Initialize();
+         P.CfgCO2.DynamicDA = B + 1;
+         P.CfgCO2.LaserMode = 1;
+         P.CfgCO2.ModeSelect0 = B + 4;
+         P.CfgCO2.ModeSelect1 = B + 5;
+         P.CfgCO2.ShutterPort = B + 6;
+         P.CfgCO2.ShutterStatus = B + 7;
+         P.CfgCO2.ShutterDelay = 300;
+       },
+       {0, 6},
+       {{7, false, false, "shutter open"}}},
+      {"yag", "TYAGLaser", [](TLaserParams&, int) {}, {0}, {}},
+      {"default",
+       "TDefaultLaser",
+       [](TLaserParams& P, int B) {
+         P.CfgOther = {.ShutterReadyDelay = 300, .ShutterReady = B + 6};
+       },
+       {0, 2, 3, 6},
+       {}},
+      {"max", "TMaxLaser", [](TLaserParams&, int) {}, {0, 2, 3}, {}},
+      {"lping", "TLPINGLaser", [](TLaserParams&, int) {}, {0, 2, 3}, {}},
+      {"opticalvalley", "TOpticalValleyLaser", [](TLaserParams&, int) {}, {0, 2, 3}, {}},
+      {"meiman",
+       "TMeimanLaser",
+       [](TLaserParams& P, int B) { P.CfgMeiMan = {.FreqDAPort = B + 2, .RatioDAPort = B + 3}; },
+       {0, 2, 3},
+       {}},
+      {"rofin",
+       "TRofinLaser",
+       [](TLaserParams& P, int B) {
+         P.CfgRofin.Initialize();
+         P.CfgRofin.Warning = B + 0;
+         P.CfgRofin.Error = B + 1;
+         P.CfgRofin.GatePort = B + 4;
+         P.CfgRofin.MainsOn = B + 5;
+         P.CfgRofin.FaultReset = B + 6;
+         P.CfgRofin.StandbyOn = B + 7;
+         P.CfgRofin.LaserOn = B + 8; // not read by the class; kept off the others' ports
+         P.CfgRofin.StandbyReady = B + 8;
+         P.CfgRofin.SystemReady = B + 9;
+         P.CfgRofin.DelayAfterMainsOn = 200;
+         P.CfgRofin.DelayAfterReset = 100;
+         P.CfgRofin.DelayAfterStandby = 150;
+       },
+       {2, 3, 4, 5, 6, 7},
+       {{0, false, true, "warning"}, {1, false, true, "error"}}},
+      {"ipg1000",
+       "TIPG1000Laser",
+       [](TLaserParams& P, int B) {
+         P.CfgIPG.IPGType = ltYLSGemHW;
+         P.CfgIPG.PowerCtrlPort = B + 7;
+         P.CfgIPG.MaxCurrent = 100.0;
+         P.CfgIPG.YLS.Wire = {.EmissionStatusPort = B,
+                              .LaserOnPort = B + 4,
+                              .LaserRequestPort = B + 5,
+                              .ProgramStartPort = B + 6,
+                              .LaserRequestDelay = 100,
+                              .LaserOnDelay = 500,
+                              .LaserOnPulse = 300};
+       },
+       {0, 2, 3, 4, 5, 6},
+       {{0, false, false, "emission status"}}},
+      {"ylp",
+       "TIPGYLPLaser",
+       [](TLaserParams& P, int B) {
+         P.CfgIPG.IPGType = ltYLP;
+         P.CfgIPG.MaxCurrent = 100.0;
+         P.CfgIPG.YLP.YLPIndependentEmsOn = true;
+         P.CfgIPG.YLP.YLPMO = B + 4;
+         P.CfgIPG.YLP.YLPPower5 = B + 5;
+         P.CfgIPG.YLP.YLPPower6 = B + 6;
+         P.CfgIPG.YLP.YLPPower7 = B + 7;
+         P.CfgIPG.YLP.YLPPower8 = B + 8;
+         P.CfgIPG.YLP.YLPLock = B + 9;
+         P.CfgIPG.YLP.YLPPowerDelay1 = 1;
+         P.CfgIPG.YLP.YLPPowerDelay2 = 1;
+         P.CfgIPG.YLP.YLPAlarm16 = B + 0;
+         P.CfgIPG.YLP.YLPAlarm21 = B + 1;
+       },
+       {2, 3, 4},
+       {{0, true, true, "alarm 16 off"}, {1, false, true, "alarm 21"}}},
+  };
+  return Rigs;
+}
+
+// The record of an I/O laser on the block at Base: the host's defaults, then its ports.
+TLaserParams IoParams(const TIoRig& Io, int Base) {
+  TLaserParams P;
+  InitializeHostDefaults(P, FindLaserClass(Io.Class)->LaserType);
+  P.DefParams.Model = "TXT-1000";
+  P.DefParams.CtrlPort = Base;
+  P.DefParams.AimingPort = Base + 1;
+  P.DefParams.PWM.EnablePort1 = Base + 2;
+  P.DefParams.PWM.EnablePort2 = Base + 3;
+  P.DefParams.PWM.DiodeCurrent = 40.0;
+  P.DefParams.DA.DAPort = Base;
+  Io.Configure(P, Base);
+  return P;
+}
+
 // ---- Shared state --------------------------------------------------------------------
 
 struct TViolations {
@@ -148,42 +365,78 @@ enum class TFault {
   Unplug,
   Alarm,    // the make's own alarm, through the simulator's commands
   BadCheck, // answers with a wrong checksum, or lines of junk for text makes
+  Input,    // an I/O laser's input off its idle level (an alarm or a status input)
   Count
 };
 const char* FaultName(TFault F) {
-  static const char* Names[] = {"silence", "garbage", "short",  "split", "join",    "delay",
-                                "drop",    "pull",    "unplug", "alarm", "badcheck"};
+  static const char* Names[] = {"silence", "garbage", "short",  "split", "join",     "delay",
+                                "drop",    "pull",    "unplug", "alarm", "badcheck", "input"};
   return Names[static_cast<int>(F)];
 }
 
-// One rig: its simulator, its laser and what the checks need to know about it.
+// A set point the host asked for, and how often it reached the wire.
+struct TSetPoint {
+  double V;
+  std::vector<std::string> Keys;
+  double Start;       // when the host call began
+  double Close = Inf; // when the host's next set point on this laser began
+  int Count = 0;      // requests seen with one of Keys
+  int Resends = 0;    // calls begun meanwhile that re-apply the present set point
+  bool Faulted = false;
+};
+
+// One laser: its simulator or its block of I/O ports, and what the checks need to know.
 struct TRigSlot {
-  const sim::TSimRig* Rig = nullptr;
+  std::string Name;
+  std::string Class;
+  const sim::TSimRig* Rig = nullptr; // null for an I/O laser
+  const TIoRig* Io = nullptr;        // null for a laser with a simulator
+  int IoBase = 0;
   TEmissionOn IsEmissionOn;
+  const TSetPointRow* SetPoints = nullptr; // null: set points not followed
+  double AlarmBudgetMs = 0;                // 0: no fault of this make raises its alarm
   std::unique_ptr<sim::TSimEndpoint> Sim;
   TNcLaserPtr Laser;
   std::string TcpHost; // empty on a pty
 
   std::mutex Lock; // guards everything below
-  // Times after a stop returned during which no emission-on may reach the wire; To is
-  // when the host next asked for emission on (Inf while open).
+  // Times after a stop returned during which nothing may switch on; To is when the host
+  // next asked for a switch-on (Inf while open).
   struct TWindow {
     double From;
     double To;
     std::string Why;
   };
   std::vector<TWindow> Windows;
-  double LastOnStart = 0;         // when the last call that may switch emission on started
-  std::deque<std::string> Events; // the last host calls and wire requests
+  double LastOnStart = 0;               // when the last call that may switch emission on started
+  std::deque<std::string> Events;       // the last host calls, wire requests and I/O events
+  std::vector<hostkit::TIoEvent> Rises; // switch-on outputs that rose, not yet checked
   int EmissionOnSeen = 0;
   int Violations = 0;
-  std::string FaultNow; // the fault the simulator shows now, empty when none
+  std::string FaultNow; // the fault shown now, empty when none
   TFault FaultKind{};
+  bool FaultRaisesAlarm = false;
   double FaultUntil = 0;
+  double LastFaultEnd = -Inf;
+  const TScriptInput* InputNow = nullptr;
+  // The alarm check.
+  bool AlarmShown = false;
+  long AlarmsRaised = 0;
+  long AlarmsCleared = 0;
+  double ShowFrom = 0, ShowBy = 0;   // an alarm is due by ShowBy (0: none due)
+  double ClearFrom = 0, ClearBy = 0; // the alarm must be gone by ClearBy (0: none due)
+  std::string AlarmCause;
+  bool AlarmMissed = false; // it did not show: there is no leaving to check
+  long AlarmsChecked = 0, ClearsChecked = 0;
+  double MaxShowMs = 0, MaxClearMs = 0;
+  // The set-point check.
+  std::deque<TSetPoint> Pending;
+  double LastV = 40.0; // the record's starting diode current
+  long SetPointsOnce = 0, SetPointsExcused = 0;
 
-  void Note(const std::string& E) {
+  void Note(const std::string& E, double AtMs = 0) {
     char T[32];
-    std::snprintf(T, sizeof T, "%9.3f ", Elapsed());
+    std::snprintf(T, sizeof T, "%9.3f ", AtMs > 0 ? (AtMs - GStart) / 1000.0 : Elapsed());
     Events.push_back(T + E);
     if (Events.size() > 16) {
       Events.pop_front();
@@ -199,7 +452,7 @@ void Violation(TRigSlot& Slot, const std::string& What) {
   }
   std::lock_guard<std::mutex> P(GViolations.Print);
   std::printf("VIOLATION seed=%llu t=%.3fs laser=%s: %s\n", static_cast<unsigned long long>(GSeed),
-              Elapsed(), Slot.Rig->Name.c_str(), What.c_str());
+              Elapsed(), Slot.Name.c_str(), What.c_str());
   for (const auto& E : Slot.Events) {
     std::printf("    %s\n", E.c_str());
   }
@@ -208,13 +461,19 @@ void Violation(TRigSlot& Slot, const std::string& What) {
 
 // ---- Pings and links: the simulators answer for their own reachability ----------------
 
+// The lasers' threads ping while later lasers are still being added.
+std::mutex GSlotsLock;
+
 class TSoakProber : public hostkit::TPingProber {
 public:
   explicit TSoakProber(const std::vector<std::unique_ptr<TRigSlot>>& Slots) : FSlots(Slots) {}
   hostkit::TPingResult Probe(const std::string& Host, int TimeoutMs) const override {
-    for (const auto& S : FSlots) {
-      if (S->TcpHost == Host && S->Sim && S->Sim->Running() && !S->Sim->Unreachable()) {
-        return hostkit::TPingResult::Answered;
+    {
+      std::lock_guard<std::mutex> L(GSlotsLock);
+      for (const auto& S : FSlots) {
+        if (S->TcpHost == Host && S->Sim && S->Sim->Running() && !S->Sim->Unreachable()) {
+          return hostkit::TPingResult::Answered;
+        }
       }
     }
     Sleep(std::min(TimeoutMs, 100));
@@ -321,14 +580,54 @@ TCounters GCounters;
 
 // Calls that may switch emission on (ExecuteCmd runs make-specific numbered commands, some
 // of which switch it on) close the emission windows when they start.
-void OnCallBegins(TRigSlot& R, const char* Op) {
+// Reapplies: the call may re-apply the present diode current (EmissionOn, and LaserOn,
+// which on some makes runs EmissionOn), so the present set point may go out once more.
+void OnCallBegins(TRigSlot& R, const char* Op, bool Reapplies) {
   std::lock_guard<std::mutex> L(R.Lock);
+  R.Note(std::string("host ") + Op);
+  // The present set point is the open one, or one closed by a set point call that may
+  // still be running beside it.
+  for (auto& P : R.Pending) {
+    if (Reapplies && P.Close > NowMs() - 100.0) {
+      ++P.Resends;
+    }
+  }
+  // The time last, as near the call as the soak can take it.
   const double Now = NowMs();
   R.LastOnStart = Now;
   for (auto& W : R.Windows) {
     W.To = std::min(W.To, Now);
   }
-  R.Note(std::string("host ") + Op);
+}
+
+// Picks a whole percentage for R's next set point whose requests cannot be mistaken for
+// those of a set point still followed, and different from the last one by more than the
+// half percent the lasers ignore; starts following it.
+double NewSetPoint(TRigSlot& R, std::mt19937& Rng) {
+  std::lock_guard<std::mutex> L(R.Lock);
+  const double Now = NowMs();
+  for (;;) {
+    const double V = std::uniform_int_distribution<int>(1, 99)(Rng);
+    if (std::fabs(V - R.LastV) <= 0.5) {
+      continue;
+    }
+    TSetPoint P{V, R.SetPoints->Keys(V), Now};
+    const bool Clash = std::any_of(R.Pending.begin(), R.Pending.end(), [&](const TSetPoint& Q) {
+      return std::any_of(P.Keys.begin(), P.Keys.end(), [&](const std::string& K) {
+        return std::find(Q.Keys.begin(), Q.Keys.end(), K) != Q.Keys.end();
+      });
+    });
+    if (Clash) {
+      continue;
+    }
+    for (auto& Q : R.Pending) {
+      Q.Close = std::min(Q.Close, Now);
+    }
+    P.Faulted = !R.FaultNow.empty() || Now < R.LastFaultEnd + 1000.0;
+    R.Pending.push_back(std::move(P));
+    R.LastV = V;
+    return V;
+  }
 }
 // A stop that began at Began returned at Returned: opens a window, unless a call that may
 // switch emission on began while the stop ran (overlapping calls have no order, so that
@@ -357,21 +656,24 @@ void Perform(TOp Op, TRigSlot& R, TCallSlot& W, std::mt19937& Rng) {
     Call(W, R, N, Fn);
     StopReturned(R, N, Began, NowMs());
   };
-  auto On = [&](const char* N, auto&& Fn) {
-    OnCallBegins(R, N);
+  auto On = [&](const char* N, bool Reapplies, auto&& Fn) {
+    OnCallBegins(R, N, Reapplies);
     Call(W, R, N, Fn);
   };
   switch (Op) {
   case TOp::LaserOn:
-    On(Name, [&] { L.LaserOn(); });
+    On(Name, true, [&] { L.LaserOn(); });
     break;
   case TOp::EmissionOn:
-    On(Name, [&] { L.EmissionOn(); });
+    On(Name, true, [&] { L.EmissionOn(); });
     break;
   case TOp::ExecuteCmd: {
-    const int Cmd = Pick(0, 20);
+    // 20 to 23 set the diode current: those go through the followed set points below.
+    const int Cmd = Pick(0, 19);
     const double Param = Pick(0, 100);
-    On(Name, [&] { L.ExecuteCmd(Cmd, Param); });
+    // 1 LaserOn, 5 EmissionOn, 6 emission off and on, 25 PowerOn (EmissionOn on some).
+    const bool Reapplies = Cmd == 1 || Cmd == 5 || Cmd == 6 || Cmd == 25;
+    On(Name, Reapplies, [&] { L.ExecuteCmd(Cmd, Param); });
     break;
   }
   case TOp::LaserOff:
@@ -381,8 +683,15 @@ void Perform(TOp Op, TRigSlot& R, TCallSlot& W, std::mt19937& Rng) {
     Stop(Name, [&] { L.EmissionOff(); });
     break;
   case TOp::DiodeCurrent: {
-    const double V = Pick(0, 100);
-    Call(W, R, Name, [&] { L.SetDiodeCurrent(V); });
+    // Directly or as numbered command 21; followed to the wire where the make queues it.
+    const bool Numbered = Pick(0, 1) == 1;
+    const double V = R.SetPoints != nullptr ? NewSetPoint(R, Rng) : Pick(1, 100);
+    {
+      std::lock_guard<std::mutex> G(R.Lock);
+      R.Note("host " + std::string(Numbered ? "ExecuteCmd(21, " : "SetDiodeCurrent(") +
+             std::to_string(static_cast<int>(V)) + ")");
+    }
+    Call(W, R, Name, [&] { Numbered ? (void)L.ExecuteCmd(21, V) : L.SetDiodeCurrent(V); });
     break;
   }
   case TOp::PwmFreq: {
@@ -411,7 +720,7 @@ void Perform(TOp Op, TRigSlot& R, TCallSlot& W, std::mt19937& Rng) {
     const bool ViaLaserOn = Pick(0, 1) == 1;
     const int AfterMs = Pick(1, 300);
     std::thread T([&R, &L, ViaLaserOn] {
-      OnCallBegins(R, ViaLaserOn ? "LaserOn (stopped)" : "EmissionOn (stopped)");
+      OnCallBegins(R, ViaLaserOn ? "LaserOn (stopped)" : "EmissionOn (stopped)", true);
       ViaLaserOn ? L.LaserOn() : L.EmissionOn();
     });
     Sleep(AfterMs);
@@ -461,120 +770,279 @@ void SimCommand(TRigSlot& R, const char* Line) {
   try {
     (void)R.Sim->Command(Line);
   } catch (const std::exception& E) {
-    std::printf("soak: %s simulator refused \"%s\": %s\n", R.Rig->Name.c_str(), Line, E.what());
+    std::printf("soak: %s simulator refused \"%s\": %s\n", R.Name.c_str(), Line, E.what());
   }
 }
 
-// Shows fault F on R's simulator for DurationMs (the fault thread clears it).
+hostkit::TMachineIO* GIO = nullptr;
+
+// Shows fault F on R's simulator, or on its inputs, for DurationMs (the fault thread clears
+// it).
 void Inject(TRigSlot& R, TFault F, int DurationMs, std::mt19937& Rng) {
-  sim::TSimEndpoint& S = *R.Sim;
-  switch (F) {
-  case TFault::Silence:
-    S.SetSilent(true);
-    break;
-  case TFault::Garbage:
-    S.SetGarbage(true);
-    break;
-  case TFault::Truncate:
-    S.SetTruncate(std::uniform_int_distribution<std::size_t>(1, 4)(Rng));
-    break;
-  case TFault::Split:
-    S.SetSplit(std::uniform_int_distribution<std::size_t>(1, 3)(Rng), 5);
-    break;
-  case TFault::Join:
-    S.SetJoin(true);
-    break;
-  case TFault::Delay:
-    S.SetDelay(std::uniform_int_distribution<int>(50, 600)(Rng));
-    break;
-  case TFault::Drop:
-    S.DropLink(DurationMs);
-    break;
-  case TFault::PullCable:
-    S.PullCable(DurationMs);
-    break;
-  case TFault::Unplug:
-    S.Unplug();
-    break;
-  case TFault::Alarm:
-    SimCommand(R, MakeFaults(R.Rig->Name).Alarm->Raise);
-    break;
-  case TFault::BadCheck:
-    SimCommand(R, MakeFaults(R.Rig->Name).BadCheck->Raise);
-    break;
-  case TFault::Count:
-    break;
+  const TScriptInput* In = nullptr;
+  bool Alarm = F == TFault::Alarm;
+  if (F == TFault::Input) {
+    const auto& Ins = R.Io->Inputs;
+    In = &Ins[std::uniform_int_distribution<std::size_t>(0, Ins.size() - 1)(Rng)];
+    Alarm = In->Alarm;
+    if (Alarm) {
+      // Long enough that the alarm must show before it goes.
+      DurationMs = std::max(DurationMs, static_cast<int>(R.AlarmBudgetMs) + 300);
+    }
+    GIO->SetInput(R.IoBase + In->Offset, !In->Idle);
+  } else {
+    sim::TSimEndpoint& S = *R.Sim;
+    switch (F) {
+    case TFault::Silence:
+      S.SetSilent(true);
+      break;
+    case TFault::Garbage:
+      S.SetGarbage(true);
+      break;
+    case TFault::Truncate:
+      S.SetTruncate(std::uniform_int_distribution<std::size_t>(1, 4)(Rng));
+      break;
+    case TFault::Split:
+      S.SetSplit(std::uniform_int_distribution<std::size_t>(1, 3)(Rng), 5);
+      break;
+    case TFault::Join:
+      S.SetJoin(true);
+      break;
+    case TFault::Delay:
+      S.SetDelay(std::uniform_int_distribution<int>(50, 600)(Rng));
+      break;
+    case TFault::Drop:
+      S.DropLink(DurationMs);
+      break;
+    case TFault::PullCable:
+      S.PullCable(DurationMs);
+      break;
+    case TFault::Unplug:
+      S.Unplug();
+      break;
+    case TFault::Alarm:
+      DurationMs = std::max(DurationMs, static_cast<int>(R.AlarmBudgetMs) + 300);
+      SimCommand(R, MakeFaults(R.Name).Alarm->Raise);
+      break;
+    case TFault::BadCheck:
+      SimCommand(R, MakeFaults(R.Name).BadCheck->Raise);
+      break;
+    case TFault::Input:
+    case TFault::Count:
+      break;
+    }
   }
   ++GFaults[static_cast<int>(F)];
   std::lock_guard<std::mutex> L(R.Lock);
-  R.FaultNow = FaultName(F);
+  const double Now = NowMs();
+  R.FaultNow = In != nullptr ? std::string("input ") + In->What : FaultName(F);
   R.FaultKind = F;
-  R.FaultUntil = NowMs() + DurationMs;
-  R.Note(std::string("fault ") + FaultName(F) + " for " + std::to_string(DurationMs) + " ms");
+  R.FaultRaisesAlarm = Alarm && R.AlarmBudgetMs > 0;
+  R.InputNow = In;
+  R.FaultUntil = Now + DurationMs;
+  for (auto& P : R.Pending) {
+    P.Faulted = true;
+  }
+  R.AlarmMissed = false;
+  if (R.FaultRaisesAlarm) {
+    R.ShowFrom = Now;
+    R.ShowBy = Now + R.AlarmBudgetMs;
+    R.AlarmCause = R.FaultNow;
+  }
+  R.Note("fault " + R.FaultNow + " for " + std::to_string(DurationMs) + " ms");
 }
 
 void ClearFault(TRigSlot& R) {
-  sim::TSimEndpoint& S = *R.Sim;
-  const TMakeFaults& Make = MakeFaults(R.Rig->Name);
   TFault Kind{};
+  const TScriptInput* In = nullptr;
   {
     std::lock_guard<std::mutex> L(R.Lock);
     Kind = R.FaultKind;
+    In = R.InputNow;
   }
-  if (Kind == TFault::Alarm) {
-    SimCommand(R, Make.Alarm->Clear);
-  } else if (Kind == TFault::BadCheck) {
-    SimCommand(R, Make.BadCheck->Clear);
-  }
-  S.SetSilent(false);
-  S.SetGarbage(false);
-  S.SetTruncate(0);
-  S.SetSplit(0, 0);
-  S.SetJoin(false);
-  S.SetDelay(0);
-  S.RestoreLink();
-  if (!S.IsTcp() && !S.Plugged()) {
-    S.Replug();
+  if (In != nullptr) {
+    GIO->SetInput(R.IoBase + In->Offset, In->Idle);
+  } else {
+    sim::TSimEndpoint& S = *R.Sim;
+    const TMakeFaults& Make = MakeFaults(R.Name);
+    if (Kind == TFault::Alarm) {
+      SimCommand(R, Make.Alarm->Clear);
+    } else if (Kind == TFault::BadCheck) {
+      SimCommand(R, Make.BadCheck->Clear);
+    }
+    S.SetSilent(false);
+    S.SetGarbage(false);
+    S.SetTruncate(0);
+    S.SetSplit(0, 0);
+    S.SetJoin(false);
+    S.SetDelay(0);
+    S.RestoreLink();
+    if (!S.IsTcp() && !S.Plugged()) {
+      S.Replug();
+    }
   }
   std::lock_guard<std::mutex> L(R.Lock);
+  const double Now = NowMs();
+  if (R.FaultRaisesAlarm && !R.AlarmMissed) {
+    R.ClearFrom = Now;
+    R.ClearBy = Now + R.AlarmBudgetMs;
+  }
+  R.LastFaultEnd = Now;
   R.Note("fault " + R.FaultNow + " cleared");
   R.FaultNow.clear();
+  R.FaultRaisesAlarm = false;
+  R.InputNow = nullptr;
 }
 
-// ---- The emission check ------------------------------------------------------------------
+// ---- The checks ---------------------------------------------------------------------------
 
-// Reads what reached R's simulator since the last look and holds each emission-on request
-// against the windows.
-void CheckWire(TRigSlot& R) {
-  const std::vector<sim::TSimRequest> Got = R.Sim->Requests();
-  R.Sim->ClearRequests();
+// Times when this process was starved of the processor (a 5 ms sleep took far longer):
+// a simulator's reader thread may then stamp a request long after the laser wrote it.
+class TStalls {
+public:
+  void Add(double From, double To) {
+    std::lock_guard<std::mutex> L(FLock);
+    FStalls.push_back({From, To});
+    while (FStalls.size() > 1000) {
+      FStalls.pop_front();
+    }
+  }
+  // The earliest the request stamped at AtMs may have been written: the start of a stall
+  // that ended less than SlackMs before the stamp, else the stamp less the slack.
+  double EarliestWrite(double AtMs, double SlackMs) {
+    std::lock_guard<std::mutex> L(FLock);
+    double Earliest = AtMs - SlackMs;
+    for (const auto& [From, To] : FStalls) {
+      if (From <= AtMs && AtMs <= To + SlackMs) {
+        Earliest = std::min(Earliest, From);
+      }
+    }
+    return Earliest;
+  }
+  long Count() {
+    std::lock_guard<std::mutex> L(FLock);
+    return static_cast<long>(FStalls.size());
+  }
+
+private:
+  std::mutex FLock;
+  std::deque<std::pair<double, double>> FStalls;
+};
+TStalls GStalls;
+std::atomic<long> GStallExcused{0};
+
+// A switch-on at AtMs inside a window of R is a violation. Caller holds R.Lock.
+void HoldAgainstWindows(TRigSlot& R, double AtMs, double SlackMs, const std::string& What) {
+  const double Earliest = SlackMs > 0 ? GStalls.EarliestWrite(AtMs, SlackMs) : AtMs;
+  for (const auto& W : R.Windows) {
+    if (AtMs > W.From + SlackMs && AtMs < W.To && Earliest <= W.From) {
+      ++GStallExcused; // stamped late, but it may have been written before the stop returned
+      return;
+    }
+    if (AtMs > W.From + SlackMs && AtMs < W.To) {
+      char B[240];
+      std::snprintf(B, sizeof B, "%s %.1f ms after %s returned (t=%.3fs)", What.c_str(),
+                    AtMs - W.From, W.Why.c_str(), (W.From - GStart) / 1000.0);
+      Violation(R, B);
+      return;
+    }
+  }
+}
+
+// Ends the set points of R whose requests had time to go out: each reached the wire
+// once, or once more for every switch-on begun meanwhile (it re-applies the present
+// value); a fault on the link excuses it. All: the run is over and the queues drained.
+void SettleSetPoints(TRigSlot& R, double Now, bool All) {
+  while (!R.Pending.empty() && (All || R.Pending.front().Close < Now - SetPointDrainMs)) {
+    const TSetPoint P = R.Pending.front();
+    R.Pending.pop_front();
+    if (P.Faulted) {
+      ++R.SetPointsExcused;
+      continue;
+    }
+    if (P.Count >= 1 && P.Count <= 1 + P.Resends) {
+      ++R.SetPointsOnce;
+      continue;
+    }
+    char B[200];
+    std::snprintf(B, sizeof B,
+                  "set point %.0f %% asked at t=%.3fs reached the wire %d times (allowed 1 to %d)",
+                  P.V, (P.Start - GStart) / 1000.0, P.Count, 1 + P.Resends);
+    Violation(R, B);
+  }
+}
+
+// Reads what reached R's simulator and what R's outputs did since the last look: each
+// switch-on against the windows, each set point counted.
+void CheckSlot(TRigSlot& R, bool Final = false) {
+  std::vector<sim::TSimRequest> Got;
+  if (R.Sim) {
+    Got = R.Sim->TakeRequests();
+  }
   std::lock_guard<std::mutex> L(R.Lock);
   for (const auto& Q : Got) {
     const bool On = R.IsEmissionOn(Q.Bytes);
-    char T[32];
-    std::snprintf(T, sizeof T, "%9.3f ", (Q.TimeMs - GStart) / 1000.0);
-    R.Events.push_back(T + std::string(On ? "wire ON  " : "wire     ") + sim::HexText(Q.Bytes));
-    if (R.Events.size() > 16) {
-      R.Events.pop_front();
-    }
-    if (!On) {
-      continue;
-    }
-    ++R.EmissionOnSeen;
-    for (const auto& W : R.Windows) {
-      if (Q.TimeMs > W.From + StampSlackMs && Q.TimeMs < W.To) {
-        char B[200];
-        std::snprintf(B, sizeof B,
-                      "emission on reached the wire %.1f ms after %s returned (t=%.3fs)",
-                      Q.TimeMs - W.From, W.Why.c_str(), (W.From - GStart) / 1000.0);
-        Violation(R, B);
-        break;
+    R.Note(std::string(On ? "wire ON  " : "wire     ") + sim::HexText(Q.Bytes), Q.TimeMs);
+    if (R.SetPoints != nullptr && !R.Pending.empty()) {
+      const std::string K = R.SetPoints->Text ? Line(Q.Bytes) : Key(Q.Bytes);
+      for (auto& P : R.Pending) {
+        if (std::find(P.Keys.begin(), P.Keys.end(), K) != P.Keys.end()) {
+          ++P.Count;
+        }
       }
     }
+    if (On) {
+      ++R.EmissionOnSeen;
+      HoldAgainstWindows(R, Q.TimeMs, StampSlackMs, "emission on reached the wire");
+    }
   }
-  // Windows closed long ago cannot match anything still to come.
+  // The I/O timeline is stamped when the output is written: no slack.
+  for (const auto& E : R.Rises) {
+    ++R.EmissionOnSeen;
+    HoldAgainstWindows(R, E.TimeMs, 0.0, "output " + hostkit::ToString(E) + " rose");
+  }
+  R.Rises.clear();
   const double Now = NowMs();
+  SettleSetPoints(R, Now, Final);
+  // Windows closed long ago cannot match anything still to come.
   std::erase_if(R.Windows, [Now](const auto& W) { return W.To < Now - 10000.0; });
+}
+
+// After the host's alarm poll of R that began at PollMs: is the laser's alarm in the host's
+// list, and was it due to show or to leave? The deadlines are held against the poll's
+// start, so a poll that came late (another laser's UpdateAlarms took long) is not the
+// laser's fault.
+void CheckAlarm(TRigSlot& R, bool Shown, double PollMs) {
+  std::lock_guard<std::mutex> L(R.Lock);
+  const double Now = NowMs();
+  if (Shown != R.AlarmShown) {
+    ++(Shown ? R.AlarmsRaised : R.AlarmsCleared);
+    R.Note(Shown ? "alarm shown" : "alarm gone");
+    R.AlarmShown = Shown;
+  }
+  if (R.ShowBy > 0 && Shown) {
+    ++R.AlarmsChecked;
+    R.MaxShowMs = std::max(R.MaxShowMs, Now - R.ShowFrom);
+    R.ShowBy = 0;
+  } else if (R.ShowBy > 0 && PollMs > R.ShowBy) {
+    char B[200];
+    std::snprintf(B, sizeof B, "the alarm of fault \"%s\" did not show within %.0f ms",
+                  R.AlarmCause.c_str(), R.AlarmBudgetMs);
+    Violation(R, B);
+    R.ShowBy = 0;
+    R.AlarmMissed = true;
+  }
+  if (R.ClearBy > 0 && R.ShowBy == 0 && !Shown) {
+    ++R.ClearsChecked;
+    R.MaxClearMs = std::max(R.MaxClearMs, Now - R.ClearFrom);
+    R.ClearBy = 0;
+  } else if (R.ClearBy > 0 && PollMs > R.ClearBy) {
+    char B[200];
+    std::snprintf(B, sizeof B, "the alarm of fault \"%s\" was still shown %.0f ms after it ended",
+                  R.AlarmCause.c_str(), Now - R.ClearFrom);
+    Violation(R, B);
+    R.ClearBy = 0;
+  }
 }
 
 // ---- Resources ---------------------------------------------------------------------------
@@ -673,6 +1141,122 @@ TOptions ParseOptions(int Argc, char** Argv) {
   return O;
 }
 
+// One laser per rig of the simulator table: serial rigs on their own port number, TCP-only
+// rigs on their own loopback address. False when a simulator does not start.
+bool AddSimLasers(const TOptions& Opt, hostkit::THost& Host,
+                  std::vector<std::unique_ptr<TRigSlot>>& Slots) {
+  int Port = 0;
+  for (const sim::TSimRig* Rig : sim::AllRigs()) {
+    if (!Opt.Only.empty() && Rig->Name != Opt.Only) {
+      continue;
+    }
+    const auto Pred = EmissionOnTable().find(Rig->Name);
+    if (Pred == EmissionOnTable().end()) {
+      std::printf("soak: rig %s has no emission-on row; skipped\n", Rig->Name.c_str());
+      continue;
+    }
+    auto S = std::make_unique<TRigSlot>();
+    S->Name = Rig->Name;
+    S->Class = Rig->Class;
+    S->Rig = Rig;
+    S->IsEmissionOn = Pred->second;
+    const auto SetPoints = SetPointTable().find(Rig->Name);
+    S->SetPoints = SetPoints == SetPointTable().end() ? nullptr : &SetPoints->second;
+    const auto Refresh = StatusRefreshTable().find(Rig->Name);
+    if (Refresh != StatusRefreshTable().end() && MakeFaults(Rig->Name).Alarm) {
+      S->AlarmBudgetMs = Refresh->second + AlarmPollMs + SchedulingSlackMs;
+    }
+    const bool Tcp = !sim::RigFamily(*Rig).Pty;
+    ++Port;
+    sim::TSimOptions Extra;
+    if (Rig->Name == "mars") {
+      Extra["maxpower"] = std::to_string(MarsMaxPowerW);
+    }
+    try {
+      // An address of this process's own (from its id) on a network per rig: soaks and
+      // tests running side by side never meet on a protocol's fixed port.
+      S->Sim =
+          sim::StartRig(*Rig, Tcp, Tcp ? sim::LoopbackAddress(50 + Port) : std::string(), Extra);
+    } catch (const std::exception& E) {
+      std::printf("soak: %s: %s\n", Rig->Name.c_str(), E.what());
+      return false;
+    }
+    const sim::TRigLink Link = sim::LinkTo(*S->Sim, Port);
+    if (Tcp) {
+      S->TcpHost = Link.TcpHost;
+    } else {
+      Host.SerialPorts->Set(Port, S->Sim->DevicePath());
+    }
+    TLaserParams P = sim::RigParams(*Rig, Link);
+    if (Rig->Name == "ylr") {
+      // The host's default ignores the YLR's status answers, alarms included; a machine
+      // that wants the laser's alarms says so.
+      P.CfgIPG.YLR.Comm.IgnoreCommResult = false;
+    }
+    S->Laser = FindLaserClass(Rig->Class)->Factory(nullptr, P);
+    S->Laser->RegisterAlarms();
+    std::printf("soak: %-13s %-20s on %s\n", Rig->Name.c_str(), Rig->Class.c_str(),
+                S->Sim->Where().c_str());
+    std::lock_guard<std::mutex> L(GSlotsLock);
+    Slots.push_back(std::move(S));
+  }
+  return true;
+}
+
+// The I/O lasers' ports, by port number: whose they are.
+struct TPortOwners {
+  std::array<TRigSlot*, 256> Out{};
+  std::array<TRigSlot*, 256> In{};
+  std::array<std::set<int>, 256> SwitchOn{}; // per owner's base: its switch-on outputs
+};
+
+// One laser per I/O class, each on its own block of ports, its inputs at their idle levels.
+void AddIoLasers(const TOptions& Opt, hostkit::THost& Host,
+                 std::vector<std::unique_ptr<TRigSlot>>& Slots, TPortOwners& Owners) {
+  std::vector<int> Outputs;
+  std::vector<int> Inputs;
+  int Base = 0;
+  for (const TIoRig& Io : IoRigs()) {
+    Base += IoBlock;
+    if (!Opt.Only.empty() && Io.Name != Opt.Only) {
+      continue;
+    }
+    auto S = std::make_unique<TRigSlot>();
+    S->Name = Io.Name;
+    S->Class = Io.Class;
+    S->Io = &Io;
+    S->IoBase = Base;
+    S->IsEmissionOn = [](TRequest) { return false; };
+    if (StatusRefreshTable().count(Io.Name) != 0) {
+      S->AlarmBudgetMs = StatusRefreshTable().at(Io.Name) + AlarmPollMs + SchedulingSlackMs;
+    }
+    for (int P = Base; P < Base + IoBlock; ++P) {
+      Owners.Out[static_cast<std::size_t>(P)] = S.get();
+      Outputs.push_back(P);
+    }
+    for (const int O : Io.SwitchOn) {
+      Owners.SwitchOn[static_cast<std::size_t>(Base)].insert(Base + O);
+    }
+    for (const TScriptInput& I : Io.Inputs) {
+      Owners.In[static_cast<std::size_t>(Base + I.Offset)] = S.get();
+      Inputs.push_back(Base + I.Offset);
+      Host.IO.SetInput(Base + I.Offset, I.Idle);
+    }
+    std::lock_guard<std::mutex> L(GSlotsLock);
+    Slots.push_back(std::move(S));
+  }
+  Host.IO.SetOutputsExist(Outputs);
+  Host.IO.SetInputsExist(Inputs);
+  for (auto& S : Slots) {
+    if (S->Io != nullptr) {
+      S->Laser = FindLaserClass(S->Class)->Factory(nullptr, IoParams(*S->Io, S->IoBase));
+      S->Laser->RegisterAlarms();
+      std::printf("soak: %-13s %-20s on I/O ports %d..%d\n", S->Name.c_str(), S->Class.c_str(),
+                  S->IoBase, S->IoBase + IoBlock - 1);
+    }
+  }
+}
+
 } // namespace
 
 int main(int Argc, char** Argv) {
@@ -686,47 +1270,38 @@ int main(int Argc, char** Argv) {
 
   std::vector<std::unique_ptr<TRigSlot>> Slots;
   hostkit::THost Host;
-  Host.IO.SetOutputsExist({1, 2}); // no power-control output: emission requests go out at once
+  GIO = &Host.IO;
   Host.Comm = std::make_unique<TSoakComm>(Host.SerialPorts, Slots);
   Host.Install();
 
-  // One laser per rig: serial rigs on their own port number, TCP-only rigs on their own
-  // loopback address.
-  int Port = 0;
-  for (const sim::TSimRig* Rig : sim::AllRigs()) {
-    if (!Opt.Only.empty() && Rig->Name != Opt.Only) {
-      continue;
+  // Every output write and input change of an I/O laser goes to its events; a rise of one
+  // of its switch-on outputs is held against its windows by the checks.
+  TPortOwners Owners;
+  Host.IO.SetListener([&Owners](const hostkit::TIoEvent& E) {
+    const bool Out = E.Kind == hostkit::TIoKind::Output;
+    if (!Out && E.Kind != hostkit::TIoKind::Input) {
+      return;
     }
-    const auto Pred = EmissionOnTable().find(Rig->Name);
-    if (Pred == EmissionOnTable().end()) {
-      std::printf("soak: rig %s has no emission-on row; skipped\n", Rig->Name.c_str());
-      continue;
+    TRigSlot* S = (Out ? Owners.Out : Owners.In)[static_cast<std::size_t>(E.Port & 0xFF)];
+    if (S == nullptr || (Out && !E.Changed)) {
+      return;
     }
-    auto S = std::make_unique<TRigSlot>();
-    S->Rig = Rig;
-    S->IsEmissionOn = Pred->second;
-    const bool Tcp = !sim::RigFamily(*Rig).Pty;
-    ++Port;
-    try {
-      S->Sim = sim::StartRig(*Rig, Tcp, Tcp ? sim::LoopbackAddress(51, Port) : std::string());
-    } catch (const std::exception& E) {
-      std::printf("soak: %s: %s\n", Rig->Name.c_str(), E.what());
-      return 1;
+    std::lock_guard<std::mutex> L(S->Lock);
+    const bool SwitchOn = Out && E.Value != 0.0 &&
+                          Owners.SwitchOn[static_cast<std::size_t>(S->IoBase)].count(E.Port) != 0;
+    S->Note(std::string(SwitchOn ? "io ON    " : "io       ") + hostkit::ToString(E), E.TimeMs);
+    if (SwitchOn) {
+      S->Rises.push_back(E);
     }
-    const sim::TRigLink Link = sim::LinkTo(*S->Sim, Port);
-    if (Tcp) {
-      S->TcpHost = Link.TcpHost;
-    } else {
-      Host.SerialPorts->Set(Port, S->Sim->DevicePath());
-    }
-    S->Laser = FindLaserClass(Rig->Class)->Factory(nullptr, sim::RigParams(*Rig, Link));
-    S->Laser->RegisterAlarms();
-    std::printf("soak: %-10s %-16s on %s\n", Rig->Name.c_str(), Rig->Class.c_str(),
-                S->Sim->Where().c_str());
-    Slots.push_back(std::move(S));
+  });
+
+  // The I/O lasers first: their ports must exist before any laser is built.
+  AddIoLasers(Opt, Host, Slots, Owners);
+  if (!AddSimLasers(Opt, Host, Slots)) {
+    return 1;
   }
   if (Slots.empty()) {
-    Usage(("no rig called " + Opt.Only).c_str());
+    Usage(("no laser called " + Opt.Only).c_str());
   }
   std::fflush(stdout);
 
@@ -747,7 +1322,22 @@ int main(int Argc, char** Argv) {
       }
     });
   }
-  // Faults: now and then one on a rig without one, cleared when its time is up.
+  // The host's alarm poll: every laser, every AlarmPollMs.
+  {
+    TCallSlot& W = Watchdog.NewSlot();
+    Threads.emplace_back([&] {
+      while (!Done) {
+        const double T0 = NowMs();
+        for (auto& S : Slots) {
+          const double PollMs = NowMs();
+          Call(W, *S, "UpdateAlarms (alarm poll)", [&] { S->Laser->UpdateAlarms(); });
+          CheckAlarm(*S, Host.Alarms.IsActive(S->Laser->GetAlarmID()), PollMs);
+        }
+        Sleep(static_cast<int>(std::max(1.0, AlarmPollMs - ElapsedMs(T0))));
+      }
+    });
+  }
+  // Faults: now and then one on a laser without one, cleared when its time is up.
   Threads.emplace_back([&] {
     std::mt19937 Rng(static_cast<std::uint32_t>(GSeed * 104729 + 1));
     while (!Done) {
@@ -764,21 +1354,40 @@ int main(int Argc, char** Argv) {
       TRigSlot& R = *Slots[std::uniform_int_distribution<std::size_t>(0, Slots.size() - 1)(Rng)];
       bool Busy = false;
       {
+        // An alarm still due to show or leave is let be.
         std::lock_guard<std::mutex> L(R.Lock);
-        Busy = !R.FaultNow.empty();
+        Busy = !R.FaultNow.empty() || R.ShowBy > 0 || R.ClearBy > 0;
       }
+      auto F = static_cast<TFault>(
+          std::uniform_int_distribution<int>(0, static_cast<int>(TFault::Count) - 1)(Rng));
+      const int DurationMs = std::uniform_int_distribution<int>(100, 3000)(Rng);
       if (!Busy && std::uniform_int_distribution<int>(0, 3)(Rng) == 0) {
-        auto F = static_cast<TFault>(
-            std::uniform_int_distribution<int>(0, static_cast<int>(TFault::Count) - 1)(Rng));
-        // Faults the rig cannot show become a dropped link.
-        const TMakeFaults& Make = MakeFaults(R.Rig->Name);
-        if ((F == TFault::Unplug && R.Sim->IsTcp()) || (F == TFault::Alarm && !Make.Alarm) ||
-            (F == TFault::BadCheck && !Make.BadCheck)) {
-          F = TFault::Drop;
+        if (R.Io != nullptr) {
+          // An I/O laser shows only input changes, where it has inputs.
+          if (!R.Io->Inputs.empty()) {
+            Inject(R, TFault::Input, DurationMs, Rng);
+          }
+        } else {
+          // Faults the rig cannot show become a dropped link.
+          const TMakeFaults& Make = MakeFaults(R.Name);
+          if ((F == TFault::Unplug && R.Sim->IsTcp()) || (F == TFault::Alarm && !Make.Alarm) ||
+              (F == TFault::BadCheck && !Make.BadCheck) || F == TFault::Input) {
+            F = TFault::Drop;
+          }
+          Inject(R, F, DurationMs, Rng);
         }
-        Inject(R, F, std::uniform_int_distribution<int>(100, 3000)(Rng), Rng);
       }
       Sleep(100);
+    }
+  });
+  // The stall watch.
+  Threads.emplace_back([&] {
+    while (!Done) {
+      const double T0 = NowMs();
+      Sleep(5);
+      if (ElapsedMs(T0) > 5.0 + StampSlackMs / 2) {
+        GStalls.Add(T0, NowMs());
+      }
     }
   });
   // The checks.
@@ -787,12 +1396,13 @@ int main(int Argc, char** Argv) {
     double NextSample = NowMs();
     while (!Done) {
       for (auto& S : Slots) {
-        CheckWire(*S);
+        CheckSlot(*S);
       }
       Watchdog.Check();
       if (NowMs() >= NextSample) {
-        // The stand-in host keeps every message-log line in memory (a factory host writes
-        // them to a file); drop them so the memory slope is the plug-in's own.
+        // The checks have what they need of the I/O timeline (the listener above), and a
+        // factory host writes its message log to a file: neither is the plug-in's memory.
+        Host.IO.ClearTimeline();
         Host.App.ClearLines();
         Samples.push_back(Sample());
         NextSample += SampleEveryMs;
@@ -809,16 +1419,22 @@ int main(int Argc, char** Argv) {
     T.join();
   }
 
-  // Tear-down: faults off, then every laser destroyed under the same checks (a window that
-  // never closes) and within the call bound.
+  // Tear-down: faults off, the set points still followed given time to go out, then every
+  // laser destroyed under the same checks (a window that never closes) and within the call
+  // bound.
   for (auto& S : Slots) {
     if (!S->FaultNow.empty()) {
       ClearFault(*S);
     }
+    std::lock_guard<std::mutex> L(S->Lock);
+    for (auto& P : S->Pending) {
+      P.Close = std::min(P.Close, NowMs());
+    }
   }
+  Sleep(static_cast<int>(SetPointDrainMs));
   std::vector<double> DestroyMs;
   for (auto& S : Slots) {
-    CheckWire(*S);
+    CheckSlot(*S, true);
     const double T0 = NowMs();
     S->Laser.reset();
     DestroyMs.push_back(ElapsedMs(T0));
@@ -828,11 +1444,14 @@ int main(int Argc, char** Argv) {
     }
     StopReturned(*S, "Destroy", T0, NowMs());
   }
-  Sleep(500);
+  Sleep(1000);
   for (auto& S : Slots) {
-    CheckWire(*S);
-    S->Sim->Stop();
+    CheckSlot(*S, true);
+    if (S->Sim) {
+      S->Sim->Stop();
+    }
   }
+  Host.IO.SetListener(nullptr);
   Host.Uninstall();
 
   // ---- Summary ----
@@ -845,22 +1464,32 @@ int main(int Argc, char** Argv) {
     std::printf(" %s=%ld", OpName(static_cast<TOp>(I)), GCounters.Ops[I].load());
     TotalOps += GCounters.Ops[I];
   }
-  std::printf("\nfaults:");
+  std::printf(" (total %ld)\nfaults:", TotalOps);
   long TotalFaults = 0;
   for (int I = 0; I < static_cast<int>(TFault::Count); ++I) {
     std::printf(" %s=%ld", FaultName(static_cast<TFault>(I)), GFaults[I].load());
     TotalFaults += GFaults[I];
   }
-  std::printf("\nemission-on requests seen per laser:");
+  std::printf(" (total %ld)\n", TotalFaults);
+  std::printf("per laser: switch-ons seen on the wire or the outputs; alarms shown/gone, checked "
+              "to show/leave (longest ms); set points once/excused by a fault; violations\n");
+  long Raised = 0, Cleared = 0, SetOnce = 0, SetExcused = 0;
   for (auto& S : Slots) {
-    std::printf(" %s=%d", S->Rig->Name.c_str(), S->EmissionOnSeen);
-  }
-  std::printf("\nviolations per laser:");
-  for (auto& S : Slots) {
-    std::printf(" %s=%d", S->Rig->Name.c_str(), S->Violations);
+    std::lock_guard<std::mutex> L(S->Lock);
+    std::printf("  %-13s on=%-4d alarms=%ld/%ld checked=%ld(%.0f)/%ld(%.0f) setpoints=%ld/%ld "
+                "violations=%d\n",
+                S->Name.c_str(), S->EmissionOnSeen, S->AlarmsRaised, S->AlarmsCleared,
+                S->AlarmsChecked, S->MaxShowMs, S->ClearsChecked, S->MaxClearMs, S->SetPointsOnce,
+                S->SetPointsExcused, S->Violations);
+    Raised += S->AlarmsRaised;
+    Cleared += S->AlarmsCleared;
+    SetOnce += S->SetPointsOnce;
+    SetExcused += S->SetPointsExcused;
   }
   const auto Destroy = bench::Summarize(DestroyMs);
-  std::printf("\ndestroy: max %.1f ms\n", Destroy.Max);
+  std::printf("alarms: shown %ld, gone %ld; set points exactly once %ld, excused %ld; destroy: max "
+              "%.1f ms\n",
+              Raised, Cleared, SetOnce, SetExcused, Destroy.Max);
   // Warm-up: the first quarter of the run (at least 10 s) is not in the slopes.
   std::vector<TSample> Steady;
   const double WarmUp = std::max(10.0 / 60.0, Minutes / 4.0);
@@ -872,10 +1501,27 @@ int main(int Argc, char** Argv) {
   std::printf(
       "after warm-up (%zu samples): rss %+.1f KiB/min, fds %+.2f /min, threads %+.2f /min\n",
       Steady.size(), RssSlope, FdSlope, ThreadSlope);
+  // A slope that halves in the second half of the run is warm-up still ending; one that
+  // holds is a leak.
+  if (!Steady.empty()) {
+    std::vector<TSample> Late;
+    const double Half = (Steady.front().Minutes + Steady.back().Minutes) / 2.0;
+    std::copy_if(Steady.begin(), Steady.end(), std::back_inserter(Late),
+                 [Half](const TSample& X) { return X.Minutes >= Half; });
+    std::printf("rss: %.0f KiB after warm-up, %.0f KiB at the end; second half of it: %+.1f "
+                "KiB/min\n",
+                Steady.front().RssKiB, Steady.back().RssKiB, Slope(Late, &TSample::RssKiB));
+  }
+  std::printf("process stalls over %.0f ms: %ld; emission-on requests stamped so late after one "
+              "that they may have been written before the stop: %ld\n",
+              StampSlackMs / 2, GStalls.Count(), GStallExcused.load());
   std::printf("stops: %ld, violations: %d\n", GCounters.Ops[static_cast<int>(TOp::Stop)].load(),
               GViolations.Count.load());
   bench::Json("soak", "operations", static_cast<double>(TotalOps), "count");
   bench::Json("soak", "faults", static_cast<double>(TotalFaults), "count");
+  bench::Json("soak", "alarms_shown", static_cast<double>(Raised), "count");
+  bench::Json("soak", "alarms_gone", static_cast<double>(Cleared), "count");
+  bench::Json("soak", "setpoints_once", static_cast<double>(SetOnce), "count");
   bench::Json("soak", "violations", GViolations.Count, "count");
   bench::Json("soak", "rss_slope", RssSlope, "KiB/min");
   bench::Json("soak", "fd_slope", FdSlope, "1/min");

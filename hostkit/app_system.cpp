@@ -14,6 +14,10 @@ void THostAppSystem::Append(const TLogLine& Line) {
   {
     std::lock_guard<std::mutex> L(FLock);
     FLines.push_back(Line);
+    if (FLines.size() > MaxLines) {
+      FLines.pop_front();
+      ++FDroppedLines;
+    }
     Sink = FSink;
   }
   FNewLine.notify_all();
@@ -51,6 +55,9 @@ void THostAppSystem::SetThreadName(const std::string& Name) {
   pthread_setname_np(pthread_self(), Name.substr(0, 15).c_str());
   std::lock_guard<std::mutex> L(FLock);
   FThreadNames.push_back(Name);
+  if (FThreadNames.size() > MaxLines) {
+    FThreadNames.pop_front();
+  }
 }
 
 TKdLocaleResource* THostAppSystem::GetLocale() {
@@ -125,7 +132,12 @@ void THostAppSystem::SetSink(std::function<void(const TLogLine&)> Sink) {
 
 std::vector<std::string> THostAppSystem::ThreadNames() const {
   std::lock_guard<std::mutex> L(FLock);
-  return FThreadNames;
+  return {FThreadNames.begin(), FThreadNames.end()};
+}
+
+std::size_t THostAppSystem::DroppedLines() const {
+  std::lock_guard<std::mutex> L(FLock);
+  return FDroppedLines;
 }
 
 size_t THostAppSystem::LocaleProcCount() const {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <condition_variable>
+#include <deque>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -39,6 +40,11 @@ public:
   void LoadLocaleText(const std::string& Text);
   TIniLocale& Locale() { return FLocale; }
 
+  // The log keeps the latest MaxLines lines (a long-running host would fill its memory
+  // otherwise); older ones are dropped and counted.
+  static constexpr std::size_t MaxLines = 20000;
+  std::size_t DroppedLines() const;
+
   // Message-log lines (debugger lines excluded) and debugger lines.
   std::vector<TLogLine> Lines() const;
   std::vector<TLogLine> DebugLines() const;
@@ -48,7 +54,7 @@ public:
   // Called for every line, on the logging thread.
   void SetSink(std::function<void(const TLogLine&)> Sink);
 
-  // The names threads gave themselves, in the order given.
+  // The names threads gave themselves, in the order given (the latest MaxLines).
   std::vector<std::string> ThreadNames() const;
   size_t LocaleProcCount() const;
 
@@ -58,9 +64,10 @@ private:
 
   mutable std::mutex FLock;
   mutable std::condition_variable FNewLine;
-  std::vector<TLogLine> FLines;
+  std::deque<TLogLine> FLines;
+  std::size_t FDroppedLines = 0;
   std::vector<TLocaleProc> FLocaleProcs;
-  std::vector<std::string> FThreadNames;
+  std::deque<std::string> FThreadNames;
   std::function<void(const TLogLine&)> FSink;
   TIniLocale FLocale;
 };

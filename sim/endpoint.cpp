@@ -542,6 +542,13 @@ std::vector<TSimRequest> TSimEndpoint::Requests() const {
   return FRequests;
 }
 
+std::vector<TSimRequest> TSimEndpoint::TakeRequests() {
+  std::lock_guard<std::mutex> L(FLock);
+  std::vector<TSimRequest> Out;
+  Out.swap(FRequests);
+  return Out;
+}
+
 void TSimEndpoint::ClearRequests() {
   std::lock_guard<std::mutex> L(FLock);
   FRequests.clear();

@@ -129,6 +129,9 @@ public:
   // ---- What the laser sent ---------------------------------------------------------
   std::vector<TSimRequest> Requests() const;
   void ClearRequests();
+  // The requests received since the last call, in one step: none is lost between reading
+  // and clearing.
+  std::vector<TSimRequest> TakeRequests();
   // Waits until Pred holds for the requests received so far; false on time-out. Pred runs
   // under the endpoint's lock: it must not call the endpoint.
   bool WaitRequests(const std::function<bool(const std::vector<TSimRequest>&)>& Pred,

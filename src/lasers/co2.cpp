@@ -54,6 +54,10 @@ void TCO2Laser::SetPwmRatio(double Ratio) {
 }
 
 void TCO2Laser::LaserOn() {
+  const auto Switch = SwitchOnCall();
+  if (!Switch.owns_lock()) {
+    return; // a switch-off came first
+  }
   if (GLaserPwmPort != nullptr) {
     GLaserPwmPort->SetPwmOn(1, true);
   }
@@ -66,6 +70,7 @@ void TCO2Laser::LaserOff() {
   if (!FConstructed) {
     return;
   }
+  const auto Switch = SwitchOffCall();
   ioport::SetOutput(FCfgLaserDef.CtrlPort, false);
   // The PWM keeps running; the laser idles at the minimum ratio.
   if (GLaserPwmPort != nullptr) {
@@ -75,6 +80,10 @@ void TCO2Laser::LaserOff() {
 }
 
 void TCO2Laser::EmissionOn() {
+  const auto Switch = SwitchOnCall();
+  if (!Switch.owns_lock()) {
+    return; // a switch-off came first
+  }
   TNcLaser::EmissionOn();
   if (ioport::OutputExists(FCfgCO2.ShutterPort)) {
     ioport::SetOutput(FCfgCO2.ShutterPort, true);
@@ -86,6 +95,7 @@ void TCO2Laser::EmissionOn() {
 }
 
 void TCO2Laser::EmissionOff() {
+  const auto Switch = SwitchOffCall();
   TNcLaser::EmissionOff();
   if (ioport::OutputExists(FCfgCO2.ShutterPort)) {
     ioport::SetOutput(FCfgCO2.ShutterPort, false);
@@ -149,12 +159,17 @@ int TCO2Laser::GetLaserMode() {
 // ---- TYAGLaser ----
 
 void TYAGLaser::LaserOn() {
+  const auto Switch = SwitchOnCall();
+  if (!Switch.owns_lock()) {
+    return; // a switch-off came first
+  }
   if (!FPrepareOnly) {
     ioport::SetOutput(FCfgLaserDef.CtrlPort, true);
   }
 }
 
 void TYAGLaser::LaserOff() {
+  const auto Switch = SwitchOffCall();
   ioport::SetOutput(FCfgLaserDef.CtrlPort, false);
 }
 

@@ -135,7 +135,19 @@ bool TDefaultLaser::GetIsEmissionOn() {
   return ioport::GetOutput(FCfgLaserDef.CtrlPort);
 }
 
+void TDefaultLaser::LaserOn() {
+  const auto Switch = SwitchOnCall();
+  if (!Switch.owns_lock()) {
+    return; // a switch-off came first
+  }
+  TFiberLaser::LaserOn();
+}
+
 void TDefaultLaser::EmissionOn() {
+  const auto Switch = SwitchOnCall();
+  if (!Switch.owns_lock()) {
+    return; // a switch-off came first
+  }
   std::lock_guard<std::mutex> L(FEmissionLock);
   TFiberLaser::EmissionOn();
   const std::int32_t Ready = FCfgOther.ShutterReady;
@@ -149,6 +161,7 @@ void TDefaultLaser::EmissionOn() {
 }
 
 void TDefaultLaser::LaserOff() {
+  const auto Switch = SwitchOffCall();
   {
     // A laser switched off takes no further step of its sequence.
     std::lock_guard<std::mutex> L(FEmissionLock);
@@ -158,6 +171,7 @@ void TDefaultLaser::LaserOff() {
 }
 
 void TDefaultLaser::EmissionOff() {
+  const auto Switch = SwitchOffCall();
   std::lock_guard<std::mutex> L(FEmissionLock);
   TNcLaser::EmissionOff();
   // A sequence of ours still running must not switch anything on after this; the outputs
@@ -177,12 +191,30 @@ bool TMaxLaser::GetIsEmissionOn() {
   return ioport::GetOutput(FCfgLaserDef.CtrlPort);
 }
 
+void TMaxLaser::LaserOn() {
+  const auto Switch = SwitchOnCall();
+  if (!Switch.owns_lock()) {
+    return; // a switch-off came first
+  }
+  TFiberLaser::LaserOn();
+}
+
+void TMaxLaser::LaserOff() {
+  const auto Switch = SwitchOffCall();
+  TFiberLaser::LaserOff();
+}
+
 void TMaxLaser::EmissionOn() {
+  const auto Switch = SwitchOnCall();
+  if (!Switch.owns_lock()) {
+    return; // a switch-off came first
+  }
   TFiberLaser::EmissionOn();
   SetCtrlPortIfExists(true);
 }
 
 void TMaxLaser::EmissionOff() {
+  const auto Switch = SwitchOffCall();
   TNcLaser::EmissionOff();
   SetCtrlPortIfExists(false);
 }
@@ -190,11 +222,16 @@ void TMaxLaser::EmissionOff() {
 // ---- TLPINGLaser ----
 
 void TLPINGLaser::LaserOn() {
+  const auto Switch = SwitchOnCall();
+  if (!Switch.owns_lock()) {
+    return; // a switch-off came first
+  }
   TFiberLaser::LaserOn();
   SetCtrlPortIfExists(true);
 }
 
 void TLPINGLaser::LaserOff() {
+  const auto Switch = SwitchOffCall();
   TFiberLaser::LaserOff();
   SetCtrlPortIfExists(false);
 }
@@ -206,21 +243,31 @@ bool TOpticalValleyLaser::GetIsEmissionOn() {
 }
 
 void TOpticalValleyLaser::EmissionOn() {
+  const auto Switch = SwitchOnCall();
+  if (!Switch.owns_lock()) {
+    return; // a switch-off came first
+  }
   TFiberLaser::EmissionOn();
   SetCtrlPortIfExists(true);
 }
 
 void TOpticalValleyLaser::EmissionOff() {
+  const auto Switch = SwitchOffCall();
   TNcLaser::EmissionOff();
   SetCtrlPortIfExists(false);
 }
 
 void TOpticalValleyLaser::LaserOn() {
+  const auto Switch = SwitchOnCall();
+  if (!Switch.owns_lock()) {
+    return; // a switch-off came first
+  }
   TFiberLaser::LaserOn();
   SetCtrlPortIfExists(true);
 }
 
 void TOpticalValleyLaser::LaserOff() {
+  const auto Switch = SwitchOffCall();
   TFiberLaser::LaserOff();
   SetCtrlPortIfExists(false);
 }
@@ -249,11 +296,16 @@ bool TMeimanLaser::GetIsEmissionOn() {
 }
 
 void TMeimanLaser::LaserOn() {
+  const auto Switch = SwitchOnCall();
+  if (!Switch.owns_lock()) {
+    return; // a switch-off came first
+  }
   TFiberLaser::LaserOn();
   ioport::SetOutput(FCfgLaserDef.CtrlPort, true);
 }
 
 void TMeimanLaser::LaserOff() {
+  const auto Switch = SwitchOffCall();
   TFiberLaser::LaserOff();
   ioport::SetOutput(FCfgLaserDef.CtrlPort, false);
 }
@@ -300,22 +352,37 @@ void TRofinLaser::Destroy() {
 }
 
 void TRofinLaser::LaserOn() {
+  const auto Switch = SwitchOnCall();
+  if (!Switch.owns_lock()) {
+    return; // a switch-off came first
+  }
+  {
+    std::lock_guard<std::mutex> L(FEmissionLock);
+    FSwitchedOff = false;
+  }
   TFiberLaser::LaserOn();
   ioport::SetOutput(FCfgRofin.GatePort, true);
 }
 
 void TRofinLaser::LaserOff() {
+  const auto Switch = SwitchOffCall();
   {
     // A laser switched off takes no further step of its sequence.
     std::lock_guard<std::mutex> L(FEmissionLock);
     FSequence.Halt();
+    FSwitchedOff = true;
   }
   TFiberLaser::LaserOff();
   ioport::SetOutput(FCfgRofin.GatePort, false);
 }
 
 void TRofinLaser::EmissionOn() {
+  const auto Switch = SwitchOnCall();
+  if (!Switch.owns_lock()) {
+    return; // a switch-off came first
+  }
   std::lock_guard<std::mutex> L(FEmissionLock);
+  FSwitchedOff = false;
   TFiberLaser::EmissionOn();
   const TRofinLaserParam Cfg = FCfgRofin;
   FSequence.Start(FPowerOnThreadLock, FPowerOnSemaphore, [&](TNcIOThread& T) {
@@ -331,6 +398,7 @@ void TRofinLaser::EmissionOn() {
 }
 
 void TRofinLaser::EmissionOff() {
+  const auto Switch = SwitchOffCall();
   std::lock_guard<std::mutex> L(FEmissionLock);
   TNcLaser::EmissionOff();
   // A sequence of ours still running must not switch anything on after this; the outputs
@@ -363,7 +431,8 @@ void TRofinLaser::UpdateAlarms() {
     // Not while EmissionOn or EmissionOff runs: EmissionOff drops standby before it takes
     // the completion signal, and must not see it raised again. The next poll catches up.
     std::unique_lock<std::mutex> L(FEmissionLock, std::try_to_lock);
-    if (L.owns_lock() && GetIsEmissionOn() && !ioport::GetOutput(FCfgRofin.StandbyOn)) {
+    if (L.owns_lock() && !FSwitchedOff && GetIsEmissionOn() &&
+        !ioport::GetOutput(FCfgRofin.StandbyOn)) {
       ioport::SetOutput(FCfgRofin.StandbyOn, true);
     }
   }

@@ -44,6 +44,7 @@ private:
 class TDefaultLaser : public TFiberLaser {
 public:
   bool GetIsEmissionOn() override;
+  void LaserOn() override;
   void EmissionOn() override;
   void EmissionOff() override;
   void LaserOff() override;
@@ -65,6 +66,8 @@ private:
 class TMaxLaser : public TFiberLaser {
 public:
   bool GetIsEmissionOn() override;
+  void LaserOn() override;
+  void LaserOff() override;
   void EmissionOn() override;
   void EmissionOff() override;
 };
@@ -126,6 +129,9 @@ private:
   // Serialises EmissionOn, EmissionOff and UpdateAlarms' return to standby.
   std::mutex FEmissionLock;
   TPowerOnSequence FSequence;
+  // LaserOff came after the last LaserOn or EmissionOn: standby does not come back by
+  // itself when an alarm clears. Guarded by FEmissionLock.
+  bool FSwitchedOff = false;
 };
 
 } // namespace nclaser

@@ -166,7 +166,19 @@ void TIPG1000Laser::PowerOff() {
   ioport::SetOutput(W.LaserOnPort, false);
 }
 
+void TIPG1000Laser::LaserOn() {
+  const auto Switch = SwitchOnCall();
+  if (!Switch.owns_lock()) {
+    return; // a switch-off came first
+  }
+  TFiberLaser::LaserOn();
+}
+
 void TIPG1000Laser::EmissionOn() {
+  const auto Switch = SwitchOnCall();
+  if (!Switch.owns_lock()) {
+    return; // a switch-off came first
+  }
   const TIPGYLSHardWire& W = FCfgIPG.YLS.Wire;
   if (!ioport::GetOutput(W.LaserRequestPort)) {
     PowerOn(); // the power-on thread finishes the start-up
@@ -178,6 +190,7 @@ void TIPG1000Laser::EmissionOn() {
 }
 
 void TIPG1000Laser::EmissionOff() {
+  const auto Switch = SwitchOffCall();
   TFiberLaser::EmissionOff();
   // A power-on in progress must not raise the program start after this.
   StopPowerOnThread();
@@ -185,6 +198,7 @@ void TIPG1000Laser::EmissionOff() {
 }
 
 void TIPG1000Laser::LaserOff() {
+  const auto Switch = SwitchOffCall();
   TFiberLaser::LaserOff();
   // A laser switched off takes no further power-on step.
   StopPowerOnThread();

@@ -56,6 +56,7 @@ class TIPG1000Laser : public TFiberLaser {
 public:
   int ExecCmd(const std::string& Name, TVariant& Value) override;
   bool GetIsEmissionOn() override;
+  void LaserOn() override;
   void EmissionOn() override;
   void EmissionOff() override;
   void LaserOff() override;

@@ -90,10 +90,29 @@ protected:
   std::uint32_t SwitchOffs();
   bool IfNoSwitchOffSince(std::uint32_t Seen, const std::function<void()>& Step);
   void NoteSwitchOff();
+  // The I/O makes switch their outputs on the caller's thread. A switch-off holds
+  // SwitchOffCall for its whole call and counts as a switch-off first; a switch-on holds
+  // SwitchOnCall and writes nothing when it does not own it. So a switch-off waits for the
+  // writes of a switch-on already under way, and a switch-on that began before the
+  // switch-off but had not yet written is cut: none of its writes lands after the
+  // switch-off returned.
+  std::unique_lock<std::recursive_mutex> SwitchOnCall() {
+    const std::uint32_t Seen = SwitchOffs();
+    std::unique_lock<std::recursive_mutex> L(FSwitchCallLock);
+    if (SwitchOffs() != Seen) {
+      L.unlock();
+    }
+    return L;
+  }
+  std::unique_lock<std::recursive_mutex> SwitchOffCall() {
+    NoteSwitchOff();
+    return std::unique_lock<std::recursive_mutex>(FSwitchCallLock);
+  }
 
 private:
   std::mutex FSwitchLock;
   std::uint32_t FSwitchOffs = 0;
+  std::recursive_mutex FSwitchCallLock;
   // Shared with this laser's alarm object, so the alarm never reaches a destroyed laser.
   std::shared_ptr<TLaserAlarmLink> FAlarmLink;
   bool FAlarmRaised = false;

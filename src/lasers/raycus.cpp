@@ -239,6 +239,11 @@ void TRayQCWLaser::EmissionOn() {
 }
 
 void TRayQCWLaser::EmissionOff() {
+  {
+    // This make's emission is its laser-on: a LaserOn still running sends none after this.
+    std::lock_guard<std::mutex> L(FSwitchLock);
+    ++FLaserOffs;
+  }
   TNcLaser::EmissionOff();
   if (FLaserCtrlPort > 0) {
     ioport::SetOutput(FLaserCtrlPort, false);

@@ -112,23 +112,36 @@ bool TSPILaser::GetIsEmissionOn() {
 }
 
 void TSPILaser::EmissionOn() {
-  if (SerialUsable()) {
-    FCommThread->LockAddCmd(spi::cmdEmissionStart);
-    const std::uint8_t D[] = {0x00};
-    FCommThread->LockAddCmd(spi::cmdEmissionOn, D);
-  }
+  const std::uint32_t Seen = SwitchOffs();
+  IfNoSwitchOffSince(Seen, [this] {
+    if (SerialUsable()) {
+      FCommThread->LockAddCmd(spi::cmdEmissionStart);
+      const std::uint8_t D[] = {0x00};
+      FCommThread->LockAddCmd(spi::cmdEmissionOn, D);
+    }
+  });
   TFiberLaser::EmissionOn();
   FIsEmissionOn = true;
 }
 
-void TSPILaser::EmissionOff() {
-  // Emission packets not yet written must not switch the laser on after this returns.
+void TSPILaser::WithdrawEmissionOn() {
+  NoteSwitchOff();
   if (FCommThread != nullptr) {
     FCommThread->LockRemoveCmd(spi::cmdEmissionStart);
     FCommThread->LockRemoveCmd(spi::cmdEmissionOn);
   }
+}
+
+void TSPILaser::EmissionOff() {
+  // Emission packets not yet written must not switch the laser on after this returns.
+  WithdrawEmissionOn();
   TNcLaser::EmissionOff();
   FIsEmissionOn = false;
+}
+
+void TSPILaser::LaserOff() {
+  WithdrawEmissionOn();
+  TFiberLaser::LaserOff();
 }
 
 void TSPILaser::PowerOn() {
@@ -211,21 +224,36 @@ bool TSPI1000Laser::GetIsEmissionOn() {
 }
 
 void TSPI1000Laser::EmissionOn() {
+  const std::uint32_t Seen = SwitchOffs();
   ioport::SetOutput(FCfgLaserDef.CtrlPort, true);
-  if (SerialUsable()) {
-    const std::uint8_t Mode[] = {0x02};
-    FCommThread->LockAddCmd(spi::cmd1000EmissionMode, Mode);
-    FCommThread->LockAddCmd(spi::cmd1000Emission, OnOffData(true));
-  }
+  IfNoSwitchOffSince(Seen, [this] {
+    if (SerialUsable()) {
+      const std::uint8_t Mode[] = {0x02};
+      FCommThread->LockAddCmd(spi::cmd1000EmissionMode, Mode);
+      FCommThread->LockAddCmd(spi::cmd1000Emission, OnOffData(true));
+    }
+  });
   TFiberLaser::EmissionOn();
   FIsEmissionOn = true;
 }
 
-void TSPI1000Laser::EmissionOff() {
+void TSPI1000Laser::WithdrawEmissionOn() {
+  NoteSwitchOff();
   if (SerialUsable()) {
-    // Emission packets not yet written must not switch the laser on after this returns.
     FCommThread->LockRemoveCmd(spi::cmd1000EmissionMode);
     FCommThread->LockRemoveCmd(spi::cmd1000Emission, 0x01);
+  }
+}
+
+void TSPI1000Laser::LaserOff() {
+  WithdrawEmissionOn();
+  TFiberLaser::LaserOff();
+}
+
+void TSPI1000Laser::EmissionOff() {
+  // Emission packets not yet written must not switch the laser on after this returns.
+  WithdrawEmissionOn();
+  if (SerialUsable()) {
     FCommThread->LockAddCmd(spi::cmd1000Emission, OnOffData(false));
   }
   ioport::SetOutput(FCfgLaserDef.CtrlPort, false);

@@ -61,6 +61,7 @@ public:
   bool GetIsEmissionOn() override;
   void EmissionOn() override;
   void EmissionOff() override;
+  void LaserOff() override;
   void PowerOn() override;
   void SetAimingOn(bool On) override;
   void UpdateAlarms() override;
@@ -75,6 +76,9 @@ public:
   bool HasCommThread() const { return FCommThread != nullptr; }
 
 private:
+  // Takes back the emission packets not yet written and stops an EmissionOn in progress
+  // from queueing them: none may go out after a switch-off returned.
+  void WithdrawEmissionOn();
   bool SerialUsable() const { return FCommPort > 0 && FCommThread != nullptr; }
 
   TThreadPtr<TCommThread> FCommThread;
@@ -106,6 +110,7 @@ public:
   bool GetIsEmissionOn() override;
   void EmissionOn() override;
   void EmissionOff() override;
+  void LaserOff() override;
   void PowerOn() override;
   void SetAimingOn(bool On) override;
   void UpdateAlarms() override;
@@ -121,6 +126,9 @@ public:
   bool HasCommThread() const { return FCommThread != nullptr; }
 
 private:
+  // Takes back the emission packets not yet written and stops an EmissionOn in progress
+  // from queueing them: none may go out after a switch-off returned.
+  void WithdrawEmissionOn();
   bool SerialUsable() const { return FCommPort > 0 && FCommThread != nullptr; }
 
   std::atomic<double> FActualPower{0.0};

@@ -27,6 +27,10 @@ void TIPGYLPLaser::Create(TComponent* AOwner, const TLaserParams& AParams) {
 }
 
 void TIPGYLPLaser::LaserOn() {
+  const auto Switch = SwitchOnCall();
+  if (!Switch.owns_lock()) {
+    return; // a switch-off came first
+  }
   const TIPGYLPLaserParam& P = FCfgIPG.YLP;
   if (!P.YLPIndependentEmsOn) {
     if (ioport::OutputExists(P.YLPMO)) {
@@ -38,6 +42,7 @@ void TIPGYLPLaser::LaserOn() {
 }
 
 void TIPGYLPLaser::LaserOff() {
+  const auto Switch = SwitchOffCall();
   TFiberLaser::LaserOff();
   const TIPGYLPLaserParam& P = FCfgIPG.YLP;
   if (!P.YLPIndependentEmsOn && ioport::OutputExists(P.YLPMO)) {
@@ -46,6 +51,10 @@ void TIPGYLPLaser::LaserOff() {
 }
 
 void TIPGYLPLaser::EmissionOn() {
+  const auto Switch = SwitchOnCall();
+  if (!Switch.owns_lock()) {
+    return; // a switch-off came first
+  }
   TFiberLaser::EmissionOn();
   const TIPGYLPLaserParam& P = FCfgIPG.YLP;
   if (P.YLPIndependentEmsOn && ioport::OutputExists(P.YLPMO)) {
@@ -54,6 +63,7 @@ void TIPGYLPLaser::EmissionOn() {
 }
 
 void TIPGYLPLaser::EmissionOff() {
+  const auto Switch = SwitchOffCall();
   TFiberLaser::EmissionOff();
   const TIPGYLPLaserParam& P = FCfgIPG.YLP;
   if (P.YLPIndependentEmsOn && ioport::OutputExists(P.YLPMO)) {

@@ -221,16 +221,25 @@ TEST_F(RofinLaserTest, AlarmInputsDropStandbyAndItReturnsWhenTheyClear) {
     EXPECT_TRUE(L->GetIsEmissionOn());
   }
 
-  // With emission off, standby stays off once the fault clears.
-  L->EmissionOff();
-  Host->IO.SetInput(KError, true);
-  L->UpdateAlarms();
-  Host->IO.SetInput(KError, false);
-  const double T0 = NowMs();
-  L->UpdateAlarms();
-  EXPECT_TRUE(OutputWrites(Host->IO, {KStandby}, T0).empty());
-  EXPECT_FALSE(Host->Alarms.IsActive(ID));
-  EXPECT_EQ(Host->Alarms.CreatedCount(), 3);
+  // After a stop -- EmissionOff, or LaserOff once the sequence has completed -- standby
+  // stays off when the fault clears.
+  for (const bool ViaLaserOff : {false, true}) {
+    if (ViaLaserOff) {
+      L->EmissionOn();
+      while (!L->GetIsEmissionOn()) {
+        Sleep(2);
+      }
+    }
+    ViaLaserOff ? L->LaserOff() : L->EmissionOff();
+    Host->IO.SetInput(KError, true);
+    L->UpdateAlarms();
+    Host->IO.SetInput(KError, false);
+    const double T0 = NowMs();
+    L->UpdateAlarms();
+    EXPECT_TRUE(OutputWrites(Host->IO, {KStandby}, T0).empty()) << ViaLaserOff;
+    EXPECT_FALSE(Host->Alarms.IsActive(ID));
+  }
+  EXPECT_EQ(Host->Alarms.CreatedCount(), 4);
 }
 
 // The host polls alarms and reads the emission state on one thread while another toggles
