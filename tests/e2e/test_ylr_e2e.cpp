@@ -251,6 +251,9 @@ TEST_P(YlrEndToEnd, VerifiedDiodeCurrentConvergesOnTheEcho) {
   EXPECT_EQ(Sim->DiodeCurrent(), 75.0);
   EXPECT_EQ(Ipg->GetDiodeCurrent(), 75.0);
   EXPECT_EQ(Sim->CountCommand("SDC 75"), 1);
+  Sim->SetDiodeEchoOffset(0.04); // close enough: one exchange
+  Ipg->ExecuteCmd(21, 30.0);
+  EXPECT_EQ(Sim->CountCommand("SDC 30"), 1);
   // A laser that never reaches the set point gets the command for about a second.
   Sim->SetDiodeEchoOffset(0.5);
   const double T0 = NowMs();
@@ -581,11 +584,13 @@ TEST_P(YlrEndToEndTcp, DriverPingsBeforeConnectingAndAFailedPingDropsTheLink) {
   Pings->Deaf = false;
   ASSERT_TRUE(D.CheckConnection());
   const int Probes = Pings->Probes;
+  Pings->AnswerAfterMs = 400; // the watchdog waits a second for its answer
   Hold(false);
   EXPECT_TRUE(D.CheckConnection());
   ASSERT_TRUE(Host->App.WaitForLine(SLaserConnectedOk.Get(), 2000));
-  Sleep(300);
+  Sleep(700);
   EXPECT_EQ(Pings->Probes - Probes, 1); // the watchdog's first, then not within 5 s
+  Pings->AnswerAfterMs = 0;
 
   D.IcmpTimeout(nullptr);
   EXPECT_FALSE(D.GetConnected());

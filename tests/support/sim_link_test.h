@@ -39,6 +39,7 @@ inline std::string LinkName(const ::testing::TestParamInfo<TLink>& I) {
 struct TSimPings {
   std::atomic<int> Probes{0};
   std::atomic<bool> Deaf{false};
+  std::atomic<int> AnswerAfterMs{0}; // a slow network: later than a ping's time-out is none
 };
 
 class TSimProber : public hostkit::TPingProber {
@@ -49,7 +50,9 @@ public:
     ++FPings->Probes;
     const sim::TSimEndpoint* S = FSim();
     if (S != nullptr && S->Running() && !S->Unreachable() && !FPings->Deaf) {
-      return hostkit::TPingResult::Answered;
+      const int After = FPings->AnswerAfterMs;
+      Sleep(std::min(After, TimeoutMs));
+      return After < TimeoutMs ? hostkit::TPingResult::Answered : hostkit::TPingResult::NoAnswer;
     }
     Sleep(std::min(TimeoutMs, 100));
     return hostkit::TPingResult::NoAnswer;
