@@ -63,14 +63,19 @@ bool TCASLaser::GetIsEmissionOn() {
 }
 
 void TCASLaser::EmissionOn() {
-  if (HasLink()) {
-    FCommThread->LockAddCmd(cas::EmissionCmd(true));
-  }
-  FIsEmissionOn = true;
+  // A switch-off from another thread between the start of this call and the queueing must
+  // not be followed by the emission-on.
+  IfNoSwitchOffSince(SwitchOffs(), [this] {
+    if (HasLink()) {
+      FCommThread->LockAddCmd(cas::EmissionCmd(true));
+    }
+    FIsEmissionOn = true;
+  });
   TFiberLaser::EmissionOn();
 }
 
 void TCASLaser::EmissionOff() {
+  NoteSwitchOff();
   TNcLaser::EmissionOff();
   if (HasLink()) {
     // An emission-on still waiting for the port must not follow this call.
@@ -88,6 +93,7 @@ void TCASLaser::LaserOn() {
 }
 
 void TCASLaser::LaserOff() {
+  NoteSwitchOff(); // an EmissionOn under way has queued its command, or will not
   TFiberLaser::LaserOff();
   if (FIsEmissionOn) {
     EmissionOff();
