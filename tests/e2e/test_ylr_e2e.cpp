@@ -577,6 +577,12 @@ TEST_P(YlrEndToEndTcp, DriverPingsBeforeConnectingAndAFailedPingDropsTheLink) {
   EXPECT_FALSE(D.CheckConnection());
   EXPECT_GE(Pings->Probes, 1);
   EXPECT_EQ(Sim->ConnectCount(), 0);
+  Pings->AnswerAfterMs = 300; // later than the 100 ms a check waits for it: no answer
+  Pings->Deaf = false;
+  EXPECT_FALSE(D.CheckConnection());
+  Pings->Deaf = true;
+  Pings->AnswerAfterMs = 0;
+  EXPECT_EQ(Sim->ConnectCount(), 0);
   D.IcmpTimeout(nullptr); // not connected: nothing to drop
   EXPECT_EQ(LinesWith("TCP Connection Closed."), 0);
 
