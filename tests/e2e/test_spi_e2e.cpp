@@ -72,6 +72,11 @@ TEST_F(SPIEndToEnd, OneCommandPerCycleInQueueOrderAndTheStatusPollWhenIdle) {
   // The laser's status answer now reports the emission.
   EXPECT_TRUE(Until([&] { return L.GetIsEmissionOn(); }, 3000));
   EXPECT_EQ(Connected(), 1);
+  // Tear-down flushes a long queue (a second of commands) for a bounded time only.
+  for (int I = 0; I < 50; ++I) {
+    L.SetDiodeCurrent(10.0 + I);
+  }
+  TearDownQuietly(700.0);
 }
 
 // Through to tear-down: EmissionOff's packet first, and nothing after Destroy returns.
