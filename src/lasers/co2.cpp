@@ -54,16 +54,14 @@ void TCO2Laser::SetPwmRatio(double Ratio) {
 }
 
 void TCO2Laser::LaserOn() {
-  const auto Switch = SwitchOnCall();
-  if (!Switch.owns_lock()) {
-    return; // a switch-off came first
-  }
-  if (GLaserPwmPort != nullptr) {
-    GLaserPwmPort->SetPwmOn(1, true);
-  }
-  if (!FPrepareOnly) {
-    ioport::SetOutput(FCfgLaserDef.CtrlPort, true);
-  }
+  RunSwitchOn([&] {
+    if (GLaserPwmPort != nullptr) {
+      GLaserPwmPort->SetPwmOn(1, true);
+    }
+    if (!FPrepareOnly) {
+      ioport::SetOutput(FCfgLaserDef.CtrlPort, true);
+    }
+  });
 }
 
 void TCO2Laser::LaserOff() {
@@ -80,18 +78,16 @@ void TCO2Laser::LaserOff() {
 }
 
 void TCO2Laser::EmissionOn() {
-  const auto Switch = SwitchOnCall();
-  if (!Switch.owns_lock()) {
-    return; // a switch-off came first
-  }
-  TNcLaser::EmissionOn();
-  if (ioport::OutputExists(FCfgCO2.ShutterPort)) {
-    ioport::SetOutput(FCfgCO2.ShutterPort, true);
-  }
-  if (!ioport::InputExists(FCfgCO2.ShutterStatus)) {
-    std::lock_guard<std::mutex> L(FDelayLock);
-    FDelay.Delay(FCfgCO2.ShutterDelay);
-  }
+  RunSwitchOn([&] {
+    TNcLaser::EmissionOn();
+    if (ioport::OutputExists(FCfgCO2.ShutterPort)) {
+      ioport::SetOutput(FCfgCO2.ShutterPort, true);
+    }
+    if (!ioport::InputExists(FCfgCO2.ShutterStatus)) {
+      std::lock_guard<std::mutex> L(FDelayLock);
+      FDelay.Delay(FCfgCO2.ShutterDelay);
+    }
+  });
 }
 
 void TCO2Laser::EmissionOff() {
@@ -159,13 +155,11 @@ int TCO2Laser::GetLaserMode() {
 // ---- TYAGLaser ----
 
 void TYAGLaser::LaserOn() {
-  const auto Switch = SwitchOnCall();
-  if (!Switch.owns_lock()) {
-    return; // a switch-off came first
-  }
-  if (!FPrepareOnly) {
-    ioport::SetOutput(FCfgLaserDef.CtrlPort, true);
-  }
+  RunSwitchOn([&] {
+    if (!FPrepareOnly) {
+      ioport::SetOutput(FCfgLaserDef.CtrlPort, true);
+    }
+  });
 }
 
 void TYAGLaser::LaserOff() {

@@ -136,27 +136,21 @@ bool TDefaultLaser::GetIsEmissionOn() {
 }
 
 void TDefaultLaser::LaserOn() {
-  const auto Switch = SwitchOnCall();
-  if (!Switch.owns_lock()) {
-    return; // a switch-off came first
-  }
-  TFiberLaser::LaserOn();
+  RunSwitchOn([&] { TFiberLaser::LaserOn(); });
 }
 
 void TDefaultLaser::EmissionOn() {
-  const auto Switch = SwitchOnCall();
-  if (!Switch.owns_lock()) {
-    return; // a switch-off came first
-  }
-  std::lock_guard<std::mutex> L(FEmissionLock);
-  TFiberLaser::EmissionOn();
-  const std::int32_t Ready = FCfgOther.ShutterReady;
-  const std::int32_t Delay = FCfgOther.ShutterReadyDelay;
-  const std::int32_t Ctrl = FCfgLaserDef.CtrlPort;
-  FSequence.Start(FPowerOnThreadLock, FPowerOnSemaphore, [&](TNcIOThread& T) {
-    T.AddOutport(Ready, true);
-    T.AddDelay(Delay);
-    T.AddOutport(Ctrl, true);
+  RunSwitchOn([&] {
+    std::lock_guard<std::mutex> L(FEmissionLock);
+    TFiberLaser::EmissionOn();
+    const std::int32_t Ready = FCfgOther.ShutterReady;
+    const std::int32_t Delay = FCfgOther.ShutterReadyDelay;
+    const std::int32_t Ctrl = FCfgLaserDef.CtrlPort;
+    FSequence.Start(FPowerOnThreadLock, FPowerOnSemaphore, [&](TNcIOThread& T) {
+      T.AddOutport(Ready, true);
+      T.AddDelay(Delay);
+      T.AddOutport(Ctrl, true);
+    });
   });
 }
 
@@ -192,11 +186,7 @@ bool TMaxLaser::GetIsEmissionOn() {
 }
 
 void TMaxLaser::LaserOn() {
-  const auto Switch = SwitchOnCall();
-  if (!Switch.owns_lock()) {
-    return; // a switch-off came first
-  }
-  TFiberLaser::LaserOn();
+  RunSwitchOn([&] { TFiberLaser::LaserOn(); });
 }
 
 void TMaxLaser::LaserOff() {
@@ -205,12 +195,10 @@ void TMaxLaser::LaserOff() {
 }
 
 void TMaxLaser::EmissionOn() {
-  const auto Switch = SwitchOnCall();
-  if (!Switch.owns_lock()) {
-    return; // a switch-off came first
-  }
-  TFiberLaser::EmissionOn();
-  SetCtrlPortIfExists(true);
+  RunSwitchOn([&] {
+    TFiberLaser::EmissionOn();
+    SetCtrlPortIfExists(true);
+  });
 }
 
 void TMaxLaser::EmissionOff() {
@@ -222,12 +210,10 @@ void TMaxLaser::EmissionOff() {
 // ---- TLPINGLaser ----
 
 void TLPINGLaser::LaserOn() {
-  const auto Switch = SwitchOnCall();
-  if (!Switch.owns_lock()) {
-    return; // a switch-off came first
-  }
-  TFiberLaser::LaserOn();
-  SetCtrlPortIfExists(true);
+  RunSwitchOn([&] {
+    TFiberLaser::LaserOn();
+    SetCtrlPortIfExists(true);
+  });
 }
 
 void TLPINGLaser::LaserOff() {
@@ -243,12 +229,10 @@ bool TOpticalValleyLaser::GetIsEmissionOn() {
 }
 
 void TOpticalValleyLaser::EmissionOn() {
-  const auto Switch = SwitchOnCall();
-  if (!Switch.owns_lock()) {
-    return; // a switch-off came first
-  }
-  TFiberLaser::EmissionOn();
-  SetCtrlPortIfExists(true);
+  RunSwitchOn([&] {
+    TFiberLaser::EmissionOn();
+    SetCtrlPortIfExists(true);
+  });
 }
 
 void TOpticalValleyLaser::EmissionOff() {
@@ -258,12 +242,10 @@ void TOpticalValleyLaser::EmissionOff() {
 }
 
 void TOpticalValleyLaser::LaserOn() {
-  const auto Switch = SwitchOnCall();
-  if (!Switch.owns_lock()) {
-    return; // a switch-off came first
-  }
-  TFiberLaser::LaserOn();
-  SetCtrlPortIfExists(true);
+  RunSwitchOn([&] {
+    TFiberLaser::LaserOn();
+    SetCtrlPortIfExists(true);
+  });
 }
 
 void TOpticalValleyLaser::LaserOff() {
@@ -296,12 +278,10 @@ bool TMeimanLaser::GetIsEmissionOn() {
 }
 
 void TMeimanLaser::LaserOn() {
-  const auto Switch = SwitchOnCall();
-  if (!Switch.owns_lock()) {
-    return; // a switch-off came first
-  }
-  TFiberLaser::LaserOn();
-  ioport::SetOutput(FCfgLaserDef.CtrlPort, true);
+  RunSwitchOn([&] {
+    TFiberLaser::LaserOn();
+    ioport::SetOutput(FCfgLaserDef.CtrlPort, true);
+  });
 }
 
 void TMeimanLaser::LaserOff() {
@@ -352,16 +332,14 @@ void TRofinLaser::Destroy() {
 }
 
 void TRofinLaser::LaserOn() {
-  const auto Switch = SwitchOnCall();
-  if (!Switch.owns_lock()) {
-    return; // a switch-off came first
-  }
-  {
-    std::lock_guard<std::mutex> L(FEmissionLock);
-    FSwitchedOff = false;
-  }
-  TFiberLaser::LaserOn();
-  ioport::SetOutput(FCfgRofin.GatePort, true);
+  RunSwitchOn([&] {
+    {
+      std::lock_guard<std::mutex> L(FEmissionLock);
+      FSwitchedOff = false;
+    }
+    TFiberLaser::LaserOn();
+    ioport::SetOutput(FCfgRofin.GatePort, true);
+  });
 }
 
 void TRofinLaser::LaserOff() {
@@ -377,23 +355,21 @@ void TRofinLaser::LaserOff() {
 }
 
 void TRofinLaser::EmissionOn() {
-  const auto Switch = SwitchOnCall();
-  if (!Switch.owns_lock()) {
-    return; // a switch-off came first
-  }
-  std::lock_guard<std::mutex> L(FEmissionLock);
-  FSwitchedOff = false;
-  TFiberLaser::EmissionOn();
-  const TRofinLaserParam Cfg = FCfgRofin;
-  FSequence.Start(FPowerOnThreadLock, FPowerOnSemaphore, [&](TNcIOThread& T) {
-    T.AddOutport(Cfg.MainsOn, true);
-    T.AddDelay(Cfg.DelayAfterMainsOn);
-    T.AddOutport(Cfg.FaultReset, true);
-    T.AddDelay(Cfg.DelayAfterReset);
-    T.AddOutport(Cfg.FaultReset, false);
-    T.AddDelay(Cfg.DelayAfterReset);
-    T.AddOutport(Cfg.StandbyOn, true);
-    T.AddDelay(Cfg.DelayAfterStandby);
+  RunSwitchOn([&] {
+    std::lock_guard<std::mutex> L(FEmissionLock);
+    FSwitchedOff = false;
+    TFiberLaser::EmissionOn();
+    const TRofinLaserParam Cfg = FCfgRofin;
+    FSequence.Start(FPowerOnThreadLock, FPowerOnSemaphore, [&](TNcIOThread& T) {
+      T.AddOutport(Cfg.MainsOn, true);
+      T.AddDelay(Cfg.DelayAfterMainsOn);
+      T.AddOutport(Cfg.FaultReset, true);
+      T.AddDelay(Cfg.DelayAfterReset);
+      T.AddOutport(Cfg.FaultReset, false);
+      T.AddDelay(Cfg.DelayAfterReset);
+      T.AddOutport(Cfg.StandbyOn, true);
+      T.AddDelay(Cfg.DelayAfterStandby);
+    });
   });
 }
 

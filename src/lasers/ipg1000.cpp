@@ -167,26 +167,20 @@ void TIPG1000Laser::PowerOff() {
 }
 
 void TIPG1000Laser::LaserOn() {
-  const auto Switch = SwitchOnCall();
-  if (!Switch.owns_lock()) {
-    return; // a switch-off came first
-  }
-  TFiberLaser::LaserOn();
+  RunSwitchOn([&] { TFiberLaser::LaserOn(); });
 }
 
 void TIPG1000Laser::EmissionOn() {
-  const auto Switch = SwitchOnCall();
-  if (!Switch.owns_lock()) {
-    return; // a switch-off came first
-  }
-  const TIPGYLSHardWire& W = FCfgIPG.YLS.Wire;
-  if (!ioport::GetOutput(W.LaserRequestPort)) {
-    PowerOn(); // the power-on thread finishes the start-up
-  } else {
-    RaiseProgramStart();
-    SetDiodeCurrent(FCfgLaserDef.PWM.DiodeCurrent);
-  }
-  TFiberLaser::EmissionOn();
+  RunSwitchOn([&] {
+    const TIPGYLSHardWire& W = FCfgIPG.YLS.Wire;
+    if (!ioport::GetOutput(W.LaserRequestPort)) {
+      PowerOn(); // the power-on thread finishes the start-up
+    } else {
+      RaiseProgramStart();
+      SetDiodeCurrent(FCfgLaserDef.PWM.DiodeCurrent);
+    }
+    TFiberLaser::EmissionOn();
+  });
 }
 
 void TIPG1000Laser::EmissionOff() {

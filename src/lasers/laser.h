@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 
 #include "host/device.h"
 #include "params/params.h"
@@ -91,18 +92,17 @@ protected:
   bool IfNoSwitchOffSince(std::uint32_t Seen, const std::function<void()>& Step);
   void NoteSwitchOff();
   // The I/O makes switch their outputs on the caller's thread. A switch-off holds
-  // SwitchOffCall for its whole call and counts as a switch-off first; a switch-on holds
-  // SwitchOnCall and writes nothing when it does not own it. So a switch-off waits for the
-  // writes of a switch-on already under way, and a switch-on that began before the
-  // switch-off but had not yet written is cut: none of its writes lands after the
-  // switch-off returned.
-  std::unique_lock<std::recursive_mutex> SwitchOnCall() {
+  // SwitchOffCall for its whole call and counts as a switch-off first; a switch-on runs
+  // its writes through RunSwitchOn, which skips them when a switch-off came first. So a
+  // switch-off waits for the writes of a switch-on already under way, and a switch-on that
+  // began before the switch-off but had not yet written is cut: none of its writes lands
+  // after the switch-off returned.
+  template <class F> void RunSwitchOn(F&& Writes) {
     const std::uint32_t Seen = SwitchOffs();
-    std::unique_lock<std::recursive_mutex> L(FSwitchCallLock);
-    if (SwitchOffs() != Seen) {
-      L.unlock();
+    const std::lock_guard<std::recursive_mutex> L(FSwitchCallLock);
+    if (SwitchOffs() == Seen) {
+      std::forward<F>(Writes)();
     }
-    return L;
   }
   std::unique_lock<std::recursive_mutex> SwitchOffCall() {
     NoteSwitchOff();

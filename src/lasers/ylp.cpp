@@ -27,18 +27,16 @@ void TIPGYLPLaser::Create(TComponent* AOwner, const TLaserParams& AParams) {
 }
 
 void TIPGYLPLaser::LaserOn() {
-  const auto Switch = SwitchOnCall();
-  if (!Switch.owns_lock()) {
-    return; // a switch-off came first
-  }
-  const TIPGYLPLaserParam& P = FCfgIPG.YLP;
-  if (!P.YLPIndependentEmsOn) {
-    if (ioport::OutputExists(P.YLPMO)) {
-      ioport::SetOutput(P.YLPMO, true);
+  RunSwitchOn([&] {
+    const TIPGYLPLaserParam& P = FCfgIPG.YLP;
+    if (!P.YLPIndependentEmsOn) {
+      if (ioport::OutputExists(P.YLPMO)) {
+        ioport::SetOutput(P.YLPMO, true);
+      }
+      Sleep(5);
     }
-    Sleep(5);
-  }
-  TFiberLaser::LaserOn();
+    TFiberLaser::LaserOn();
+  });
 }
 
 void TIPGYLPLaser::LaserOff() {
@@ -51,15 +49,13 @@ void TIPGYLPLaser::LaserOff() {
 }
 
 void TIPGYLPLaser::EmissionOn() {
-  const auto Switch = SwitchOnCall();
-  if (!Switch.owns_lock()) {
-    return; // a switch-off came first
-  }
-  TFiberLaser::EmissionOn();
-  const TIPGYLPLaserParam& P = FCfgIPG.YLP;
-  if (P.YLPIndependentEmsOn && ioport::OutputExists(P.YLPMO)) {
-    ioport::SetOutput(P.YLPMO, true);
-  }
+  RunSwitchOn([&] {
+    TFiberLaser::EmissionOn();
+    const TIPGYLPLaserParam& P = FCfgIPG.YLP;
+    if (P.YLPIndependentEmsOn && ioport::OutputExists(P.YLPMO)) {
+      ioport::SetOutput(P.YLPMO, true);
+    }
+  });
 }
 
 void TIPGYLPLaser::EmissionOff() {
