@@ -124,19 +124,31 @@ bool TRaycusLaser::GetIsLaserOn() {
 }
 
 void TRaycusLaser::EmissionOn() {
-  if (SerialUsable()) {
-    FCommThread->LockAddBytes(raycus::EmissionOnCmd);
-  }
-  FIsEmissionOn = true;
+  const std::uint32_t Seen = SwitchOffs();
+  IfNoSwitchOffSince(Seen, [this] {
+    if (SerialUsable()) {
+      FCommThread->LockAddBytes(raycus::EmissionOnCmd);
+    }
+    FIsEmissionOn = true;
+  });
   TFiberLaser::EmissionOn(); // the diode command follows the emission command
+}
+
+void TRaycusLaser::WithdrawEmissionOn() {
+  NoteSwitchOff();
+  // The thread writes under its queue lock, so a command it has taken is written before
+  // this removal returns; one still queued never is.
+  if (SerialUsable() && FCommThread->LockRemoveBytes(raycus::EmissionOnCmd) > 0) {
+    FIsEmissionOn = false; // it never reached the laser
+  }
 }
 
 void TRaycusLaser::EmissionOff() {
   TNcLaser::EmissionOff();
+  // An emission-on command not yet written must not switch the laser on after this
+  // returns.
+  WithdrawEmissionOn();
   if (SerialUsable()) {
-    // An emission-on command not yet written must not switch the laser on after this
-    // returns.
-    FCommThread->LockRemoveBytes(raycus::EmissionOnCmd);
     FCommThread->LockAddBytes(raycus::EmissionOffCmd);
   }
   FIsEmissionOn = false;
@@ -148,6 +160,11 @@ void TRaycusLaser::LaserOn() {
     const TLaserQcwParams& Q = FCfgRay.QCW;
     FCommThread->LockAddBytes(raycus::PulseParamsCmd(Q.PulseFreq, Q.PulseRatio, Q.PulsePower));
   }
+}
+
+void TRaycusLaser::LaserOff() {
+  WithdrawEmissionOn();
+  TFiberLaser::LaserOff();
 }
 
 void TRaycusLaser::PowerOn() {

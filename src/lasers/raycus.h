@@ -49,6 +49,7 @@ public:
   void EmissionOn() override;
   void EmissionOff() override;
   void LaserOn() override;
+  void LaserOff() override;
   void PowerOn() override;
   bool SetDiodeCustom(double Value) override;
   void Create(TComponent* AOwner, const TLaserParams& AParams) override;
@@ -59,6 +60,8 @@ public:
 
 private:
   bool SerialUsable() const { return FCommPort > 0 && FCommThread != nullptr; }
+  // Counts as a switch-off and takes back an emission-on not yet written.
+  void WithdrawEmissionOn();
 
   TThreadPtr<TCommThread> FCommThread;
   std::atomic<bool> FIsEmissionOn{false};

@@ -158,11 +158,15 @@ TEST_F(RaycusCWEndToEnd, OneCommandPerCycleInQueueOrderDiodeWhenIdleThenTearDown
   }
   EXPECT_EQ(Connected(), 1);
   EXPECT_GE(Host->App.CountContaining("TSC"), 5); // the answers are logged
-  // An emission-on still queued is withdrawn by EmissionOff: the laser is never switched
-  // on after it returns.
+  // An emission-on still queued (behind an emission off that holds the thread 20 ms) is
+  // withdrawn by EmissionOff and by LaserOff: the laser is never switched on after they
+  // return.
   L.EmissionOff();
   L.EmissionOn();
   L.EmissionOff();
+  L.EmissionOn();
+  L.LaserOff();
+  EXPECT_FALSE(L.GetIsEmissionOn());
   TearDownQuietly();
   const std::vector<Bytes> Tail = Commands(Sim->Requests());
   EXPECT_EQ(std::count(Tail.begin() + 12, Tail.end(), On), 0);
