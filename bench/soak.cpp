@@ -1141,8 +1141,10 @@ void CheckAlarm(TRigSlot& R, bool Shown, double PollMs) {
     char B[200];
     std::snprintf(B, sizeof B, "the alarm of fault \"%s\" (t=%.3fs) did not show within %.0f ms",
                   R.AlarmCause.c_str(), (R.ShowFrom - GStart) / 1000.0, R.AlarmBudgetMs);
-    // What the simulator holds now tells a lost answer from a fault that never took.
-    Violation(R, B + (R.Sim ? "; simulator: " + R.Sim->Command("state") : std::string()));
+    // What the simulator holds and what the laser's driver last decoded tell a fault that
+    // never took from an answer that was lost or not read.
+    Violation(R, B + (R.Sim ? "; simulator: " + R.Sim->Command("state") : std::string()) +
+                     "; laser's alarm text: \"" + R.Laser->GetAlarmDesc() + "\"");
     R.ShowBy = 0;
     R.AlarmMissed = true;
   }
@@ -1476,6 +1478,9 @@ int main(int Argc, char** Argv) {
         std::lock_guard<std::mutex> L(R.Lock);
         Busy = !R.FaultNow.empty() || R.ShowBy > 0 || R.ClearBy > 0;
       }
+      // Nor is a simulator still sending answers a split fault queued: they come at the
+      // split's pace long after it ended, and an alarm raised meanwhile waits behind them.
+      Busy = Busy || (R.Sim && R.Sim->OutputBacklogMs() > 0.0);
       auto F = static_cast<TFault>(
           std::uniform_int_distribution<int>(0, static_cast<int>(TFault::Count) - 1)(Rng));
       const int DurationMs = std::uniform_int_distribution<int>(100, 3000)(Rng);

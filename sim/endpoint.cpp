@@ -655,6 +655,11 @@ void TSimEndpoint::Replug() {
   Settle(L);
 }
 
+double TSimEndpoint::OutputBacklogMs() const {
+  std::lock_guard<std::mutex> L(FLock);
+  return FLate.empty() ? 0.0 : std::max(0.0, FLate.back().Due - NowMs());
+}
+
 bool TSimEndpoint::Plugged() const {
   std::lock_guard<std::mutex> L(FLock);
   return !FUnplugged;

@@ -152,6 +152,10 @@ public:
   void SetJoin(bool On);
   // Each answer goes out DelayMs after its request (0: at once).
   void SetDelay(int DelayMs);
+  // How long until the answers already queued (delayed, or split into paced pieces) have
+  // gone out, in ms; 0 when none waits. Split answers queue behind one another, so a slow
+  // split outlasts the fault that set it.
+  double OutputBacklogMs() const;
   // Writes raw bytes to the laser now.
   void SendRaw(std::span<const std::uint8_t> Bytes);
   // TCP: closes the client connection and refuses new ones for DownMs. pty: the laser

@@ -113,6 +113,23 @@ TEST(SimEndpoint, AnswerFaultsOnAPty) {
     EXPECT_EQ(Sim.JunkBytes(), 2U);
     ::close(Fd);
   }
+  // Split answers go out whole but paced, and what is still queued is told.
+  {
+    sim::TSim<TLineModel> Sim;
+    ASSERT_TRUE(Sim.StartPty());
+    const int Fd = OpenPty(Sim.DevicePath());
+    Sim.SetSplit(1, 50); // "ok:a\nok:b\n": ten pieces, the second answer's first with the
+                         // first one's last: 400 ms
+    EXPECT_EQ(Sim.OutputBacklogMs(), 0.0);
+    const double T0 = NowMs();
+    testing::WriteFdAll(Fd, "a\nb\n", 4);
+    ASSERT_TRUE(Sim.WaitRequests([](const auto& R) { return R.size() == 2; }, 1000));
+    EXPECT_GT(Sim.OutputBacklogMs(), 400.0 - ElapsedMs(T0) - 60.0);
+    EXPECT_EQ(Exchange(Fd, "", 10, 3000), "ok:a\nok:b\n");
+    EXPECT_GE(ElapsedMs(T0), 390.0);
+    EXPECT_EQ(Sim.OutputBacklogMs(), 0.0);
+    ::close(Fd);
+  }
   // Garbage keeps the length and loses the content.
   sim::TSim<TLineModel> Sim;
   ASSERT_TRUE(Sim.StartPty());
