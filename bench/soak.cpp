@@ -1126,6 +1126,19 @@ void CheckSlot(TRigSlot& R, bool Final = false) {
 // start, so a poll that came late (another laser's UpdateAlarms took long) is not the
 // laser's fault.
 void CheckAlarm(TRigSlot& R, bool Shown, double PollMs) {
+  // A miss is told with what the simulator holds and what the laser's driver last decoded
+  // (a fault that never took, or answers lost or not read). Both are asked outside the
+  // slot's lock: the link tap takes it while the laser's driver holds its own locks.
+  std::string Why;
+  bool Missed = false;
+  {
+    std::lock_guard<std::mutex> L(R.Lock);
+    Missed = R.ShowBy > 0 && !Shown && PollMs > R.ShowBy;
+  }
+  if (Missed) {
+    Why = (R.Sim ? "; simulator: " + R.Sim->Command("state") : std::string()) +
+          "; laser's alarm text: \"" + R.Laser->GetAlarmDesc() + "\"";
+  }
   std::lock_guard<std::mutex> L(R.Lock);
   const double Now = NowMs();
   if (Shown != R.AlarmShown) {
@@ -1141,10 +1154,7 @@ void CheckAlarm(TRigSlot& R, bool Shown, double PollMs) {
     char B[200];
     std::snprintf(B, sizeof B, "the alarm of fault \"%s\" (t=%.3fs) did not show within %.0f ms",
                   R.AlarmCause.c_str(), (R.ShowFrom - GStart) / 1000.0, R.AlarmBudgetMs);
-    // What the simulator holds and what the laser's driver last decoded tell a fault that
-    // never took from an answer that was lost or not read.
-    Violation(R, B + (R.Sim ? "; simulator: " + R.Sim->Command("state") : std::string()) +
-                     "; laser's alarm text: \"" + R.Laser->GetAlarmDesc() + "\"");
+    Violation(R, B + Why);
     R.ShowBy = 0;
     R.AlarmMissed = true;
   }
