@@ -53,6 +53,7 @@
 #include "bench/bench_util.h"
 #include "host/clock.h"
 #include "hostkit/comm_factory.h"
+#include "hostkit/comm_tap.h"
 #include "hostkit/host.h"
 #include "hostkit/icmp_client.h"
 #include "lasers/factory.h"
@@ -158,6 +159,10 @@ const std::map<std::string, TEmissionOn>& EmissionOnTable() {
 struct TSetPointRow {
   bool Text;
   std::function<std::vector<std::string>(double V)> Keys;
+  // The make's queue waits behind an emission-on until the laser reports it is ready; a
+  // laser that never gets ready (its standby lost with the link) holds the set points until
+  // a stop takes the emission-on back.
+  bool HeldBehindEmission = false;
 };
 std::string Key(const std::vector<std::uint8_t>& B) {
   return std::string(B.begin(), B.end());
@@ -169,7 +174,8 @@ const std::map<std::string, TSetPointRow>& SetPointTable() {
         [](double V) {
           // The rig's record has address 1.
           return std::vector<std::string>{Key(jk::BuildFrame(1, jk::DiodeSetPointData(V)))};
-        }}},
+        },
+        true}},
       {"spi",
        {false,
         [](double V) {
@@ -438,6 +444,11 @@ struct TRigSlot {
   // The set-point check.
   std::deque<TSetPoint> Pending;
   double LastV = 40.0; // the record's starting diode current
+  // A make whose queue waits behind an emission-on: a call that may have queued one began
+  // and neither its emission-on went out nor a stop returned since (HoldOpen); when the
+  // last such wait ended.
+  bool HoldOpen = false;
+  double HoldEnd = -Inf;
   long SetPointsOnce = 0, SetPointsExcused = 0;
 
   void Note(const std::string& E, double AtMs = 0) {
@@ -505,118 +516,44 @@ private:
 // Filled before the laser is built, so its constructor's links find their owner.
 std::map<std::string, TRigSlot*> GLinkOwners;
 
-// What a laser writes to its link, split into requests as its simulator splits them and
-// stamped before the write leaves: the emission check's clock. A simulator's reader
-// starved of the processor reads late; the stamp of the write is not delayed by it.
-class TWireTap {
+// What the lasers write to their links, split into requests as each one's simulator splits
+// them: the emission-ons, with the tap's stamp from before the write, go to the laser's
+// checks before the simulator can read them.
+class TSoakTap : public hostkit::TLinkTap {
 public:
-  void SetKey(std::string Key) {
+  void Opened(const std::string& Link) override {
     std::lock_guard<std::mutex> L(FLock);
-    FKey = std::move(Key);
-    FSlot = nullptr;
-    FPending.clear();
+    FLinks[Link].Pending.clear();
   }
-  // A new connection: a request half written on the old one is gone.
-  void Reset() {
+  void Writing(const std::string& Link, double AtMs, std::span<const std::uint8_t> Bytes) override {
     std::lock_guard<std::mutex> L(FLock);
-    FPending.clear();
-  }
-  // Before Count bytes of Buffer go out. The emission-on requests among them are handed to
-  // the laser's checks before the simulator can read them.
-  void Writing(const void* Buffer, int Count) {
-    const double AtMs = NowMs();
-    std::lock_guard<std::mutex> L(FLock);
-    if (FSlot == nullptr) {
+    TLinkState& S = FLinks[Link];
+    if (S.Slot == nullptr) {
       std::lock_guard<std::mutex> G(GSlotsLock);
-      const auto It = GLinkOwners.find(FKey);
+      const auto It = GLinkOwners.find(Link);
       if (It == GLinkOwners.end() || It->second->Rig == nullptr) {
         return;
       }
-      FSlot = It->second;
-      FModel = sim::RigFamily(*FSlot->Rig).MakeModel(FSlot->Rig->Options);
+      S.Slot = It->second;
+      S.Model = sim::RigFamily(*S.Slot->Rig).MakeModel(S.Slot->Rig->Options);
     }
-    const auto* B = static_cast<const std::uint8_t*>(Buffer);
     std::size_t Junk = 0;
-    sim::SplitRequests(*FModel, FPending, TRequest(B, static_cast<std::size_t>(std::max(Count, 0))),
-                       Junk, [&](sim::TBytes Req) {
-                         if (FSlot->IsEmissionOn(Req)) {
-                           std::lock_guard<std::mutex> S(FSlot->Lock);
-                           FSlot->Written.emplace_back(AtMs, std::move(Req));
-                         }
-                       });
+    sim::SplitRequests(*S.Model, S.Pending, Bytes, Junk, [&S, AtMs](sim::TBytes Req) {
+      if (S.Slot->IsEmissionOn(Req)) {
+        std::lock_guard<std::mutex> R(S.Slot->Lock);
+        S.Slot->Written.emplace_back(AtMs, std::move(Req));
+      }
+    });
   }
 
 private:
+  struct TLinkState {
+    TRigSlot* Slot = nullptr;
+    std::unique_ptr<sim::TSimModel> Model; // for its Split only
+    sim::TBytes Pending;
+  };
   std::mutex FLock;
-  std::string FKey;
-  TRigSlot* FSlot = nullptr;
-  std::unique_ptr<sim::TSimModel> FModel; // for its Split only
-  sim::TBytes FPending;
-};
-
-class TTappedSerial : public TCommCtrl {
-public:
-  explicit TTappedSerial(std::unique_ptr<TCommCtrl> Inner) : FInner(std::move(Inner)) {}
-  void SetSettings(const std::string& Settings) override { FInner->SetSettings(Settings); }
-  void SetCommPort(int Port) override {
-    FTap.SetKey("com:" + std::to_string(Port));
-    FInner->SetCommPort(Port);
-  }
-  void SetActive(bool Value) override {
-    FTap.Reset();
-    FInner->SetActive(Value);
-  }
-  bool GetActive() const override { return FInner->GetActive(); }
-  void Open() override {
-    FTap.Reset();
-    FInner->Open();
-  }
-  void Close() override { FInner->Close(); }
-  int Write(const void* Buffer, int Count) override {
-    FTap.Writing(Buffer, Count);
-    return FInner->Write(Buffer, Count);
-  }
-  int WriteString(const std::string& Text) override {
-    FTap.Writing(Text.data(), static_cast<int>(Text.size()));
-    return FInner->WriteString(Text);
-  }
-  int Read(void* Buffer, int Count) override { return FInner->Read(Buffer, Count); }
-  std::string ReadAsString() override { return FInner->ReadAsString(); }
-  bool WaitForInput(int TimeoutMs) override { return FInner->WaitForInput(TimeoutMs); }
-
-private:
-  std::unique_ptr<TCommCtrl> FInner;
-  TWireTap FTap;
-};
-
-class TTappedTcp : public TKdTcpClient {
-public:
-  explicit TTappedTcp(std::unique_ptr<TKdTcpClient> Inner) : FInner(std::move(Inner)) {}
-  void SetRemoteHost(const std::string& Host) override {
-    FTap.SetKey("tcp:" + Host);
-    FInner->SetRemoteHost(Host);
-  }
-  void SetRemotePort(const std::string& Port) override { FInner->SetRemotePort(Port); }
-  bool GetConnected() override { return FInner->GetConnected(); }
-  bool ConnectTimeout(int TimeoutMs) override {
-    FTap.Reset();
-    return FInner->ConnectTimeout(TimeoutMs);
-  }
-  int SendBuf(const void* Buffer, int Length, int Flags) override {
-    FTap.Writing(Buffer, Length);
-    return FInner->SendBuf(Buffer, Length, Flags);
-  }
-  bool Select(bool* ReadReady, bool* WriteReady, bool* ExceptFlag, int TimeoutMs) override {
-    return FInner->Select(ReadReady, WriteReady, ExceptFlag, TimeoutMs);
-  }
-  int ReceiveBuf(void* Buffer, int Length, int Flags) override {
-    return FInner->ReceiveBuf(Buffer, Length, Flags);
-  }
-  void Disconnect() override { FInner->Disconnect(); }
-
-private:
-  std::unique_ptr<TKdTcpClient> FInner;
-  TWireTap FTap;
+  std::map<std::string, TLinkState> FLinks;
 };
 
 class TSoakComm : public hostkit::TLinuxCommFactory {
@@ -624,12 +561,6 @@ public:
   TSoakComm(std::shared_ptr<const hostkit::TSerialPortMap> Ports,
             const std::vector<std::unique_ptr<TRigSlot>>& Slots)
       : TLinuxCommFactory(std::move(Ports)), FSlots(Slots) {}
-  std::unique_ptr<TCommCtrl> NewCommCtrl() override {
-    return std::make_unique<TTappedSerial>(TLinuxCommFactory::NewCommCtrl());
-  }
-  std::unique_ptr<TKdTcpClient> NewTcpClient() override {
-    return std::make_unique<TTappedTcp>(TLinuxCommFactory::NewTcpClient());
-  }
   std::unique_ptr<TIcmpClient> NewIcmpClient() override {
     return std::make_unique<hostkit::TPingClient>(std::make_unique<TSoakProber>(FSlots));
   }
@@ -732,6 +663,9 @@ void OnCallBegins(TRigSlot& R, const char* Op, bool Reapplies) {
       ++P.Resends;
     }
   }
+  if (Reapplies && R.SetPoints != nullptr && R.SetPoints->HeldBehindEmission) {
+    R.HoldOpen = true;
+  }
   // The time last, as near the call as the soak can take it.
   const double Now = NowMs();
   R.LastOnStart = Now;
@@ -776,6 +710,10 @@ double NewSetPoint(TRigSlot& R, std::mt19937& Rng) {
 void StopReturned(TRigSlot& R, const char* Op, double Began, double Returned) {
   std::lock_guard<std::mutex> L(R.Lock);
   R.Note(std::string("host ") + Op + " returned");
+  if (R.HoldOpen) {
+    R.HoldOpen = false;
+    R.HoldEnd = Returned;
+  }
   if (R.LastOnStart >= Began) {
     return;
   }
@@ -1057,10 +995,17 @@ void HoldAgainstWindows(TRigSlot& R, double AtMs, const std::string& What) {
 // once, or once more for every switch-on begun meanwhile (it re-applies the present
 // value); a fault on the link excuses it. All: the run is over and the queues drained.
 void SettleSetPoints(TRigSlot& R, double Now, bool All) {
+  // Behind an emission-on the laser holds back, set points go out only after it went out or
+  // a stop took it back; one still held at the end is excused, as a fault's would be.
+  const bool Held = R.SetPoints != nullptr && R.SetPoints->HeldBehindEmission &&
+                    (R.HoldOpen || R.HoldEnd > Now - SetPointDrainMs);
+  if (Held && !All) {
+    return;
+  }
   while (!R.Pending.empty() && (All || R.Pending.front().Close < Now - SetPointDrainMs)) {
     const TSetPoint P = R.Pending.front();
     R.Pending.pop_front();
-    if (P.Faulted) {
+    if (P.Faulted || (Held && P.Count == 0)) {
       ++R.SetPointsExcused;
       continue;
     }
@@ -1090,6 +1035,10 @@ void CheckSlot(TRigSlot& R, bool Final = false) {
   for (const auto& [AtMs, Bytes] : R.Written) {
     ++R.EmissionOnWritten;
     R.Note("sent ON  " + sim::HexText(Bytes), AtMs);
+    if (R.HoldOpen) {
+      R.HoldOpen = false;
+      R.HoldEnd = AtMs;
+    }
     HoldAgainstWindows(R, AtMs, "emission on was written");
   }
   R.Written.clear();
@@ -1401,7 +1350,8 @@ int main(int Argc, char** Argv) {
   std::vector<std::unique_ptr<TRigSlot>> Slots;
   hostkit::THost Host;
   GIO = &Host.IO;
-  Host.Comm = std::make_unique<TSoakComm>(Host.SerialPorts, Slots);
+  Host.Comm = std::make_unique<hostkit::TTapCommFactory>(
+      std::make_unique<TSoakComm>(Host.SerialPorts, Slots), std::make_shared<TSoakTap>());
   Host.Install();
 
   // Every output write and input change of an I/O laser goes to its events; a rise of one

@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -18,6 +20,7 @@
 
 #include "host/clock.h"
 #include "hostkit/comm_factory.h"
+#include "hostkit/comm_tap.h"
 #include "hostkit/icmp_client.h"
 #include "lasers/factory.h"
 #include "params/params.h"
@@ -79,6 +82,33 @@ private:
   std::function<const sim::TSimEndpoint*()> FSim;
 };
 
+// Every write of the laser under test, stamped before it left: the pace the laser kept,
+// which a simulator's reader starved of the processor cannot blur by reading late.
+class TWriteLog : public hostkit::TLinkTap {
+public:
+  struct TWrite {
+    double TimeMs;
+    std::vector<std::uint8_t> Bytes;
+  };
+  void Writing(const std::string& /*Link*/, double AtMs,
+               std::span<const std::uint8_t> Bytes) override {
+    std::lock_guard<std::mutex> L(FLock);
+    FWrites.push_back({AtMs, {Bytes.begin(), Bytes.end()}});
+  }
+  std::vector<TWrite> Writes() const {
+    std::lock_guard<std::mutex> L(FLock);
+    return FWrites;
+  }
+  void Clear() {
+    std::lock_guard<std::mutex> L(FLock);
+    FWrites.clear();
+  }
+
+private:
+  mutable std::mutex FLock;
+  std::vector<TWrite> FWrites;
+};
+
 template <class TS> class SimLinkTest : public HostTest {
 protected:
   using Bytes = std::vector<std::uint8_t>;
@@ -91,7 +121,7 @@ protected:
     HostTest::SetUp();
     auto F = std::make_unique<TSimCommFactory>(Host->SerialPorts, [this] { return Sim.get(); });
     Pings = F->Pings;
-    Host->Comm = std::move(F);
+    Host->Comm = std::make_unique<hostkit::TTapCommFactory>(std::move(F), WriteLog);
     CommFactory = Host->Comm.get();
   }
   void TearDown() override {
@@ -208,6 +238,7 @@ protected:
   int TcpPort = 0;
   const sim::TSimRig* Rig = nullptr;
   std::shared_ptr<TSimPings> Pings;
+  std::shared_ptr<TWriteLog> WriteLog = std::make_shared<TWriteLog>();
   std::unique_ptr<TS> Sim;
   TNcLaserPtr Laser;
 };
