@@ -388,7 +388,8 @@ struct TSetPoint {
   double Start;       // when the host call began
   double Close = Inf; // when the host's next set point on this laser began
   int Count = 0;      // requests seen with one of Keys
-  int Resends = 0;    // calls begun meanwhile that re-apply the present set point
+  int Resends = 0;    // calls that re-apply the present set point: begun meanwhile, or running
+                      // when it was asked
   bool Faulted = false;
 };
 
@@ -449,6 +450,9 @@ struct TRigSlot {
   // last such wait ended.
   bool HoldOpen = false;
   double HoldEnd = -Inf;
+  // Calls that re-apply the present set point, running now: one begun before a set point
+  // may re-apply it all the same, having read it after the set point call stored it.
+  int ReapplyingCalls = 0;
   long SetPointsOnce = 0, SetPointsExcused = 0;
 
   void Note(const std::string& E, double AtMs = 0) {
@@ -666,12 +670,18 @@ void OnCallBegins(TRigSlot& R, const char* Op, bool Reapplies) {
   if (Reapplies && R.SetPoints != nullptr && R.SetPoints->HeldBehindEmission) {
     R.HoldOpen = true;
   }
+  R.ReapplyingCalls += Reapplies ? 1 : 0;
   // The time last, as near the call as the soak can take it.
   const double Now = NowMs();
   R.LastOnStart = Now;
   for (auto& W : R.Windows) {
     W.To = std::min(W.To, Now);
   }
+}
+
+void OnCallEnds(TRigSlot& R, bool Reapplies) {
+  std::lock_guard<std::mutex> L(R.Lock);
+  R.ReapplyingCalls -= Reapplies ? 1 : 0;
 }
 
 // Picks a whole percentage for R's next set point whose requests cannot be mistaken for
@@ -698,6 +708,7 @@ double NewSetPoint(TRigSlot& R, std::mt19937& Rng) {
       Q.Close = std::min(Q.Close, Now);
     }
     P.Faulted = !R.FaultNow.empty() || Now < R.LastFaultEnd + 1000.0;
+    P.Resends = R.ReapplyingCalls;
     R.Pending.push_back(std::move(P));
     R.LastV = V;
     return V;
@@ -737,6 +748,7 @@ void Perform(TOp Op, TRigSlot& R, TCallSlot& W, std::mt19937& Rng) {
   auto On = [&](const char* N, bool Reapplies, auto&& Fn) {
     OnCallBegins(R, N, Reapplies);
     Call(W, R, N, Fn);
+    OnCallEnds(R, Reapplies);
   };
   switch (Op) {
   case TOp::LaserOn:
@@ -800,6 +812,7 @@ void Perform(TOp Op, TRigSlot& R, TCallSlot& W, std::mt19937& Rng) {
     std::thread T([&R, &L, ViaLaserOn] {
       OnCallBegins(R, ViaLaserOn ? "LaserOn (stopped)" : "EmissionOn (stopped)", true);
       ViaLaserOn ? L.LaserOn() : L.EmissionOn();
+      OnCallEnds(R, true);
     });
     Sleep(AfterMs);
     Stop("EmissionOff (stop)", [&] { L.EmissionOff(); });
