@@ -32,7 +32,6 @@ public:
   std::unique_ptr<TCommCtrl> NewCommCtrl() override;
   std::unique_ptr<TKdTcpClient> NewTcpClient() override;
   std::unique_ptr<TIcmpClient> NewIcmpClient() override { return FInner->NewIcmpClient(); }
-  TCommFactory& Inner() { return *FInner; }
 
 private:
   std::unique_ptr<TCommFactory> FInner;
